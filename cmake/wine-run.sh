@@ -1,0 +1,8 @@
+#!/bin/sh
+# Runs a Windows program under the build tree's private Wine prefix.
+# TW_WINEPREFIX is set by CTest; otherwise the prefix lives in the current build tree.
+: "${TW_WINEPREFIX:=$(pwd)/wineprefix}"
+export WINEPREFIX="$TW_WINEPREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+exec /usr/lib/wine/wine64 "$@"

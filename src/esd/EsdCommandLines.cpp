@@ -1,0 +1,54 @@
+#include "EsdCommandLines.h"
+
+namespace esd {
+namespace {
+
+const wchar_t kQuiet[] = L" --quiet";
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::wstring WimlibLine(const ToolPaths& tools, const std::wstring& body)
+{
+    std::wstring line = Quoted(tools.wimlib) + L" " + body;
+    if (tools.quiet) {
+        line += kQuiet;
+    }
+    return line;
+}
+
+}  // namespace
+
+std::wstring ExtractCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& work)
+{
+    return WimlibLine(tools, L"extract " + Quoted(esd) + L" 1 --dest-dir=" + Quoted(work) + L" --no-acls");
+}
+
+std::wstring ExportWinPeCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& bootWim)
+{
+    return WimlibLine(tools, L"export " + Quoted(esd) + L" 2 " + Quoted(bootWim) +
+                                 L" --compress=LZX --chunk-size 32K");
+}
+
+std::wstring ExportSetupCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& bootWim)
+{
+    return WimlibLine(tools, L"export " + Quoted(esd) + L" 3 " + Quoted(bootWim) +
+                                 L" --compress=LZX --chunk-size 32K --boot");
+}
+
+std::wstring ExportInstallCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& installWim)
+{
+    return WimlibLine(tools, L"export " + Quoted(esd) + L" 4 " + Quoted(installWim) +
+                                 L" --compress=LZMS --chunk-size 128K");
+}
+
+std::wstring IsoCommand(const ToolPaths& tools, const std::wstring& work, const std::wstring& iso,
+                        const std::wstring& label, const std::wstring& stamp)
+{
+    return Quoted(tools.cdimage) + L" -l" + Quoted(label) + L" -t" + stamp + L" -b" +
+           Quoted(work + L"\\boot\\etfsboot.com") + L" -h -n -o -m " + Quoted(work) + L" " + Quoted(iso);
+}
+
+}  // namespace esd

@@ -1,0 +1,78 @@
+// Tool execution and the work folder of the ESD converter.
+#include "EsdConverter.h"
+
+#include "EsdConstants.h"
+#include "../common/LogFile.h"
+
+#include <process.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <vector>
+
+bool CESDConverter::runCommand(const std::wstring& command)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+
+    // Process creation may write into its command-line buffer.
+    std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
+
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        const DWORD error = GetLastError();
+        m_statusMessage = esd::kStatusCannotExecute + std::to_wstring(error) + L")";
+        return false;
+    }
+
+    if (WaitForSingleObject(process.hProcess, s_commandTimeoutMs) == WAIT_TIMEOUT) {
+        TW_LOG("CESDConverter::runCommand", esd::kLogTimeout);
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        m_statusMessage = esd::kStatusTimedOut;
+        return false;
+    }
+
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    if (exitCode == 0) {
+        return true;
+    }
+    m_statusMessage = esd::kStatusExitCode + std::to_wstring(exitCode) + esd::kStatusCommandSuffix +
+                      std::wstring(commandLine.data());
+    return false;
+}
+
+// If the temporary folder cannot be read, no folder is made and the caller
+// gets the empty string, which it reports as its own failure.
+std::wstring CESDConverter::createTempDirectory()
+{
+    srand(static_cast<unsigned int>(time(nullptr)));
+    wchar_t tempPath[esd::kTempPathChars] = {};
+    const DWORD length = GetTempPathW(esd::kTempPathChars, tempPath);
+    if (length == 0 || length >= esd::kTempPathChars) {
+        return std::wstring();
+    }
+    const std::wstring path = std::wstring(tempPath) + esd::kWorkFolderPrefix + std::to_wstring(rand());
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        return std::wstring();
+    }
+    return path;
+}
+
+void CESDConverter::removeTempDirectory(const std::wstring& path)
+{
+    if (path.empty()) {
+        return;
+    }
+    const std::wstring command = L"rmdir /s /q \"" + path + L"\"";
+    _wsystem(command.c_str());
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Shared behaviour of the tool stand-ins.
+//
+// With TWSTANDIN_DIR unset, a stand-in does the real work (through Linux tools).
+// With TWSTANDIN_DIR set to a folder, every call is journalled there as
+// N.tool, N.cmdline, N.cwd (UTF-8) and N.stdin (raw bytes), N counting from 1
+// across all stand-ins. The answer then comes from N.response or <tool>.response
+// if present ("<exit code> <delay ms>" on the first line, output after it);
+// else from the real tool if the folder holds a file named "real"; else exit 0.
+namespace standin {
+
+struct Invocation {
+    std::wstring tool;
+    std::wstring commandLine;
+    std::vector<std::wstring> args;  // without the program name
+    std::wstring workDir;
+    std::string stdinBytes;
+};
+
+Invocation CaptureInvocation(const std::wstring& tool);
+
+// Folder of the running stand-in, with a trailing backslash.
+std::wstring ModuleFolder();
+
+void WriteStdout(const std::string& bytes);
+
+// Journals the call and answers it if the test scripted an answer or asked
+// for no real work. Returns true when exitCode holds the answer.
+bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode);
+
+// A Windows argument translated for a Linux tool: drive paths (also as the
+// value of a --name=value option) become Unix paths, the rest UTF-8.
+std::string TranslateArg(const std::wstring& arg);
+bool IsDrivePath(const std::wstring& text);
+
+// Runs the Linux program with translated arguments, echoes its output and
+// returns its exit code.
+unsigned long RunReal(const std::vector<std::string>& argv, const Invocation& invocation,
+                      const std::string& stdinBytes);
+
+}  // namespace standin

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs Linux programs from a Windows program under Wine, through files and
+// the script tools\unixrun.sh, because Wine gives no handle for a Unix process.
+namespace standin {
+
+struct UnixResult {
+    bool answered = false;        // false: the bridge could not start or gave no answer in time
+    unsigned long exitCode = 1;
+    std::string output;           // standard output and error together
+};
+
+// The Unix path of a Windows path, or empty when not running under Wine.
+std::string ToUnixPath(const std::wstring& windowsPath);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// argv[0] is looked up on the Linux PATH. The Linux side ends the program
+// after limitSeconds; this side gives up 30 seconds after that.
+UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::string>& argv,
+                     const std::string& unixWorkDir, const std::string& stdinBytes, unsigned limitSeconds);
+
+}  // namespace standin

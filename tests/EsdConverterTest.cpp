@@ -1,0 +1,274 @@
+// The converter against journalling stand-ins: exact command lines, status
+// texts, progress and clean-up on every failure path.
+#include "TestSupport.h"
+
+#include "TarnwickMedia.h"
+#include "esd/EsdConverter.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <regex>
+
+using namespace testsupport;
+
+namespace {
+
+const int kRegistered = (RegisterChildMode("convert",
+                                           [](int argc, wchar_t** argv) {
+                                               auto convert = LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO");
+                                               return argc == 2 && convert && convert(argv[0], argv[1]) ? 0 : 1;
+                                           }),
+                         0);
+
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+std::vector<std::wstring> WorkFolders()
+{
+    return ListNames(TempFolder(), L"ESD_");
+}
+
+bool ProcessRunning(const wchar_t* exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        found = found || _wcsicmp(entry.szExeFile, exeName) == 0;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+class EsdConverterTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        esdPath = scratch / L"install.esd";
+        isoPath = scratch / L"out.iso";
+        WriteBytes(esdPath, "not really an ESD");
+        foldersBefore = WorkFolders();
+    }
+    void TearDown() override
+    {
+        CESDConverter::s_commandTimeoutMs = 300000;
+        EXPECT_EQ(WorkFolders(), foldersBefore) << "work folder left behind";
+    }
+
+    // The work folder the tools were given, read back from the first call.
+    std::string WorkFolderOfRun1() const
+    {
+        std::smatch match;
+        const std::string line = journal.CommandLine(1);
+        return std::regex_search(line, match, std::regex("--dest-dir=\"([^\"]*)\"")) ? match[1].str() : "";
+    }
+
+    ScratchFolder scratch;
+    StandinJournal journal;
+    std::wstring esdPath;
+    std::wstring isoPath;
+    std::vector<std::wstring> foldersBefore;
+};
+
+TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
+{
+    CESDConverter converter;
+    converter.enableVerbose();
+    ASSERT_TRUE(converter.convert(esdPath, isoPath, L"Windows"));
+    EXPECT_EQ(converter.getProgress(), 100);
+    EXPECT_EQ(converter.getStatusMessage(), L"ESD to ISO conversion completed");
+
+    ASSERT_EQ(journal.Count(), 5u);
+    const std::string work = WorkFolderOfRun1();
+    EXPECT_TRUE(std::regex_match(work, std::regex(std::regex_replace(Narrow(TempFolder()), std::regex(R"(\\)"), R"(\\)") +
+                                                  R"(ESD_\d{1,5})")))
+        << work;
+    const std::string esd = Narrow(esdPath);
+    const std::string iso = Narrow(isoPath);
+    EXPECT_EQ(journal.CommandLine(1),
+              "\"tools\\wimlib-imagex.exe\" extract \"" + esd + "\" 1 --dest-dir=\"" + work + "\" --no-acls");
+    EXPECT_EQ(journal.CommandLine(2), "\"tools\\wimlib-imagex.exe\" export \"" + esd + "\" 2 \"" + work +
+                                          "\\sources\\boot.wim\" --compress=LZX --chunk-size 32K");
+    EXPECT_EQ(journal.CommandLine(3), "\"tools\\wimlib-imagex.exe\" export \"" + esd + "\" 3 \"" + work +
+                                          "\\sources\\boot.wim\" --compress=LZX --chunk-size 32K --boot");
+    EXPECT_EQ(journal.CommandLine(4), "\"tools\\wimlib-imagex.exe\" export \"" + esd + "\" 4 \"" + work +
+                                          "\\sources\\install.wim\" --compress=LZMS --chunk-size 128K");
+    const std::regex isoLine("\"tools\\\\cdimage\\.exe\" -l\"Windows\" -t(\\d\\d)/(\\d\\d)/(\\d{4}),(\\d\\d):(\\d\\d):(\\d\\d) -b\"" +
+                             std::regex_replace(work, std::regex(R"(\\)"), R"(\\)") +
+                             R"(\\boot\\etfsboot\.com" -h -n -o -m ")" +
+                             std::regex_replace(work, std::regex(R"(\\)"), R"(\\)") + "\" \"" +
+                             std::regex_replace(iso, std::regex(R"([\\.])"), R"(\$&)") + "\"");
+    std::smatch stamp;
+    const std::string line5 = journal.CommandLine(5);
+    ASSERT_TRUE(std::regex_match(line5, stamp, isoLine)) << line5;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    EXPECT_EQ(std::stoi(stamp[3]), now.wYear);
+    EXPECT_EQ(std::stoi(stamp[1]), now.wMonth);
+    EXPECT_LT(std::stoi(stamp[4]), 24);
+
+    EXPECT_EQ(journal.Tool(5), "cdimage");
+    EXPECT_EQ(journal.WorkDir(1), Narrow(CurrentFolder()));
+    EXPECT_EQ(journal.Stdin(1), "");
+}
+
+TEST_F(EsdConverterTest, QuietOptionOnlyOnWimToolLinesWhenNotVerbose)
+{
+    CESDConverter converter;
+    converter.setWimlibPath(L"tools\\wimlib-imagex.exe");
+    ASSERT_TRUE(converter.convert(esdPath, isoPath, L"LBL"));
+    ASSERT_EQ(journal.Count(), 5u);
+    for (unsigned call = 1; call <= 4; ++call) {
+        const std::string line = journal.CommandLine(call);
+        EXPECT_EQ(line.substr(line.size() - 8), " --quiet") << line;
+    }
+    EXPECT_EQ(journal.CommandLine(5).find("--quiet"), std::string::npos);
+    EXPECT_NE(journal.CommandLine(5).find(" -l\"LBL\" "), std::string::npos);
+}
+
+TEST_F(EsdConverterTest, MissingEsdRunsNothingAndMakesNoWorkFolder)
+{
+    CESDConverter converter;
+    EXPECT_FALSE(converter.convert(scratch / L"missing.esd", isoPath, L"Windows"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Error: ESD file not found");
+    EXPECT_EQ(converter.getProgress(), 0);
+    EXPECT_EQ(journal.Count(), 0u);
+}
+
+TEST_F(EsdConverterTest, FailingRunStopsTheStagesWithTheStageText)
+{
+    struct Case {
+        unsigned failingRun;
+        unsigned long exitCode;
+        int progress;
+        std::wstring status;  // empty: the runner's own text
+    };
+    const Case cases[] = {
+        {1, 3221225477ul, 10, L""},
+        {2, 1, 30, L"Error: Export WinPE failed"},
+        {3, 2, 30, L"Error: Export Windows Setup failed"},
+        {4, 1, 60, L"Error: Export Windows version failed"},
+        {5, 1, 90, L""},
+    };
+    for (const Case& c : cases) {
+        StandinJournal caseJournal;
+        caseJournal.Respond(c.failingRun, c.exitCode);
+        CESDConverter converter;
+        converter.enableVerbose();
+        EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
+        EXPECT_EQ(caseJournal.Count(), c.failingRun) << "later runs must not start";
+        EXPECT_EQ(converter.getProgress(), c.progress);
+        const std::wstring expected =
+            !c.status.empty() ? c.status
+                              : L"Command failed with exit code: " + std::to_wstring(c.exitCode) + L" - Command: " +
+                                    standin::FromUtf8(caseJournal.CommandLine(c.failingRun));
+        EXPECT_EQ(converter.getStatusMessage(), expected) << "run " << c.failingRun;
+        EXPECT_EQ(WorkFolders(), foldersBefore);
+    }
+}
+
+TEST_F(EsdConverterTest, IsoInMissingFolderFailsAfterTheExportsWithError3)
+{
+    CESDConverter converter;
+    EXPECT_FALSE(converter.convert(esdPath, scratch / L"no\\such\\folder.iso", L"Windows"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Failed to delete existing ISO file: 3");
+    EXPECT_EQ(converter.getProgress(), 90);
+    EXPECT_EQ(journal.Count(), 4u);
+}
+
+TEST_F(EsdConverterTest, ExistingIsoIsDeletedEvenWhenTheIsoToolFails)
+{
+    WriteBytes(isoPath, "old iso");
+    journal.Respond(5, 1);
+    CESDConverter converter;
+    EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
+    EXPECT_FALSE(Exists(isoPath));
+    EXPECT_EQ(journal.Count(), 5u);
+}
+
+TEST_F(EsdConverterTest, HungToolIsEndedAtTheLimitAndCountsAsFailed)
+{
+    CESDConverter::s_commandTimeoutMs = 1500;
+    journal.Respond(4, 0, 120000);
+    LogWatch log;
+    CESDConverter converter;
+    EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Error: Export Windows version failed");
+    EXPECT_EQ(journal.Count(), 4u);
+    EXPECT_FALSE(ProcessRunning(L"wimlib-imagex.exe"));
+    const std::string added = log.Added();
+    ASSERT_GE(added.size(), 29u);
+    EXPECT_TRUE(std::regex_match(added.substr(29),
+                                 std::regex(R"(    CESDConverter::runCommand:\d+ EsdConverter:RunCommand: command timeout\r\n\r\n)")))
+        << added;
+}
+
+TEST_F(EsdConverterTest, RunnerStatusTexts)
+{
+    CESDConverter converter;
+    EXPECT_FALSE(converter.runCommand(L"\"tools\\no-such-tool.exe\" x"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot execute command (Error code: 2)");
+
+    EXPECT_TRUE(converter.runCommand(L"\"tools\\cdimage.exe\" ok"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot execute command (Error code: 2)")
+        << "a successful run leaves the status as it was";
+
+    CESDConverter::s_commandTimeoutMs = 1000;
+    journal.RespondTool(L"cdimage", 0, 120000);
+    EXPECT_FALSE(converter.runCommand(L"\"tools\\cdimage.exe\" hang"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Command timed out after ");
+    EXPECT_FALSE(ProcessRunning(L"cdimage.exe"));
+}
+
+TEST_F(EsdConverterTest, WorkFolderNameAndSameSecondCollision)
+{
+    CESDConverter converter;
+    const time_t before = time(nullptr);
+    const std::wstring first = converter.createTempDirectory();
+    const std::wstring second = converter.createTempDirectory();
+    const time_t after = time(nullptr);
+    ASSERT_FALSE(first.empty());
+    EXPECT_TRUE(std::regex_match(Narrow(first.substr(TempFolder().size())), std::regex(R"(ESD_\d{1,5})")));
+    EXPECT_EQ(first.substr(0, TempFolder().size()), TempFolder());
+    if (before == after) {
+        EXPECT_TRUE(second.empty()) << "same seed, same name, folder exists";
+    }
+    WriteBytes(first + L"\\file.txt", "content");
+    converter.removeTempDirectory(first);
+    converter.removeTempDirectory(second);
+    EXPECT_FALSE(Exists(first));
+}
+
+TEST_F(EsdConverterTest, ExportLogsTheStatusOnceWithAnEmptyLineAfterIt)
+{
+    LogWatch log;
+    auto convert = LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO");
+    ASSERT_NE(convert, nullptr);
+    EXPECT_FALSE(convert((scratch / L"missing.esd").c_str(), isoPath.c_str()));
+    const std::string added = log.Added();
+    ASSERT_GE(added.size(), 29u);
+    EXPECT_TRUE(std::regex_match(added.substr(29),
+                                 std::regex(R"(    ConvertESDToISO:\d+ ConvertESDToISO failed: Error: ESD file not found\r\n\r\n)")))
+        << added;
+    EXPECT_FALSE(convert(nullptr, isoPath.c_str()));
+}
+
+TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
+{
+    const ChildResult child = RunChild(L"convert \"" + esdPath + L"\" \"" + isoPath + L"\"");
+    EXPECT_EQ(child.exitCode, 0u);
+    ASSERT_EQ(journal.Count(), 5u);
+    std::string expected = "ESD file: " + Narrow(esdPath) + "\r\nISO file: " + Narrow(isoPath) +
+                           "\r\nISO label: Windows\r\n";
+    for (unsigned call = 1; call <= 5; ++call) {
+        expected += "Command: " + journal.CommandLine(call) + "\r\n";
+    }
+    EXPECT_EQ(child.stdoutBytes, expected);
+}
+
+}  // namespace

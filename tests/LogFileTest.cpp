@@ -1,0 +1,143 @@
+#include "TestSupport.h"
+
+#include "common/LogFile.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace testsupport;
+
+namespace {
+
+const int kRegistered = (RegisterChildMode("log-line",
+                                           [](int argc, wchar_t** argv) {
+                                               const std::string text = argc > 0 ? WideToAnsi(argv[0]) : "";
+                                               CLogFile::GetInstance().Write(16, "Child", 7, "%s", text.c_str());
+                                               return 0;
+                                           }),
+                         0);
+
+const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+
+// "[Tarnwick]" + stamp + four spaces + "F:12 " + message + CR LF, with the
+// stamp taken between the two given bounds.
+void ExpectEntry(const std::string& entry, const std::string& before, const std::string& after,
+                 const std::string& function, unsigned line, const std::string& message)
+{
+    ASSERT_GE(entry.size(), 29u);
+    EXPECT_EQ(entry.substr(0, 10), "[Tarnwick]");
+    const std::string stamp = entry.substr(10, 19);
+    EXPECT_TRUE(std::regex_match(stamp, kStamp)) << stamp;
+    EXPECT_LE(before, stamp);
+    EXPECT_GE(after, stamp);
+    EXPECT_EQ(entry.substr(29), "    " + function + ":" + std::to_string(line) + " " + message + "\r\n");
+}
+
+TEST(LogFile, EntryHasPrefixLocalTimeFunctionLineAndCrLf)
+{
+    LogWatch watch;
+    CLogFile& log = CLogFile::GetInstance();
+    const std::string before = log.GetTimeString();
+    log.Write(16, "F", 12, "abc");
+    const std::string after = log.GetTimeString();
+    ExpectEntry(watch.Added(), before, after, "F", 12, "abc");
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char expectedDay[16];
+    std::snprintf(expectedDay, sizeof(expectedDay), "%04d-%02d-%02d", now.wYear, now.wMonth, now.wDay);
+    EXPECT_EQ(after.substr(0, 10), expectedDay);  // month counts from 01
+}
+
+TEST(LogFile, MessagesAroundTheBufferSizeAndFarBeyondArriveWhole)
+{
+    CLogFile& log = CLogFile::GetInstance();
+    for (size_t length : {1022u, 1023u, 1024u, 70000u}) {
+        LogWatch watch;
+        const std::string message(length, static_cast<char>('a' + length % 26));
+        const std::string before = log.GetTimeString();
+        log.Write(16, "CPEMaker::_UpdateWIM", 4242, "%s", message.c_str());
+        ExpectEntry(watch.Added(), before, log.GetTimeString(), "CPEMaker::_UpdateWIM", 4242, message);
+    }
+}
+
+TEST(LogFile, FormatsArgumentsIncludingWideStrings)
+{
+    LogWatch watch;
+    CLogFile& log = CLogFile::GetInstance();
+    const std::string before = log.GetTimeString();
+    log.Write(16, "G", 1, "code %lu path %ls %s", 4294967295ul, L"C:\\PE", "x");
+    ExpectEntry(watch.Added(), before, log.GetTimeString(), "G", 1, "code 4294967295 path C:\\PE x");
+}
+
+TEST(LogFile, MessageEndingInLineBreakLeavesAnEmptyLine)
+{
+    LogWatch watch;
+    CLogFile::GetInstance().Write(16, "ConvertESDToISO", 30, "ConvertESDToISO failed: %s\n", "boom");
+    const std::string added = watch.Added();
+    ASSERT_GE(added.size(), 29u);
+    EXPECT_EQ(added.substr(29), "    ConvertESDToISO:30 ConvertESDToISO failed: boom\r\n\r\n");
+}
+
+TEST(LogFile, NullFormatWritesNothing)
+{
+    LogWatch watch;
+    CLogFile::GetInstance().Write(16, "F", 1, nullptr);
+    EXPECT_EQ(watch.Added(), "");
+}
+
+TEST(LogFile, OpenFileCanBeReadAndWrittenByOthers)
+{
+    CLogFile::GetInstance().Write(16, "F", 1, "open");
+    HANDLE other = CreateFileW(L"tarnwick.log", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    if (other != INVALID_HANDLE_VALUE) {
+        CloseHandle(other);
+    }
+}
+
+TEST(LogFile, LaterRunsAppendInTheCurrentFolderOfFirstUse)
+{
+    ScratchFolder folder;
+    ASSERT_EQ(RunChild(L"log-line first", folder.path()).exitCode, 0u);
+    ASSERT_EQ(RunChild(L"log-line second", folder.path()).exitCode, 0u);
+    const std::string content = ReadBytes(folder / L"tarnwick.log");
+    const size_t first = content.find("    Child:7 first\r\n");
+    const size_t second = content.find("    Child:7 second\r\n");
+    ASSERT_NE(first, std::string::npos) << content;
+    ASSERT_NE(second, std::string::npos) << content;
+    EXPECT_LT(first, second);
+    EXPECT_EQ(content.size(), 2 * 29 + std::string("    Child:7 first\r\n    Child:7 second\r\n").size());
+}
+
+TEST(LogFile, UnopenableFileLosesEntriesSilently)
+{
+    ScratchFolder folder;
+    // A folder in the file's place makes the open fail.
+    ASSERT_TRUE(CreateDirectoryW((folder / L"tarnwick.log").c_str(), nullptr));
+    EXPECT_EQ(RunChild(L"log-line lost", folder.path()).exitCode, 0u);
+    EXPECT_EQ(ListNames(folder / L"tarnwick.log").size(), 0u);
+}
+
+TEST(WideToAnsi, ConvertsPlainTextAndStopsAtEmbeddedNul)
+{
+    EXPECT_EQ(WideToAnsi(L""), "");
+    EXPECT_EQ(WideToAnsi(L"C:\\Program Files\\App\\x.exe"), "C:\\Program Files\\App\\x.exe");
+    EXPECT_EQ(WideToAnsi(std::wstring(L"ab\0cd", 5)), "ab");
+    const std::wstring longPath(5000, L'p');
+    EXPECT_EQ(WideToAnsi(longPath), std::string(5000, 'p'));
+}
+
+TEST(WideToAnsi, UnrepresentableCharacterBecomesTheDefaultCharacter)
+{
+    CPINFO info = {};
+    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
+    if (info.MaxCharSize != 1) {
+        GTEST_SKIP() << "ANSI code page is multi-byte";
+    }
+    EXPECT_EQ(WideToAnsi(L"a\u4E2Db"), std::string("a") + static_cast<char>(info.DefaultChar[0]) + "b");
+}
+
+}  // namespace

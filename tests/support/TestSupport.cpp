@@ -1,0 +1,265 @@
+#include "TestSupport.h"
+
+#include <shellapi.h>
+
+#include <cwctype>
+#include <map>
+
+namespace testsupport {
+
+std::wstring ExeFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::wstring TempFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, path);
+    return path;
+}
+
+std::wstring CurrentFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, path);
+    return path;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstring& prefix)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+void RemoveTree(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    for (const std::wstring& name : ListNames(path)) {
+        RemoveTree(path + L"\\" + name);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+ScratchFolder::ScratchFolder(const std::wstring& tag)
+{
+    static unsigned counter = 0;
+    m_path = TempFolder() + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    RemoveTree(m_path);
+    CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    RemoveTree(m_path);
+}
+
+StandinJournal::StandinJournal() : m_folder(L"twjournal")
+{
+    SetEnvironmentVariableW(L"TWSTANDIN_DIR", m_folder.path().c_str());
+}
+
+StandinJournal::~StandinJournal()
+{
+    SetEnvironmentVariableW(L"TWSTANDIN_DIR", nullptr);
+}
+
+unsigned StandinJournal::Count() const
+{
+    unsigned count = 0;
+    while (Exists(m_folder / (std::to_wstring(count + 1) + L".cmdline"))) {
+        ++count;
+    }
+    return count;
+}
+
+std::string StandinJournal::CommandLine(unsigned call) const
+{
+    return ReadBytes(m_folder / (std::to_wstring(call) + L".cmdline"));
+}
+
+std::string StandinJournal::Tool(unsigned call) const
+{
+    return ReadBytes(m_folder / (std::to_wstring(call) + L".tool"));
+}
+
+std::string StandinJournal::WorkDir(unsigned call) const
+{
+    return ReadBytes(m_folder / (std::to_wstring(call) + L".cwd"));
+}
+
+std::string StandinJournal::Stdin(unsigned call) const
+{
+    return ReadBytes(m_folder / (std::to_wstring(call) + L".stdin"));
+}
+
+void StandinJournal::Respond(unsigned call, unsigned long exitCode, unsigned long delayMs, const std::string& output)
+{
+    WriteBytes(m_folder / (std::to_wstring(call) + L".response"),
+               std::to_string(exitCode) + " " + std::to_string(delayMs) + "\n" + output);
+}
+
+void StandinJournal::RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs,
+                                 const std::string& output)
+{
+    WriteBytes(m_folder / (tool + L".response"),
+               std::to_string(exitCode) + " " + std::to_string(delayMs) + "\n" + output);
+}
+
+void StandinJournal::EnableReal()
+{
+    WriteBytes(m_folder / L"real", "");
+}
+
+CurrentFolderScope::CurrentFolderScope(const std::wstring& folder) : m_previous(CurrentFolder())
+{
+    SetCurrentDirectoryW(folder.c_str());
+}
+
+CurrentFolderScope::~CurrentFolderScope()
+{
+    SetCurrentDirectoryW(m_previous.c_str());
+}
+
+LogWatch::LogWatch() : m_path(CurrentFolder() + L"\\tarnwick.log"), m_start(ReadBytes(m_path).size()) {}
+
+std::string LogWatch::Added() const
+{
+    const std::string bytes = ReadBytes(m_path);
+    return bytes.size() > m_start ? bytes.substr(m_start) : std::string();
+}
+
+standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string& workDir, unsigned limitSeconds)
+{
+    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", argv, workDir, std::string(), limitSeconds);
+}
+
+standin::UnixResult Shell(const std::string& script, unsigned limitSeconds)
+{
+    return Unix({"bash", "-c", script}, "/", limitSeconds);
+}
+
+std::string UnixPath(const std::wstring& windowsPath)
+{
+    return standin::ToUnixPath(windowsPath);
+}
+
+std::string SourceDir()
+{
+    return TW_SOURCE_DIR;
+}
+
+namespace {
+std::map<std::string, std::function<int(int, wchar_t**)>>& ChildModes()
+{
+    static std::map<std::string, std::function<int(int, wchar_t**)>> modes;
+    return modes;
+}
+}  // namespace
+
+void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode)
+{
+    ChildModes()[name] = std::move(mode);
+}
+
+int RunChildMode(int argc, wchar_t** argv)
+{
+    const std::string name = standin::ToUtf8(argv[2]);
+    auto found = ChildModes().find(name);
+    return found == ChildModes().end() ? 99 : found->second(argc - 3, argv + 3);
+}
+
+ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
+{
+    ChildResult result;
+    ScratchFolder capture(L"twchild");
+    const std::wstring outputPath = capture / L"stdout";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    result.exitCode = 99;
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(output);
+    result.stdoutBytes = ReadBytes(outputPath);
+    return result;
+}
+
+HMODULE Library()
+{
+    static HMODULE module = LoadLibraryW((ExeFolder() + L"TarnwickMedia.dll").c_str());
+    return module;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "UnixBridge.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Folder of the running test program, with a trailing backslash. The DLL and
+// tools\ lie there.
+std::wstring ExeFolder();
+std::wstring TempFolder();
+std::wstring CurrentFolder();
+
+std::string ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+bool Exists(const std::wstring& path);
+// Names in folder that start with prefix (case-insensitive), without "." and "..".
+std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstring& prefix = L"");
+void RemoveTree(const std::wstring& path);
+
+// A fresh folder under the temporary folder, removed with its content.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& tag = L"twtest");
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// Points the tool stand-ins at a journal folder for its lifetime.
+class StandinJournal {
+public:
+    StandinJournal();
+    ~StandinJournal();
+    StandinJournal(const StandinJournal&) = delete;
+    StandinJournal& operator=(const StandinJournal&) = delete;
+
+    unsigned Count() const;
+    std::string CommandLine(unsigned call) const;
+    std::string Tool(unsigned call) const;
+    std::string WorkDir(unsigned call) const;
+    std::string Stdin(unsigned call) const;
+    // Scripts the answer of call N, or of every call of a tool.
+    void Respond(unsigned call, unsigned long exitCode, unsigned long delayMs = 0, const std::string& output = "");
+    void RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs = 0,
+                     const std::string& output = "");
+    // Calls without a scripted answer go to the real Linux tool.
+    void EnableReal();
+
+private:
+    ScratchFolder m_folder;
+};
+
+// Changes the current folder for its lifetime.
+class CurrentFolderScope {
+public:
+    explicit CurrentFolderScope(const std::wstring& folder);
+    ~CurrentFolderScope();
+    CurrentFolderScope(const CurrentFolderScope&) = delete;
+    CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
+
+private:
+    std::wstring m_previous;
+};
+
+// What the log file "tarnwick.log" in the current folder gained since construction.
+class LogWatch {
+public:
+    LogWatch();
+    std::string Added() const;
+
+private:
+    std::wstring m_path;
+    size_t m_start;
+};
+
+// Runs a Linux program (argv[0] on the Linux PATH) and waits for it.
+standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string& workDir = "/",
+                         unsigned limitSeconds = 600);
+// Runs a bash command line on Linux.
+standin::UnixResult Shell(const std::string& script, unsigned limitSeconds = 600);
+std::string UnixPath(const std::wstring& windowsPath);
+// The repository checkout, as a Unix path.
+std::string SourceDir();
+
+struct ChildResult {
+    DWORD exitCode = 0;
+    std::string stdoutBytes;
+};
+// Runs this test program again with the given arguments (handled by a child
+// mode registered with RegisterChildMode), standard output captured.
+ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
+void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode);
+
+// The library loaded from the test program's folder.
+HMODULE Library();
+template <typename Fn>
+Fn LibraryExport(const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Library(), name)));
+}
+
+}  // namespace testsupport
