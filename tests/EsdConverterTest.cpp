@@ -15,12 +15,6 @@ using namespace testsupport;
 
 namespace {
 
-const int kRegistered = (RegisterChildMode("convert",
-                                           [](int argc, wchar_t** argv) {
-                                               auto convert = LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO");
-                                               return argc == 2 && convert && convert(argv[0], argv[1]) ? 0 : 1;
-                                           }),
-                         0);
 
 std::string Narrow(const std::wstring& text)
 {

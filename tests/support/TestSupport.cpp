@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "TarnwickMedia.h"
+
 #include <shellapi.h>
 
 #include <cwctype>
@@ -207,11 +209,19 @@ std::string SourceDir()
 }
 
 namespace {
+
+int ConvertChild(int argc, wchar_t** argv)
+{
+    auto convert = LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO");
+    return argc == 2 && convert && convert(argv[0], argv[1]) ? 0 : 1;
+}
+
 std::map<std::string, std::function<int(int, wchar_t**)>>& ChildModes()
 {
-    static std::map<std::string, std::function<int(int, wchar_t**)>> modes;
+    static std::map<std::string, std::function<int(int, wchar_t**)>> modes{{"convert", ConvertChild}};
     return modes;
 }
+
 }  // namespace
 
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode)

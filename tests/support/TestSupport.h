@@ -98,7 +98,8 @@ struct ChildResult {
     std::string stdoutBytes;
 };
 // Runs this test program again with the given arguments (handled by a child
-// mode registered with RegisterChildMode), standard output captured.
+// mode registered with RegisterChildMode, or "convert ESD ISO", which calls
+// ConvertESDToISO of the DLL), standard output captured.
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode);
 
