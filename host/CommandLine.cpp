@@ -1,0 +1,153 @@
+#include "CommandLine.h"
+
+namespace host {
+
+const wchar_t kUsage[] =
+    L"Usage:\n"
+    L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] --startup EXE SOURCE...\n"
+    L"  tarnwick configure-boot-wim\n"
+    L"  tarnwick esd-to-iso ESD ISO\n"
+    L"  tarnwick extract-winre TARGET\n"
+    L"  tarnwick --help\n"
+    L"\n"
+    L"make-pe builds the WinPE image from the PE folder beside this program, puts the\n"
+    L"SOURCE files and folders into it and starts EXE at boot. --deliver iso writes\n"
+    L"boot.iso into the --target folder; --deliver disk writes it to the disk whose\n"
+    L"number --target gives; --deliver restart adds a one-time boot entry and restarts\n"
+    L"this machine at once (asks first unless --yes is given).\n";
+
+int ProductionType(const std::wstring& deliver)
+{
+    if (deliver == L"restart") {
+        return 1;
+    }
+    if (deliver == L"iso") {
+        return 2;
+    }
+    if (deliver == L"disk") {
+        return 3;
+    }
+    return 0;
+}
+
+namespace {
+
+ParseResult Fail(const std::wstring& error)
+{
+    ParseResult result;
+    result.error = error;
+    return result;
+}
+
+bool IsOption(const std::wstring& arg)
+{
+    return arg.size() > 1 && arg[0] == L'-';
+}
+
+ParseResult ParseMakePe(const std::vector<std::wstring>& args)
+{
+    ParseResult result;
+    Options& options = result.options;
+    options.command = Command::MakePe;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        const bool takesValue = arg == L"--deliver" || arg == L"--target" || arg == L"--startup";
+        if (takesValue && i + 1 >= args.size()) {
+            return Fail(L"option " + arg + L" needs a value");
+        }
+        if (arg == L"--deliver") {
+            options.deliver = args[++i];
+            if (ProductionType(options.deliver) == 0) {
+                return Fail(L"--deliver must be restart, iso or disk, not \"" + options.deliver + L"\"");
+            }
+        } else if (arg == L"--target") {
+            options.target = args[++i];
+        } else if (arg == L"--startup") {
+            options.startup = args[++i];
+        } else if (arg == L"--yes") {
+            options.yes = true;
+        } else if (arg == L"--") {
+            options.sources.insert(options.sources.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+            break;
+        } else if (IsOption(arg)) {
+            return Fail(L"unknown option " + arg + L" for make-pe");
+        } else {
+            options.sources.push_back(arg);
+        }
+    }
+    if (options.deliver.empty()) {
+        return Fail(L"make-pe needs --deliver restart|iso|disk");
+    }
+    if (options.startup.empty()) {
+        return Fail(L"make-pe needs --startup EXE");
+    }
+    if (options.sources.empty()) {
+        return Fail(L"make-pe needs at least one SOURCE file or folder");
+    }
+    if (options.deliver != L"restart" && options.target.empty()) {
+        return Fail(L"--deliver " + options.deliver + L" needs --target");
+    }
+    if (options.deliver == L"disk" && options.target.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        return Fail(L"--target of --deliver disk must be a disk number");
+    }
+    return result;
+}
+
+ParseResult ParsePositional(Command command, const std::vector<std::wstring>& args, size_t count,
+                            const wchar_t* usage)
+{
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (IsOption(args[i])) {
+            return Fail(L"unknown option " + args[i] + L" for " + args[0]);
+        }
+    }
+    if (args.size() - 1 != count) {
+        return Fail(std::wstring(L"usage: tarnwick ") + usage);
+    }
+    ParseResult result;
+    result.options.command = command;
+    return result;
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::wstring>& args)
+{
+    if (args.empty()) {
+        return Fail(L"no command given");
+    }
+    const std::wstring& command = args[0];
+    bool helpAsked = command == L"help";
+    for (const std::wstring& arg : args) {
+        helpAsked = helpAsked || arg == L"--help" || arg == L"-h";
+    }
+    if (helpAsked) {
+        ParseResult result;
+        result.options.command = Command::Help;
+        return result;
+    }
+    if (command == L"make-pe") {
+        return ParseMakePe(args);
+    }
+    if (command == L"configure-boot-wim") {
+        return ParsePositional(Command::ConfigureBootWim, args, 0, L"configure-boot-wim");
+    }
+    if (command == L"esd-to-iso") {
+        ParseResult result = ParsePositional(Command::EsdToIso, args, 2, L"esd-to-iso ESD ISO");
+        if (result.error.empty()) {
+            result.options.esd = args[1];
+            result.options.iso = args[2];
+        }
+        return result;
+    }
+    if (command == L"extract-winre") {
+        ParseResult result = ParsePositional(Command::ExtractWinre, args, 1, L"extract-winre TARGET");
+        if (result.error.empty()) {
+            result.options.winreTarget = args[1];
+        }
+        return result;
+    }
+    return Fail(L"unknown command \"" + command + L"\"");
+}
+
+}  // namespace host

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Command line of the console host, parsed without touching the system.
+namespace host {
+
+enum class Command { None, Help, MakePe, ConfigureBootWim, EsdToIso, ExtractWinre };
+
+struct Options {
+    Command command = Command::None;
+    // make-pe
+    std::wstring deliver;  // "restart", "iso" or "disk"
+    std::wstring target;
+    std::wstring startup;
+    std::vector<std::wstring> sources;
+    bool yes = false;
+    // esd-to-iso
+    std::wstring esd;
+    std::wstring iso;
+    // extract-winre
+    std::wstring winreTarget;
+};
+
+struct ParseResult {
+    Options options;
+    std::wstring error;  // empty when the command line is usable
+};
+
+ParseResult ParseCommandLine(const std::vector<std::wstring>& args);
+
+// The production type MakePE expects for a --deliver value, or 0 if unknown.
+int ProductionType(const std::wstring& deliver);
+
+extern const wchar_t kUsage[];
+
+}  // namespace host
