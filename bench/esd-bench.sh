@@ -10,7 +10,9 @@ payload="${2:-100}"
 rounds="${3:-3}"
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work="$build/bench-esd"
-prefix="$build/wineprefix"
+# A prefix of its own: conversions in one prefix within the same second would
+# share a work folder name with a test run at the same time.
+prefix="$build/wineprefix-bench"
 
 "$src/cmake/wine-prefix.sh" "$prefix"
 export TW_WINEPREFIX="$prefix"

@@ -236,25 +236,26 @@ int RunChildMode(int argc, wchar_t** argv)
     return found == ChildModes().end() ? 99 : found->second(argc - 3, argv + 3);
 }
 
-ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
+ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir)
 {
     ChildResult result;
     ScratchFolder capture(L"twchild");
     const std::wstring outputPath = capture / L"stdout";
+    const std::wstring errorPath = capture / L"stderr";
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child " + arguments;
+    HANDLE error = CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring writable = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = error;
     PROCESS_INFORMATION process = {};
     result.exitCode = 99;
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr,
                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &result.exitCode);
@@ -262,8 +263,17 @@ ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
         CloseHandle(process.hThread);
     }
     CloseHandle(output);
+    CloseHandle(error);
     result.stdoutBytes = ReadBytes(outputPath);
+    result.stderrBytes = ReadBytes(errorPath);
     return result;
+}
+
+ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return RunProgram(L"\"" + std::wstring(self) + L"\" --child " + arguments, workDir);
 }
 
 HMODULE Library()

@@ -96,7 +96,10 @@ std::string SourceDir();
 struct ChildResult {
     DWORD exitCode = 0;
     std::string stdoutBytes;
+    std::string stderrBytes;
 };
+// Runs a Windows command line and waits for it, standard output and error captured.
+ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir = L"");
 // Runs this test program again with the given arguments (handled by a child
 // mode registered with RegisterChildMode, or "convert ESD ISO", which calls
 // ConvertESDToISO of the DLL), standard output captured.
