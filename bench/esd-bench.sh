@@ -3,6 +3,9 @@
 # (tarnwick.exe esd-to-iso, stand-ins bridging to the Linux tools) against the
 # same five tool runs made directly by this script, on the same sample ESD,
 # alternating in one run. Prints the median wall time of each and their ratio.
+# A third series runs the library with journalling stand-ins that do no work:
+# what Wine and process starts cost by themselves, so that the bridge's own
+# share (library - no-work - direct) can be told apart.
 #   bench/esd-bench.sh [BUILD] [PAYLOAD_MIB] [ROUNDS]
 set -eu
 build="$(cd "${1:-build}" && pwd)"
@@ -32,6 +35,12 @@ through_library() {
         "$(winpath "$work/sample.esd")" "$(winpath "$work/library.iso")" >/dev/null)
 }
 
+no_work() {
+    rm -rf "$work/journal" && mkdir -p "$work/journal"
+    (cd "$work/app" && TWSTANDIN_DIR="$(winpath "$work/journal")" "$src/cmake/wine-run.sh" tarnwick.exe \
+        esd-to-iso "$(winpath "$work/sample.esd")" "$(winpath "$work/nowork.iso")" >/dev/null)
+}
+
 direct() {
     d="$work/direct/tree"
     rm -rf "$d" "$work/direct.iso"
@@ -48,19 +57,24 @@ direct() {
 
 : > "$work/library.times"
 : > "$work/direct.times"
+: > "$work/nowork.times"
 i=1
 while [ "$i" -le "$rounds" ]; do
-    t0=$(now); through_library; t1=$(now); direct; t2=$(now)
+    t0=$(now); through_library; t1=$(now); direct; t2=$(now); no_work; t3=$(now)
     awk "BEGIN {print $t1 - $t0}" >> "$work/library.times"
     awk "BEGIN {print $t2 - $t1}" >> "$work/direct.times"
-    printf 'round %d: library %.2f s, direct %.2f s\n' "$i" "$(tail -1 "$work/library.times")" \
-        "$(tail -1 "$work/direct.times")"
+    awk "BEGIN {print $t3 - $t2}" >> "$work/nowork.times"
+    printf 'round %d: library %.3f s, direct %.3f s, library without tool work %.3f s\n' "$i" \
+        "$(tail -1 "$work/library.times")" "$(tail -1 "$work/direct.times")" "$(tail -1 "$work/nowork.times")"
     i=$((i + 1))
 done
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 lib=$(median "$work/library.times")
 dir=$(median "$work/direct.times")
-printf 'median library %.2f s, median direct %.2f s, ratio library/direct %.3f\n' "$lib" "$dir" \
+none=$(median "$work/nowork.times")
+printf 'median library %.3f s, median direct %.3f s, ratio library/direct %.3f\n' "$lib" "$dir" \
     "$(awk "BEGIN {print $lib / $dir}")"
+printf 'median without tool work %.3f s (Wine and process starts); bridge share %.3f s = %.1f%% of direct\n' \
+    "$none" "$(awk "BEGIN {print $lib - $none - $dir}")" "$(awk "BEGIN {print 100 * ($lib - $none - $dir) / $dir}")"
 rm -rf "$work"
