@@ -5,13 +5,60 @@
 // (the *_Fn typedefs match them).
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
 #include <wchar.h>
+
+#include <string>
+#include <vector>
 
 #ifdef TARNWICKMEDIA_BUILD
 #define TARNWICK_API extern "C" __declspec(dllexport)
 #else
 #define TARNWICK_API extern "C" __declspec(dllimport)
 #endif
+
+// One progress or failure record, 312 bytes, little-endian. It is valid only
+// during the IProgressSink::OnProgress call that receives it.
+struct ProgressInfo {
+    uint32_t type;          // always 32
+    uint32_t state;         // 2: progress, 3: failure
+    uint64_t total;         // 100 for progress, 0 for a failure
+    uint64_t current;       // amount done out of total
+    uint8_t reserved1[24];  // zero
+    uint32_t failed;        // 1 in a failure record
+    char message[256];      // zero-terminated, ANSI code page, at most 255 bytes
+    uint32_t reserved2;     // zero
+};
+
+static_assert(sizeof(ProgressInfo) == 312, "ProgressInfo crosses the DLL boundary");
+static_assert(offsetof(ProgressInfo, type) == 0, "ProgressInfo::type");
+static_assert(offsetof(ProgressInfo, state) == 4, "ProgressInfo::state");
+static_assert(offsetof(ProgressInfo, total) == 8, "ProgressInfo::total");
+static_assert(offsetof(ProgressInfo, current) == 16, "ProgressInfo::current");
+static_assert(offsetof(ProgressInfo, reserved1) == 24, "ProgressInfo::reserved1");
+static_assert(offsetof(ProgressInfo, failed) == 48, "ProgressInfo::failed");
+static_assert(offsetof(ProgressInfo, message) == 52, "ProgressInfo::message");
+static_assert(offsetof(ProgressInfo, reserved2) == 308, "ProgressInfo::reserved2");
+
+// Implemented by the host. The library depends on the order of the first six
+// virtual slots and calls only OnProgress and ShouldContinue; the other four
+// belong to the host and keep empty defaults here. There is deliberately no
+// virtual destructor: it would take one or two slots depending on the
+// compiler and move the ones the library calls.
+class IProgressSink {
+public:
+    virtual void HostSlot1() {}
+    virtual bool OnProgress(const ProgressInfo* info) = 0;
+    virtual void HostSlot3() {}
+    virtual void HostSlot4() {}
+    virtual void HostSlot5() {}
+    // false: the user cancelled.
+    virtual bool ShouldContinue() = 0;
+
+protected:
+    ~IProgressSink() = default;
+};
 
 // Converts a Windows installation ESD into a bootable installation ISO with
 // the volume label "Windows". Tools are run from "tools\" relative to the

@@ -1,0 +1,86 @@
+#include "CommandRunner.h"
+
+#include "KillProcessTree.h"
+#include "LogFile.h"
+#include "OutputPipe.h"
+#include "UniqueHandle.h"
+
+#include <cwchar>
+
+namespace runner {
+
+void BuildShellCommandLine(const std::wstring& command, wchar_t (&buffer)[kCommandLineChars])
+{
+    // Cut rather than refused: no caller comes near the limit.
+    std::wcsncpy(buffer, kShellPrefix, kCommandLineChars - 1);
+    buffer[kCommandLineChars - 1] = L'\0';
+    const size_t used = std::wcslen(buffer);
+    std::wcsncat(buffer, command.c_str(), kCommandLineChars - 1 - used);
+}
+
+bool RunCommand(const std::wstring& command, DWORD limitMs)
+{
+    wchar_t commandLine[kCommandLineChars];
+    BuildShellCommandLine(command, commandLine);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+        TW_LOG(kRunCommandFunction, kLogCreateFailed, GetLastError());
+        return false;
+    }
+    ProcessHandles child;
+    child.Adopt(info);
+
+    if (WaitForSingleObject(child.process.Get(), limitMs) == WAIT_TIMEOUT) {
+        TW_LOG(kRunCommandFunction, kLogTimeoutKill, info.dwProcessId, limitMs, WideToAnsi(command).c_str());
+        KillProcessTree(info.dwProcessId);
+        return false;
+    }
+    DWORD exitCode = 1;
+    return GetExitCodeProcess(child.process.Get(), &exitCode) && exitCode == 0;
+}
+
+bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
+                          DWORD limitMs)
+{
+    OutputPipe pipe;
+    if (!pipe.Create()) {
+        return false;
+    }
+    wchar_t commandLine[kCommandLineChars];
+    BuildShellCommandLine(command, commandLine);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = pipe.write.Get();
+    startup.hStdError = pipe.write.Get();
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, workDir,
+                        &startup, &info)) {
+        return false;
+    }
+    ProcessHandles child;
+    child.Adopt(info);
+    pipe.write.Reset();
+
+    // The time limit covers the reading as well as the wait that follows it.
+    const ULONGLONG deadline = DeadlineAfter(limitMs);
+    output.clear();
+    const bool readInTime = ReadOutputUntil(pipe.read.Get(), output, deadline);
+    if (!readInTime || WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
+        TW_LOG(kRunWithOutputFunction, kLogOutputTimeout);
+        return false;
+    }
+    DWORD exitCode = 1;
+    return GetExitCodeProcess(child.process.Get(), &exitCode) && exitCode == 0;
+}
+
+}  // namespace runner

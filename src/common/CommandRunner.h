@@ -1,0 +1,27 @@
+#pragma once
+
+#include "RunnerConstants.h"
+
+#include <windows.h>
+
+#include <string>
+
+// Runs commands through "cmd.exe /C " as hidden child processes. These are the
+// builder's runners; they log under its function names and use nothing of it.
+namespace runner {
+
+// True only if the command ended within limitMs with exit code 0. On the time
+// limit the whole process tree is ended.
+bool RunCommand(const std::wstring& command, DWORD limitMs);
+
+// Same, with standard output and error captured into output (cleared first;
+// left untouched when the pipe or the process cannot be made). workDir may be
+// null. On the time limit the child is left running.
+bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
+                          DWORD limitMs);
+
+// "cmd.exe /C " and the command in a 2080-character buffer; a longer command
+// is cut to what fits.
+void BuildShellCommandLine(const std::wstring& command, wchar_t (&buffer)[kCommandLineChars]);
+
+}  // namespace runner

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <windows.h>
+
+// Fixed values of the command runner of the WinPE builder.
+namespace runner {
+
+constexpr const wchar_t* kShellPrefix = L"cmd.exe /C ";
+constexpr size_t kCommandLineChars = 2080;
+constexpr DWORD kReadPieceBytes = 4095;
+constexpr size_t kReadBufferBytes = 4096;
+
+// Polling interval while waiting for output that has not arrived yet.
+constexpr DWORD kOutputPollMs = 5;
+
+constexpr DWORD kKillWaitMs = 5000;
+constexpr UINT kKilledExitCode = 1;
+
+constexpr const char* kRunCommandFunction = "CPEMaker::_RunCommand";
+constexpr const char* kRunWithOutputFunction = "CPEMaker::_RunCommandWithOutput";
+constexpr const char* kLogCreateFailed = "PEMaker:RunCommand: CreateProcess failed, error code: %lu";
+constexpr const char* kLogTimeoutKill =
+    "PEMaker:RunCommand: command timeout, terminating process tree. pid=%lu, timeout=%lu, command=%s";
+constexpr const char* kLogOutputTimeout = "PEMaker:_RunCommandWithOutput: command timeout";
+
+}  // namespace runner

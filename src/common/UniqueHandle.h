@@ -1,0 +1,60 @@
+#pragma once
+
+#include <windows.h>
+
+// Sole owner of a kernel handle; closes it when it goes. Both null and
+// INVALID_HANDLE_VALUE mean "no handle".
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
+    ~UniqueHandle() { Reset(); }
+
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.Release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+
+    HANDLE Get() const { return m_handle; }
+    bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+    // For APIs that return a handle through a pointer.
+    HANDLE* Receive()
+    {
+        Reset();
+        return &m_handle;
+    }
+    HANDLE Release()
+    {
+        HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
+    void Reset(HANDLE handle = nullptr)
+    {
+        if (Valid()) {
+            CloseHandle(m_handle);
+        }
+        m_handle = handle;
+    }
+
+private:
+    HANDLE m_handle = nullptr;
+};
+
+// The two handles that process creation hands back.
+struct ProcessHandles {
+    UniqueHandle process;
+    UniqueHandle thread;
+
+    void Adopt(const PROCESS_INFORMATION& info)
+    {
+        process.Reset(info.hProcess);
+        thread.Reset(info.hThread);
+    }
+};

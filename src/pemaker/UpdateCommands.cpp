@@ -1,0 +1,67 @@
+#include "UpdateCommands.h"
+
+#include <cwctype>
+
+std::wstring QuoteArg(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::wstring MakeAddCommand(const std::wstring& source, const std::wstring& imagePath)
+{
+    return L"add " + QuoteArg(source) + L" " + QuoteArg(imagePath);
+}
+
+namespace {
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+}  // namespace
+
+bool IsSameOrSubPath(const std::wstring& folder, const std::wstring& path)
+{
+    size_t n = folder.size();
+    const size_t m = path.size();
+    while (n > 3 && IsSeparator(folder[n - 1])) {
+        --n;
+    }
+    if (m < n) {
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (std::towlower(folder[i]) != std::towlower(path[i])) {
+            return false;
+        }
+    }
+    return n == m || IsSeparator(path[n]);
+}
+
+namespace pemaker {
+
+std::string EncodeUpdateCommand(const std::wstring& command)
+{
+    const std::wstring line = command + L"\r\n";
+    std::string bytes;
+    bytes.reserve(line.size() * 2);
+    for (wchar_t c : line) {
+        const unsigned unit = static_cast<unsigned>(c) & 0xFFFF;
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild)
+{
+    std::wstring line = L"\"" + tool + L"\" update \"" + wim + L"\" 1";
+    if (rebuild) {
+        line += L" --rebuild";
+    }
+    line += L" --no-acls --quiet";
+    return line;
+}
+
+}  // namespace pemaker

@@ -1,0 +1,131 @@
+// WIM edits through update command files handed to the WIM tool.
+#include "PEMaker.h"
+
+#include "BoundedText.h"
+#include "TempFile.h"
+#include "UpdateCommands.h"
+#include "common/LogFile.h"
+#include "common/OutputPipe.h"
+#include "common/UniqueHandle.h"
+
+#include <shlwapi.h>
+
+bool CPEMaker::_UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild)
+{
+    if (commands.empty()) {
+        return true;
+    }
+    wchar_t toolPath[pemaker::kPathChars] = {};
+    if (!_FindWimlibPath(toolPath)) {
+        TW_LOG(pemaker::kUpdateFunction, pemaker::kLogNoWimlib);
+        return false;
+    }
+    TempFile commandFile;
+    if (!_CreateUpdateCommandFile(commands, commandFile.Buffer())) {
+        TW_LOG(pemaker::kUpdateFunction, pemaker::kLogNoCommandFile);
+        return false;
+    }
+    std::wstring output;
+    if (_RunWimlibUpdate(toolPath, m_szWimPath, commandFile.Path(), output, rebuild)) {
+        return true;
+    }
+    TW_LOG(pemaker::kUpdateFunction, pemaker::kLogUpdateFailed, WideToAnsi(m_szWimPath).c_str(),
+           WideToAnsi(output).c_str());
+    for (size_t index = 0; index < commands.size(); ++index) {
+        TW_LOG(pemaker::kUpdateFunction, pemaker::kLogUpdateCommand, static_cast<unsigned>(index),
+               WideToAnsi(commands[index]).c_str());
+    }
+    return false;
+}
+
+bool CPEMaker::_FindWimlibPath(wchar_t* buffer)
+{
+    if (!buffer) {
+        return false;
+    }
+    wchar_t exePath[pemaker::kPathChars] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, exePath, pemaker::kPathChars);
+    if (length == 0 || length >= pemaker::kPathChars) {
+        return false;
+    }
+    PathRemoveFileSpecW(exePath);
+    if (PathCombineW(buffer, exePath, pemaker::kWimlibRelativePath) && PathFileExistsW(buffer)) {
+        return true;
+    }
+    CopyBounded(buffer, pemaker::kPathChars, pemaker::kWimlibRelativePath);
+    return PathFileExistsW(buffer) != FALSE;
+}
+
+bool CPEMaker::_CreateUpdateCommandFile(const std::vector<std::wstring>& commands, wchar_t* buffer)
+{
+    if (commands.empty() || !buffer) {
+        return false;
+    }
+    wchar_t tempFolder[pemaker::kPathChars] = {};
+    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
+    if (length == 0 || length >= pemaker::kPathChars) {
+        return false;
+    }
+    if (GetTempFileNameW(tempFolder, pemaker::kUpdateFilePrefix, 0, buffer) == 0) {
+        return false;
+    }
+    UniqueHandle file(CreateFileW(buffer, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                                  nullptr));
+    if (!file.Valid()) {
+        return false;
+    }
+    for (const std::wstring& command : commands) {
+        const std::string bytes = pemaker::EncodeUpdateCommand(command);
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath, const wchar_t* commandFile,
+                                std::wstring& output, bool rebuild)
+{
+    OutputPipe pipe;
+    if (!pipe.Create()) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES inheritable = InheritableAttributes();
+    UniqueHandle input(CreateFileW(commandFile, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!input.Valid()) {
+        return false;
+    }
+    std::wstring commandLine = pemaker::WimlibUpdateCommandLine(toolPath, wimPath, rebuild);
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = pipe.write.Get();
+    startup.hStdError = pipe.write.Get();
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    ProcessHandles child;
+    child.Adopt(info);
+    pipe.write.Reset();
+    input.Reset();
+
+    // The limit covers the reading and the wait; the tool is not ended.
+    const ULONGLONG deadline = DeadlineAfter(pemaker::kWimlibTimeoutMs);
+    output.clear();
+    if (!ReadOutputUntil(pipe.read.Get(), output, deadline) ||
+        WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
+        return false;
+    }
+    DWORD exitCode = 1;
+    return GetExitCodeProcess(child.process.Get(), &exitCode) && exitCode == 0;
+}

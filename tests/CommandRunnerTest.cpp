@@ -1,0 +1,247 @@
+// The builder's command runner: exit codes, output capture, the tree kill on
+// the time limit, and handles left behind.
+#include "TestSupport.h"
+
+#include "common/AnsiPieceDecoder.h"
+#include "common/CommandRunner.h"
+#include "common/KillProcessTree.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <regex>
+#include <set>
+
+using namespace testsupport;
+
+namespace {
+
+std::wstring SelfPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// This program in a child mode, as a command for the runner.
+std::wstring ChildCommand(const std::wstring& arguments)
+{
+    return SelfPath() + L" --child " + arguments;
+}
+
+DWORD ParentOf(DWORD pid)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == pid) {
+            parent = entry.th32ParentProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+bool IsRunning(DWORD pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) {
+        return false;
+    }
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+// GetProcessHandleCount answers 0 under Wine, so open handles are counted by
+// probing the handle values.
+DWORD CountOpenHandles()
+{
+    DWORD count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// "print N": N bytes of a repeating pattern on standard output.
+int PrintMode(int argc, wchar_t** argv)
+{
+    const size_t count = argc > 0 ? static_cast<size_t>(_wtoi(argv[0])) : 0;
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) {
+        bytes.push_back(static_cast<char>('a' + i % 26));
+    }
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return 0;
+}
+
+int ExitMode(int argc, wchar_t** argv)
+{
+    return argc > 0 ? _wtoi(argv[0]) : 0;
+}
+
+// "hang DIR [spawn]": writes "<pid> <parent pid>" into DIR\<pid>, optionally
+// starts another hanging copy of itself, and waits forever.
+int HangMode(int argc, wchar_t** argv)
+{
+    if (argc < 1) {
+        return 2;
+    }
+    const DWORD pid = GetCurrentProcessId();
+    if (argc > 1) {
+        std::wstring commandLine = ChildCommand(L"hang " + std::wstring(argv[0]));
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            CloseHandle(info.hProcess);
+            CloseHandle(info.hThread);
+        }
+    }
+    WriteBytes(std::wstring(argv[0]) + L"\\" + std::to_wstring(pid),
+               std::to_string(pid) + " " + std::to_string(ParentOf(pid)));
+    Sleep(INFINITE);
+    return 0;
+}
+
+const bool registered = [] {
+    RegisterChildMode("print", PrintMode);
+    RegisterChildMode("exit", ExitMode);
+    RegisterChildMode("hang", HangMode);
+    return true;
+}();
+
+}  // namespace
+
+TEST(CommandRunnerTest, ResultFollowsTheExitCode)
+{
+    EXPECT_TRUE(runner::RunCommand(ChildCommand(L"exit 0"), 60000));
+    EXPECT_FALSE(runner::RunCommand(ChildCommand(L"exit 3"), 60000));
+    std::wstring output;
+    EXPECT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"exit 0"), output, nullptr, 60000));
+    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"exit 7"), output, nullptr, 60000));
+}
+
+TEST(CommandRunnerTest, CommandLineIsTheShellPrefixAndTheCommandCutAtTheBuffer)
+{
+    wchar_t buffer[runner::kCommandLineChars];
+    runner::BuildShellCommandLine(L"dir /b", buffer);
+    EXPECT_STREQ(buffer, L"cmd.exe /C dir /b");
+
+    const std::wstring longCommand(3000, L'x');
+    runner::BuildShellCommandLine(longCommand, buffer);
+    EXPECT_EQ(std::wstring(buffer), L"cmd.exe /C " + std::wstring(2079 - 11, L'x'));
+}
+
+TEST(CommandRunnerTest, CapturesOutputWholeAndInOrder)
+{
+    std::wstring output = L"old";
+    ASSERT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"print 0"), output, nullptr, 60000));
+    EXPECT_EQ(output, L"");
+
+    // Several pieces of at most 4095 bytes each.
+    ASSERT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"print 20000"), output, nullptr, 60000));
+    ASSERT_EQ(output.size(), 20000u);
+    for (size_t i = 0; i < output.size(); ++i) {
+        ASSERT_EQ(output[i], static_cast<wchar_t>(L'a' + i % 26)) << "at " << i;
+    }
+}
+
+TEST(CommandRunnerTest, RunsInTheGivenWorkingFolderAndLeavesOutputAloneWhenItCannotStart)
+{
+    ScratchFolder work;
+    std::wstring output;
+    ASSERT_TRUE(runner::RunCommandWithOutput(L"cd", output, work.path().c_str(), 60000));
+    EXPECT_EQ(output.substr(0, work.path().size()), work.path());
+
+    output = L"kept";
+    EXPECT_FALSE(runner::RunCommandWithOutput(L"cd", output, (work / L"missing").c_str(), 60000));
+    EXPECT_EQ(output, L"kept");
+}
+
+TEST(CommandRunnerTest, TimeLimitEndsTheWholeTreeAndLogsPidLimitAndCommand)
+{
+    ScratchFolder pids;
+    const std::wstring command = L"cmd /C " + ChildCommand(L"hang " + pids.path() + L" spawn");
+    LogWatch log;
+    EXPECT_FALSE(runner::RunCommand(command, 8000));
+
+    std::smatch match;
+    const std::string added = log.Added();
+    ASSERT_TRUE(std::regex_search(added, match,
+                                  std::regex("CPEMaker::_RunCommand:\\d+ PEMaker:RunCommand: command timeout, "
+                                             "terminating process tree\\. pid=(\\d+), timeout=8000, command=(.*)\r\n")))
+        << added;
+    EXPECT_EQ(match[2].str(), standin::ToUtf8(command));
+    const DWORD shellPid = std::stoul(match[1].str());
+
+    // Both waiting programs, and every process between them and the shell.
+    const std::vector<std::wstring> names = ListNames(pids.path());
+    ASSERT_EQ(names.size(), 2u);
+    std::set<DWORD> tree{shellPid};
+    for (const std::wstring& name : names) {
+        unsigned long pid = 0;
+        unsigned long parent = 0;
+        ASSERT_EQ(sscanf(ReadBytes(pids / name).c_str(), "%lu %lu", &pid, &parent), 2);
+        tree.insert(pid);
+        tree.insert(parent);
+    }
+    EXPECT_GE(tree.size(), 4u) << "shell, inner shell and two waiting programs";
+    EXPECT_EQ(tree.count(GetCurrentProcessId()), 0u);
+    for (DWORD pid : tree) {
+        EXPECT_FALSE(IsRunning(pid)) << "pid " << pid << " survived";
+    }
+}
+
+TEST(CommandRunnerTest, KillProcessTreeIgnoresAMissingProcess)
+{
+    KillProcessTree(0xFFFFFFF0u);
+    EXPECT_TRUE(IsRunning(GetCurrentProcessId()));
+}
+
+TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)
+{
+    std::wstring output;
+    // The first runs set up what the process keeps for good (heaps, code pages).
+    runner::RunCommand(ChildCommand(L"exit 0"), 60000);
+    runner::RunCommandWithOutput(ChildCommand(L"print 10"), output, nullptr, 60000);
+    const DWORD before = CountOpenHandles();
+    ASSERT_GT(before, 0u);
+    for (int i = 0; i < 100; ++i) {
+        runner::RunCommand(L"exit 1", 60000);
+        runner::RunCommandWithOutput(L"echo x", output, nullptr, 60000);
+        runner::RunCommandWithOutput(L"cd", output, L"C:\\no\\such\\folder", 60000);
+    }
+    EXPECT_EQ(CountOpenHandles(), before);
+}
+
+TEST(AnsiPieceDecoderTest, KeepsACharacterSplitAcrossPiecesWhole)
+{
+    // Shift-JIS: "A", then two double-byte characters split after a lead byte.
+    const std::string bytes = "A\x82\xA0\x88\x9F" "B";
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        AnsiPieceDecoder decoder(932);
+        std::wstring output;
+        decoder.Append(bytes.data(), cut, output);
+        decoder.Append(bytes.data() + cut, bytes.size() - cut, output);
+        decoder.Finish(output);
+        EXPECT_EQ(output, L"A\u3042\u4E9C" L"B") << "cut at " << cut;
+    }
+    const std::string utf8 = "x\xE2\x82\xAC" "y";
+    for (size_t cut = 0; cut <= utf8.size(); ++cut) {
+        AnsiPieceDecoder decoder(CP_UTF8);
+        std::wstring output;
+        decoder.Append(utf8.data(), cut, output);
+        decoder.Append(utf8.data() + cut, utf8.size() - cut, output);
+        decoder.Finish(output);
+        EXPECT_EQ(output, L"x\u20ACy") << "cut at " << cut;
+    }
+}

@@ -1,0 +1,216 @@
+// WIM update batches: command texts, the command file, the tool's command
+// line, failure logging, and real batches applied by the real wimlib.
+#include "PETestSupport.h"
+
+#include "pemaker/UpdateCommands.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+using petest::PrivateTemp;
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+std::string Utf16(const std::string& ascii)
+{
+    std::string bytes;
+    for (char c : ascii) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST(UpdateCommandsTest, AddCommandQuotesBothPathsAndEncodesWithCrLf)
+{
+    EXPECT_EQ(MakeAddCommand(L"C:\\App", L"\\TarnwickToolset\\Brightmoor"),
+              L"add \"C:\\App\" \"\\TarnwickToolset\\Brightmoor\"");
+    EXPECT_EQ(QuoteArg(L"a \"b\""), L"\"a \"b\"\"");
+
+    const std::string bytes = pemaker::EncodeUpdateCommand(MakeAddCommand(L"C:\\A", L"\\B"));
+    EXPECT_EQ(bytes.size(), 34u);
+    EXPECT_EQ(bytes, Utf16("add \"C:\\A\" \"\\B\"\r\n"));
+    EXPECT_EQ(pemaker::EncodeUpdateCommand(L"\u00E9\u4E9C"), std::string("\xE9\x00\x9C\x4E\r\0\n\0", 8));
+}
+
+TEST(UpdateCommandsTest, ToolCommandLineWithAndWithoutRebuild)
+{
+    EXPECT_EQ(pemaker::WimlibUpdateCommandLine(L"C:\\t\\wimlib-imagex.exe", L"C:\\PE\\b.wim", false),
+              L"\"C:\\t\\wimlib-imagex.exe\" update \"C:\\PE\\b.wim\" 1 --no-acls --quiet");
+    EXPECT_EQ(pemaker::WimlibUpdateCommandLine(L"C:\\t\\wimlib-imagex.exe", L"C:\\PE\\b.wim", true),
+              L"\"C:\\t\\wimlib-imagex.exe\" update \"C:\\PE\\b.wim\" 1 --rebuild --no-acls --quiet");
+}
+
+TEST(UpdateCommandsTest, SameOrSubPath)
+{
+    struct Case {
+        const wchar_t* folder;
+        const wchar_t* path;
+        bool expected;
+    };
+    const Case cases[] = {
+        {L"C:\\App\\", L"c:\\app\\bin", true},  {L"C:\\App", L"C:\\App", true},
+        {L"C:\\App\\\\", L"C:\\APP", true},     {L"C:\\App", L"C:\\App/x", true},
+        {L"C:/App/", L"C:\\App\\x", false},     {L"C:\\App", L"C:\\Apple", false},
+        {L"C:\\App", L"C:\\Ap", false},         {L"C:\\App", L"D:\\App", false},
+        {L"C:\\", L"C:\\", true},               {L"C:\\", L"C:\\Windows", false},
+        {L"C:", L"C:\\Windows", true},          {L"", L"anything", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsSameOrSubPath(c.folder, c.path), c.expected)
+            << Narrow(c.folder) << " / " << Narrow(c.path);
+    }
+}
+
+// The tool is the journalling stand-in; the WIM path is only a name.
+class WimUpdateJournalTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        wcscpy(PEMakerTestPeer::WimPath(maker), (work / L"boot.wim").c_str());
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(temp.Names().empty()) << Narrow(temp.Names().front());
+    }
+
+    PrivateTemp temp;
+    ScratchFolder work;
+    StandinJournal journal;
+    CPEMaker maker;
+};
+
+TEST_F(WimUpdateJournalTest, OneRunOfTheToolWithTheCommandFileOnItsInput)
+{
+    ASSERT_TRUE(PEMakerTestPeer::UpdateWIM(maker, {MakeAddCommand(L"C:\\A", L"\\B")}, false));
+    ASSERT_EQ(journal.Count(), 1u);
+    const std::string tool = Narrow(ExeFolder()) + "tools\\wimlib-imagex.exe";
+    const std::string wim = Narrow(work / L"boot.wim");
+    EXPECT_EQ(journal.CommandLine(1), "\"" + tool + "\" update \"" + wim + "\" 1 --no-acls --quiet");
+    EXPECT_EQ(journal.Stdin(1), Utf16("add \"C:\\A\" \"\\B\"\r\n"));
+
+    const std::vector<std::wstring> batch{L"rename \"\\x\" \"\\y\"", L"delete --recursive \"\\z\""};
+    ASSERT_TRUE(PEMakerTestPeer::UpdateWIM(maker, batch, true));
+    ASSERT_EQ(journal.Count(), 2u);
+    EXPECT_EQ(journal.CommandLine(2), "\"" + tool + "\" update \"" + wim + "\" 1 --rebuild --no-acls --quiet");
+    EXPECT_EQ(journal.Stdin(2), Utf16("rename \"\\x\" \"\\y\"\r\ndelete --recursive \"\\z\"\r\n"));
+}
+
+TEST_F(WimUpdateJournalTest, EmptyBatchRunsNothingAndMakesNoFile)
+{
+    LogWatch log;
+    EXPECT_TRUE(PEMakerTestPeer::UpdateWIM(maker, {}, true));
+    EXPECT_EQ(journal.Count(), 0u);
+    EXPECT_EQ(log.Added(), "");
+
+    wchar_t name[MAX_PATH] = {};
+    EXPECT_FALSE(PEMakerTestPeer::CreateUpdateCommandFile(maker, {}, name));
+    EXPECT_FALSE(PEMakerTestPeer::CreateUpdateCommandFile(maker, {L"x"}, nullptr));
+}
+
+TEST_F(WimUpdateJournalTest, CommandFileIsAWimTemporaryFileOfExactlyTheCommands)
+{
+    wchar_t name[MAX_PATH] = {};
+    ASSERT_TRUE(PEMakerTestPeer::CreateUpdateCommandFile(maker, {L"a", L"b c"}, name));
+    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\WIM"), 0) << Narrow(name);
+    EXPECT_EQ(ReadBytes(name), Utf16("a\r\nb c\r\n"));
+    DeleteFileW(name);
+}
+
+TEST_F(WimUpdateJournalTest, FailingBatchLogsTheToolOutputAndEveryCommand)
+{
+    journal.RespondTool(L"wimlib-imagex", 3, 0, "no such path");
+    LogWatch log;
+    const std::vector<std::wstring> batch{MakeAddCommand(L"C:\\A", L"\\B"), L"rename \"\\x\" \"\\y\""};
+    EXPECT_FALSE(PEMakerTestPeer::UpdateWIM(maker, batch, false));
+    const std::string wim = Narrow(work / L"boot.wim");
+    const std::string added = log.Added();
+    EXPECT_NE(added.find(" PEMaker::_UpdateWIM: wimlib update failed. wim=" + wim + ", output=no such path\r\n"),
+              std::string::npos)
+        << added;
+    EXPECT_NE(added.find("CPEMaker::_UpdateWIM:"), std::string::npos);
+    const size_t first = added.find(" PEMaker::_UpdateWIM: update command[0]=add \"C:\\A\" \"\\B\"\r\n");
+    const size_t second = added.find(" PEMaker::_UpdateWIM: update command[1]=rename \"\\x\" \"\\y\"\r\n");
+    EXPECT_NE(first, std::string::npos) << added;
+    EXPECT_NE(second, std::string::npos) << added;
+    EXPECT_LT(first, second);
+}
+
+TEST_F(WimUpdateJournalTest, ToolIsFoundBesideTheHostProgram)
+{
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_TRUE(PEMakerTestPeer::FindWimlibPath(maker, path));
+    EXPECT_EQ(std::wstring(path), ExeFolder() + L"tools\\wimlib-imagex.exe");
+    EXPECT_FALSE(PEMakerTestPeer::FindWimlibPath(maker, nullptr));
+}
+
+// Real batches through the stand-in and Debian's wimlib.
+class WimUpdateRealTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        CreateDirectoryW((work / L"image").c_str(), nullptr);
+        CreateDirectoryW((work / L"image\\sub").c_str(), nullptr);
+        WriteBytes(work / L"image\\a.txt", "a");
+        WriteBytes(work / L"image\\sub\\b.txt", "b");
+        CreateDirectoryW((work / L"app").c_str(), nullptr);
+        CreateDirectoryW((work / L"app\\inner").c_str(), nullptr);
+        WriteBytes(work / L"app\\c.txt", "c");
+        WriteBytes(work / L"app\\inner\\d.txt", "d");
+        WriteBytes(work / L"tool.exe", "tool");
+        wim = work / L"boot.wim";
+        const standin::UnixResult made =
+            Unix({"wimlib-imagex", "capture", UnixPath(work / L"image"), UnixPath(wim), "--quiet"});
+        ASSERT_TRUE(made.answered && made.exitCode == 0) << made.output;
+        wcscpy(PEMakerTestPeer::WimPath(maker), wim.c_str());
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(temp.Names().empty()) << Narrow(temp.Names().front());
+    }
+
+    std::string Listing() const
+    {
+        const standin::UnixResult listed = Unix({"wimlib-imagex", "dir", UnixPath(wim), "1"});
+        EXPECT_TRUE(listed.answered && listed.exitCode == 0) << listed.output;
+        return listed.output;
+    }
+
+    PrivateTemp temp;
+    ScratchFolder work;
+    CPEMaker maker;
+    std::wstring wim;
+};
+
+TEST_F(WimUpdateRealTest, BatchOfAddRenameAndDeleteChangesTheImageExactly)
+{
+    const std::vector<std::wstring> batch{
+        MakeAddCommand(work / L"tool.exe", L"\\Tools\\tool.exe"),
+        MakeAddCommand(work / L"app", L"\\Tools\\App"),
+        L"rename \"\\sub\" \"\\moved\"",
+        L"delete --recursive \"\\a.txt\"",
+    };
+    ASSERT_TRUE(PEMakerTestPeer::UpdateWIM(maker, batch, true));
+    EXPECT_EQ(Listing(),
+              "/\n/moved\n/moved/b.txt\n/Tools\n/Tools/App\n/Tools/App/c.txt\n/Tools/App/inner\n"
+              "/Tools/App/inner/d.txt\n/Tools/tool.exe\n");
+}
+
+TEST_F(WimUpdateRealTest, RefusedBatchFailsWithTheToolsOwnErrorInTheLog)
+{
+    const std::string before = Listing();
+    LogWatch log;
+    EXPECT_FALSE(PEMakerTestPeer::UpdateWIM(maker, {L"rename \"\\nothere\" \"\\x\""}, false));
+    const std::string added = log.Added();
+    EXPECT_NE(added.find("wimlib update failed. wim=" + Narrow(wim) + ", output="), std::string::npos) << added;
+    EXPECT_NE(added.find("Exiting with error code 49"), std::string::npos) << added;
+    EXPECT_NE(added.find("update command[0]=rename \"\\nothere\" \"\\x\""), std::string::npos) << added;
+    EXPECT_EQ(Listing(), before);
+}
