@@ -1,5 +1,6 @@
 #include "HostSession.h"
 
+#include "ConsoleSink.h"
 #include "LogExcerpt.h"
 
 #include "TarnwickMedia.h"
@@ -8,11 +9,27 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace host {
 namespace {
 
 typedef bool (*ExtractWinre_Fn)(const wchar_t* targetPath);
+typedef bool (*MakePE_Fn)(const std::vector<std::wstring>* appSources, const wchar_t* startupExe,
+                          int productionType, const wchar_t* target, IProgressSink* sink);
+typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
+
+// --deliver restart reboots this machine at once, so it needs a yes first.
+bool ConfirmRestart()
+{
+    std::fputs("This adds a one-time boot entry and restarts this computer now. Continue? [y/N] ", stdout);
+    std::fflush(stdout);
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof(answer), stdin)) {
+        return false;
+    }
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
 
 std::wstring ProgramFolder()
 {
@@ -88,9 +105,38 @@ int Run(const Options& options)
         auto extract = Require<ExtractWinre_Fn>(library, "ExtractWinreFromRecoveryPartition");
         return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre", log) : kExitFailure;
     }
+    case Command::MakePe: {
+        auto makePe = Require<MakePE_Fn>(library, "MakePE");
+        if (!makePe) {
+            return kExitFailure;
+        }
+        const int type = ProductionType(options.deliver);
+        if (type == 1 && !options.yes && !ConfirmRestart()) {
+            std::fputs("tarnwick: make-pe not started\n", stderr);
+            return kExitFailure;
+        }
+        ConsoleSink sink;
+        const bool ok = makePe(&options.sources, options.startup.c_str(), type,
+                               options.target.empty() ? nullptr : options.target.c_str(), &sink);
+        sink.Finish();
+        if (!ok && sink.Cancelled()) {
+            std::fputs("tarnwick: make-pe cancelled\n", stderr);
+            return kExitFailure;
+        }
+        return Report(ok, L"make-pe", log);
+    }
+    case Command::ConfigureBootWim: {
+        auto configure = Require<ConfigureBootWim_Fn>(library, "ConfigureBootWim");
+        if (!configure) {
+            return kExitFailure;
+        }
+        ConsoleSink sink;
+        const bool ok = configure(&sink);
+        sink.Finish();
+        return Report(ok, L"configure-boot-wim", log);
+    }
     default:
-        std::fprintf(stderr, "tarnwick: command not available in this build\n");
-        return kExitFailure;
+        return kExitUsage;
     }
 }
 

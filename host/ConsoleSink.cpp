@@ -1,0 +1,78 @@
+#include "ConsoleSink.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace host {
+namespace {
+
+constexpr uint32_t kFailureState = 3;
+
+volatile LONG g_cancelRequested = 0;
+
+// Ctrl+C and Ctrl+Break only raise the flag; the library stops at its next
+// check and the call returns normally.
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        InterlockedExchange(&g_cancelRequested, 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+bool OutputIsTerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
+}
+
+}  // namespace
+
+ConsoleSink::ConsoleSink() : m_bar(OutputIsTerminal())
+{
+    InterlockedExchange(&g_cancelRequested, 0);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+ConsoleSink::~ConsoleSink()
+{
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+}
+
+bool ConsoleSink::OnProgress(const ProgressInfo* info)
+{
+    if (!info) {
+        return true;
+    }
+    ProgressRecord record;
+    record.failure = info->state == kFailureState;
+    record.current = info->current;
+    record.total = info->total;
+    record.message.assign(info->message, strnlen(info->message, sizeof(info->message)));
+    const ConsoleText text = m_bar.Update(record);
+    std::fputs(text.out.c_str(), stdout);
+    std::fflush(stdout);
+    std::fputs(text.err.c_str(), stderr);
+    return true;
+}
+
+bool ConsoleSink::ShouldContinue()
+{
+    return InterlockedCompareExchange(&g_cancelRequested, 0, 0) == 0;
+}
+
+void ConsoleSink::Finish()
+{
+    std::fputs(m_bar.Finish().c_str(), stdout);
+    std::fflush(stdout);
+}
+
+bool ConsoleSink::Cancelled() const
+{
+    return InterlockedCompareExchange(&g_cancelRequested, 0, 0) != 0;
+}
+
+}  // namespace host

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ProgressBar.h"
+
+#include "TarnwickMedia.h"
+
+namespace host {
+
+// The host's progress sink: draws the progress bar, prints failure records as
+// errors, and answers the library's cancellation checks after Ctrl+C.
+class ConsoleSink : public IProgressSink {
+public:
+    ConsoleSink();
+    ~ConsoleSink();
+    ConsoleSink(const ConsoleSink&) = delete;
+    ConsoleSink& operator=(const ConsoleSink&) = delete;
+
+    bool OnProgress(const ProgressInfo* info) override;
+    bool ShouldContinue() override;
+
+    // Ends a bar still on its line; call before printing anything else.
+    void Finish();
+    bool Cancelled() const;
+
+private:
+    ProgressBar m_bar;
+};
+
+}  // namespace host
