@@ -66,3 +66,10 @@ protected:
 // file "tarnwick.log" in the current directory.
 TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath);
 typedef bool (*ConvertESDToISO_Fn)(const wchar_t* esdPath, const wchar_t* isoPath);
+
+// Copies the Windows recovery image winre.wim out of the disk's recovery
+// partition (found through "reagentc /info" and read through ravenfs.dll)
+// into targetPath, which must not be null. Returns true only when the whole
+// image was copied; the reason for a failure goes to "tarnwick.log".
+TARNWICK_API bool ExtractWinreFromRecoveryPartition(const wchar_t* targetPath);
+typedef bool (*ExtractWinreFromRecoveryPartition_Fn)(const wchar_t* targetPath);

@@ -1,0 +1,141 @@
+#include "TarnwickMedia.h"
+
+#include "../common/LogFile.h"
+#include "../winre/RecoveryPartitionLocator.h"
+#include "../winre/SearchWinre.h"
+#include "../winre/VolumeFsDevice.h"
+#include "../winre/VolumeNumberDevice.h"
+#include "../winre/WinreConstants.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kFunction = "ExtractWinreFromRecoveryPartition";
+
+struct StorageDeleter {
+    void operator()(IStorageDevice* device) const { delete device; }
+};
+struct FsDeleter {
+    void operator()(IVolumeFsDevice* fs) const { delete fs; }
+};
+
+// Owns a file of the file-system object and closes it there.
+class FsFile {
+public:
+    FsFile(IVolumeFsDevice* fs, uint64_t handle) : m_fs(fs), m_handle(handle) {}
+    ~FsFile()
+    {
+        if (m_handle != 0) {
+            m_fs->CloseFile(m_handle);
+        }
+    }
+    FsFile(const FsFile&) = delete;
+    FsFile& operator=(const FsFile&) = delete;
+    uint64_t get() const { return m_handle; }
+
+private:
+    IVolumeFsDevice* m_fs;
+    uint64_t m_handle;
+};
+
+uint64_t OpenImage(IVolumeFsDevice* fs, const std::wstring& path)
+{
+    return fs->OpenFile(path.c_str(), winre::kOpenAccess, winre::kOpenShare, winre::kOpenFlags);
+}
+
+// Everything after the file-system object exists. Locals are destroyed in
+// reverse order: the image file, then the target stream, before the caller
+// destroys the file-system object and then the device.
+bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
+{
+    uint64_t handle = OpenImage(fs, winre::kStandardWinrePath);
+    if (handle == 0) {
+        const std::wstring found = SearchWinre(fs, winre::kRootPath);
+        if (found.empty()) {
+            TW_LOG(kFunction, winre::kLogNoWinre);
+            return false;
+        }
+        TW_LOG(kFunction, winre::kLogWinrePath, found.c_str());
+        handle = OpenImage(fs, found);
+        if (handle == 0) {
+            TW_LOG(kFunction, winre::kLogNotOpenWinre);
+            return false;
+        }
+    }
+    const FsFile image(fs, handle);
+
+    uint32_t low = 0;
+    uint32_t high = 0;
+    if (!fs->GetFileSize(image.get(), &low, &high)) {
+        TW_LOG(kFunction, winre::kLogNoFileSize);
+        return false;
+    }
+    const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+    if (size == 0) {
+        TW_LOG(kFunction, winre::kLogZeroSize);
+        return false;
+    }
+
+    std::ofstream target(std::filesystem::path(targetPath), std::ios::binary | std::ios::out | std::ios::trunc);
+    if (!target.is_open()) {
+        const unsigned long error = GetLastError();
+        TW_LOG(kFunction, winre::kLogNoTarget, WideToAnsi(targetPath).c_str(), error);
+        return false;
+    }
+
+    std::vector<char> buffer(winre::kCopyBufferSize);
+    uint64_t total = 0;
+    do {
+        uint32_t count = 0;
+        if (!fs->ReadFile(image.get(), buffer.data(), winre::kCopyBufferSize, &count)) {
+            TW_LOG(kFunction, winre::kLogReadError);
+            break;
+        }
+        if (count == 0) {
+            break;
+        }
+        target.write(buffer.data(), count);
+        total += count;
+    } while (total < size);
+    if (total != size) {
+        TW_LOG(kFunction, winre::kLogSizeMismatch);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TARNWICK_API bool ExtractWinreFromRecoveryPartition(const wchar_t* targetPath)
+{
+    try {
+        const std::string partition = LocateRecoveryPartition();
+        if (partition.empty()) {
+            TW_LOG(kFunction, winre::kLogNoPartition);
+            return false;
+        }
+        TW_LOG(kFunction, winre::kLogPartitionPath, partition.c_str());
+
+        std::unique_ptr<IStorageDevice, StorageDeleter> device(new CVolumeNumberDevice(partition.c_str()));
+        if (!device->Open()) {
+            TW_LOG(kFunction, winre::kLogNotOpenPartition);
+            return false;
+        }
+        std::unique_ptr<IVolumeFsDevice, FsDeleter> fs(CreateVolumeFsDevice(device.get()));
+        if (!fs) {
+            TW_LOG(kFunction, winre::kLogNoFsDevice);
+            return false;
+        }
+        return CopyImage(fs.get(), targetPath);
+    } catch (...) {
+        // Only allocation failures of the standard library can land here.
+        return false;
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "StorageDevice.h"
+
+#include <string>
+
+// A Windows volume or partition opened by its device path and read and
+// written in whole sectors. No cache, no buffer of its own.
+class CVolumeNumberDevice : public IStorageDevice {
+public:
+    // A null path leaves the device not ready: Open then fails with error 87.
+    explicit CVolumeNumberDevice(const char* path);
+    ~CVolumeNumberDevice() override;
+    CVolumeNumberDevice(const CVolumeNumberDevice&) = delete;
+    CVolumeNumberDevice& operator=(const CVolumeNumberDevice&) = delete;
+
+    BOOL Open() override;
+    BOOL Close() override;
+    BOOL ReadSectors(void* buffer, uint64_t firstSector, uint64_t sectorCount) override;
+    BOOL WriteSectors(const void* buffer, uint64_t firstSector, uint64_t sectorCount) override;
+    uint32_t GetSectorSize() override;
+    uint64_t GetSectorCount() override;
+    int QueryA() override;
+    int QueryB() override;
+    void Notify(uint32_t event) override;
+    int QueryC() override;
+    uint64_t GetLastErrorCode() override;
+    BOOL Flush() override;
+    virtual BOOL IsOpen();
+
+    // The path as given to CreateFileA.
+    const std::string& Path() const { return m_path; }
+
+private:
+    bool ReadGeometry();
+    bool Seek(uint64_t firstSector);
+
+    HANDLE m_handle;
+    std::string m_path;
+    uint32_t m_sectorSize;
+    uint64_t m_sectorCount;
+    uint64_t m_lastError;
+    BOOL m_ready;
+};

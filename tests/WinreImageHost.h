@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// What a test host needs to run the recovery extraction on image files
+// under Wine: disk geometry for them, partition device links and NTFS images.
+namespace winrehost {
+
+// Replaces module's import of function from dll (case-insensitive) with
+// replacement; false when the module does not import it.
+bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
+// Answers the drive geometry query for image files from their size in
+// sectors of 512 bytes; everything else goes to the system.
+BOOL WINAPI ImageDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                 LPDWORD returned, LPOVERLAPPED overlapped);
+// Calls of ImageDeviceIoControl so far.
+unsigned GeometryQueries();
+
+// Points \\.\HarddiskNPartitionM at an image (a Unix path), or removes the link.
+bool LinkPartition(unsigned disk, unsigned partition, const std::string& unixImage);
+void UnlinkPartition(unsigned disk, unsigned partition);
+
+// Makes an NTFS image with the repository's image script from filler commands.
+bool MakeNtfsImage(const std::string& unixImage, unsigned sizeMib, const std::string& commands);
+// A file of size pseudo-random bytes; returns its SHA-256 (empty on failure).
+std::string MakeRandomFile(const std::string& unixPath, unsigned long size);
+std::string Sha256(const std::string& unixPath);
+
+// Lines of tarnwick.log text reduced to "Function: message", for the given functions.
+std::string LoggedMessages(const std::string& logText, const std::string& functions);
+
+}  // namespace winrehost
