@@ -60,6 +60,27 @@ protected:
     ~IProgressSink() = default;
 };
 
+// Production types of MakePE.
+enum : int {
+    kMakePERestartToRamdisk = 1,  // one-time ramdisk boot entry, then restart
+    kMakePEWriteIso = 2,          // "boot.iso" in target (a folder), or in the PE folder when target is null
+    kMakePEWriteDisk = 3,         // ISO handed to Discforge.dll, target is the disk number in decimal
+};
+
+// Builds a WinPE image from the folder "PE" beside the host executable, with
+// the host application (appSources: files and folders; startupExe: the program
+// WinPE starts) and delivers it by productionType. Returns false on failure or
+// cancellation; details go to the log file and a failure record to sink.
+TARNWICK_API bool MakePE(const std::vector<std::wstring>* appSources, const wchar_t* startupExe,
+                         int productionType, const wchar_t* target, IProgressSink* sink);
+typedef bool (*MakePE_Fn)(const std::vector<std::wstring>* appSources, const wchar_t* startupExe,
+                          int productionType, const wchar_t* target, IProgressSink* sink);
+
+// Adds the optional folders PE\pe_requirements\cef and PE\pe_requirements\system
+// to the PE folder's boot WIM. sink may be null.
+TARNWICK_API bool ConfigureBootWim(IProgressSink* sink);
+typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
+
 // Converts a Windows installation ESD into a bootable installation ISO with
 // the volume label "Windows". Tools are run from "tools\" relative to the
 // current directory. Returns false on failure; the reason goes to the log

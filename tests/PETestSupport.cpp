@@ -15,7 +15,7 @@ bool RecordingSink::OnProgress(const ProgressInfo* info)
 bool RecordingSink::ShouldContinue()
 {
     ++checks;
-    return checks != m_cancelAt;
+    return m_cancelAt == 0 || checks < m_cancelAt;
 }
 
 std::vector<long long> RecordingSink::Values() const
@@ -90,6 +90,47 @@ PEFolder::PEFolder(bool withWim) : m_path(ExeFolder() + L"PE")
 PEFolder::~PEFolder()
 {
     RemoveTree(m_path);
+}
+
+}  // namespace petest
+
+namespace petest {
+
+ToolsFirstOnPath::ToolsFirstOnPath()
+{
+    std::vector<wchar_t> buffer(32768, L'\0');
+    GetEnvironmentVariableW(L"PATH", buffer.data(), static_cast<DWORD>(buffer.size()));
+    m_previous = buffer.data();
+    SetEnvironmentVariableW(L"PATH", (ExeFolder() + L"tools;" + m_previous).c_str());
+}
+
+ToolsFirstOnPath::~ToolsFirstOnPath()
+{
+    SetEnvironmentVariableW(L"PATH", m_previous.c_str());
+}
+
+std::string Sh(const std::string& script)
+{
+    const standin::UnixResult result = Shell(script);
+    EXPECT_TRUE(result.answered && result.exitCode == 0) << script << "\n" << result.output;
+    return result.output;
+}
+
+std::string WimFile(const std::wstring& wim, const std::string& imagePath)
+{
+    return Sh("wimlib-imagex extract '" + UnixPath(wim) + "' 1 '" + imagePath + "' --to-stdout --no-acls");
+}
+
+std::string WimListing(const std::wstring& wim)
+{
+    return Sh("wimlib-imagex dir '" + UnixPath(wim) + "' 1");
+}
+
+bool CaptureWim(const std::wstring& folder, const std::wstring& wim)
+{
+    const standin::UnixResult made = Unix({"wimlib-imagex", "capture", UnixPath(folder), UnixPath(wim), "--quiet"});
+    EXPECT_TRUE(made.answered && made.exitCode == 0) << made.output;
+    return made.answered && made.exitCode == 0;
 }
 
 }  // namespace petest

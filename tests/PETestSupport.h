@@ -11,8 +11,8 @@
 namespace petest {
 
 
-// Records what the library sends and answers ShouldContinue from a script:
-// the check numbered cancelAt (from 1) answers cancel.
+// Records what the library sends and answers ShouldContinue as a host whose
+// user cancels before the check numbered cancelAt (from 1; 0: never).
 class RecordingSink : public IProgressSink {
 public:
     explicit RecordingSink(int cancelAt = 0) : m_cancelAt(cancelAt) {}
@@ -69,6 +69,10 @@ struct PEMakerTestPeer {
         return maker._UpdateWIM(commands, rebuild);
     }
     static bool FindWimlibPath(CPEMaker& maker, wchar_t* buffer) { return maker._FindWimlibPath(buffer); }
+    static bool CreateWinpeshlIni(CPEMaker& maker, const wchar_t* startupPath, wchar_t* buffer)
+    {
+        return maker._CreateWinpeshlIni(startupPath, buffer);
+    }
     static bool CreateUpdateCommandFile(CPEMaker& maker, const std::vector<std::wstring>& commands, wchar_t* buffer)
     {
         return maker._CreateUpdateCommandFile(commands, buffer);
@@ -94,5 +98,31 @@ public:
 private:
     std::wstring m_path;
 };
+
+}  // namespace petest
+
+namespace petest {
+
+// Puts the stand-ins of bin\tools ahead of Wine's own programs on PATH, where
+// the command interpreter finds ROBOCOPY, oscdimg, bcdedit and shutdown.
+class ToolsFirstOnPath {
+public:
+    ToolsFirstOnPath();
+    ~ToolsFirstOnPath();
+    ToolsFirstOnPath(const ToolsFirstOnPath&) = delete;
+    ToolsFirstOnPath& operator=(const ToolsFirstOnPath&) = delete;
+
+private:
+    std::wstring m_previous;
+};
+
+// Runs a Linux command that must succeed and returns its output.
+std::string Sh(const std::string& script);
+// The bytes of a file inside image 1 of a WIM, through the real wimlib.
+std::string WimFile(const std::wstring& wim, const std::string& imagePath);
+// "wimlib-imagex dir" of image 1.
+std::string WimListing(const std::wstring& wim);
+// A WIM captured by the real wimlib from a folder.
+bool CaptureWim(const std::wstring& folder, const std::wstring& wim);
 
 }  // namespace petest

@@ -20,6 +20,21 @@ public:
     // Fixes the PE folder and the working WIM; true when the WIM exists.
     bool Init();
 
+    // MakePE: build the image with the application and deliver it by type.
+    bool CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
+                  const wchar_t* target, IProgressSink* sink);
+    // Adds the WinPE requirements of the PE folder to the working WIM.
+    bool ConfigureBootWim(IProgressSink* sink);
+
+    // Clears the old application content of the image, adds the sources and
+    // installs winpeshl.ini for startupExe.
+    bool CopyApp(const std::vector<std::wstring>& appSources, const wchar_t* startupExe);
+    // Writes "boot.iso" into outputFolder, or into the PE folder when null.
+    bool CreateISO(const wchar_t* outputFolder);
+    // One-time ramdisk boot entry for the working WIM, then a restart.
+    bool RestartToPE();
+    bool ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath);
+
 private:
     friend struct PEMakerTestPeer;
 
@@ -37,9 +52,19 @@ private:
     bool _RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath, const wchar_t* commandFile,
                           std::wstring& output, bool rebuild);
 
+    bool _CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer);
+    bool CopyConfigFiles();
+
     IProgressSink* m_pSink;
     wchar_t m_szWimPath[pemaker::kPathChars];
     wchar_t m_szPEDir[pemaker::kPathChars];
     wchar_t m_szIsoPath[pemaker::kPathChars];
     BYTE m_bInitialized;
 };
+
+// The export of the boot-disk library.
+typedef bool (*CreateWindowsBootDiskFn)(const wchar_t* isoPath, int diskNumber, IProgressSink* sink);
+
+// An export of a library in the host program's folder, loaded for good; null
+// when either is missing.
+FARPROC LoadProcFromAppDir(const char* libraryName, const char* procName);

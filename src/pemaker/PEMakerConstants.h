@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // Fixed names, paths, time limits and texts of the WinPE builder.
 namespace pemaker {
 
@@ -30,5 +32,116 @@ constexpr const char* kLogNoWimlib = "PEMaker::_UpdateWIM: Failed to locate wiml
 constexpr const char* kLogNoCommandFile = "PEMaker::_UpdateWIM: Failed to create update command file";
 constexpr const char* kLogUpdateFailed = "PEMaker::_UpdateWIM: wimlib update failed. wim=%s, output=%s";
 constexpr const char* kLogUpdateCommand = "PEMaker::_UpdateWIM: update command[%u]=%s";
+
+// Image paths and host folders of the application injection.
+constexpr const wchar_t* kToolsetFolder = L"\\TarnwickToolset";
+constexpr const wchar_t* kAppFolderName = L"Brightmoor";
+constexpr const wchar_t* kRenameAppAway = L"rename \"\\TarnwickToolset\\Brightmoor\" \"\\_Brightmoor\"";
+constexpr const wchar_t* kDeleteToolset = L"delete --recursive \"\\TarnwickToolset\"";
+constexpr const wchar_t* kRenameAppBack = L"rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\"";
+constexpr const wchar_t* kWinpeshlImagePath = L"\\Windows\\System32\\winpeshl.ini";
+constexpr const wchar_t* kEmptyFolderName = L"_wim_empty";
+constexpr const wchar_t* kStagingPrefix = L"PEC";
+constexpr const wchar_t* kStartupFilePrefix = L"PES";
+constexpr const wchar_t* kRobocopyFormat = L"ROBOCOPY \"%ls\" \"%ls\" /E /NFL /NDL /R:1 /W:1 /XD \"%ls\"";
+constexpr const wchar_t* kRmdirFormat = L"rmdir /s /q \"%ls\"";
+constexpr const wchar_t* kWinpeshlFormat =
+    L"[LaunchApps]\r\n\"%%systemdrive%%\\%ls\"\r\n%%systemdrive%%\\Windows\\System32\\cmd.exe";
+
+// Progress values of the flows.
+constexpr uint64_t kProgressStart = 0;
+constexpr uint64_t kProgressInitialized = 5;
+constexpr uint64_t kProgressCleared = 15;
+constexpr uint64_t kProgressSourceSpan = 45;
+constexpr uint64_t kProgressSourceBase = 40;
+constexpr uint64_t kProgressSourceCap = 85;
+constexpr uint64_t kProgressConfigFiles = 20;
+constexpr uint64_t kProgressInjected = 90;
+constexpr uint64_t kProgressDone = 100;
+constexpr uint64_t kProgressTotal = 100;
+
+constexpr const char* kCopyAppFunction = "CPEMaker::CopyApp";
+constexpr const char* kLogInvalidParameters = "PEMaker::CopyApp: invalid parameters.";
+constexpr const char* kLogClearOutFailed = "PEMaker::CopyApp: failed to clean up old user content";
+constexpr const char* kLogAttributesFailed = "PEMaker::CopyApp: GetFileAttributesW failed for %ls, error: %lu";
+constexpr const char* kLogStartupNotFound = "PEMaker::CopyApp: startup exe not found in copied content.";
+
+// ISO creation.
+constexpr const wchar_t* kBootSectorFormat = L"%ls\\etfsboot.com";
+constexpr const wchar_t* kIsoRootFormat = L"%ls\\ISO";
+constexpr const wchar_t* kIsoFileFormat = L"%ls\\boot.iso";
+constexpr const wchar_t* kIsoFileName = L"boot.iso";
+constexpr const wchar_t* kOscdimgFormat = L"oscdimg.exe -n -m -o -b\"%ls\" -t%02d/%02d/%04d,%02d:%02d:00 \"%ls\" \"%ls\"";
+constexpr int kIsoStampMonth = 7;
+constexpr int kIsoStampDay = 9;
+constexpr int kIsoStampYear = 2021;
+constexpr int kIsoStampHour = 17;
+constexpr int kIsoStampMinute = 30;
+constexpr const char* kCreateIsoFunction = "CPEMaker::CreateISO";
+constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO, error code: %lu";
+
+// Ramdisk boot entry and restart.
+constexpr const wchar_t* kSdiPathFormat = L"%ls\\ISO\\BOOT\\BOOT.SDI";
+constexpr const wchar_t* kRestartCommand = L"shutdown /r /t 0";
+constexpr const char* kRestartFunction = "CPEMaker::RestartToPE";
+constexpr const char* kConfigureBcdFunction = "CPEMaker::ConfigureBCD";
+constexpr const char* kLogNotInitialized = "PEMaker::RestartToPE: Not initialized";
+constexpr const char* kLogBcdFailed = "PEMaker::RestartToPE: Failed to configure BCD";
+constexpr const char* kLogRestarting = "PEMaker::RestartToPE: restarting to PE...";
+constexpr const char* kLogCreateEntryFailed = "PEMaker::RestartToPE: Failed to create BCD entry, error code: %lu";
+constexpr const wchar_t* kBcdDeleteOptions = L"bcdedit /delete {ramdiskoptions} /f";
+constexpr const wchar_t* kBcdCreateOptions = L"bcdedit /create {ramdiskoptions} /d \"Ramdisk Options\"";
+constexpr const wchar_t* kBcdSetSdiDevice = L"bcdedit /set {ramdiskoptions} ramdisksdidevice partition=%ls";
+constexpr const wchar_t* kBcdSetSdiPath = L"bcdedit /set {ramdiskoptions} ramdisksdipath \"%ls\"";
+constexpr const wchar_t* kBcdCreateEntry = L"bcdedit /create /d \"Temporary WinPE\" /application osloader";
+constexpr const char* kBcdCreateOptionsFailed = "Failed to create {ramdiskoptions}";
+constexpr const char* kBcdSdiDeviceFailed = "Failed to set ramdisksdidevice";
+constexpr const char* kBcdSdiPathFailed = "Failed to set ramdisksdipath";
+
+// The settings of the new entry, in order. withDevice: the format takes the
+// WIM's drive and rest after the identifier.
+struct BcdEntryStep {
+    const wchar_t* format;
+    bool withDevice;
+    const char* failure;
+};
+constexpr BcdEntryStep kBcdEntrySteps[] = {
+    {L"bcdedit /set {%ls} device ramdisk=[%ls]\"%ls\",{ramdiskoptions}", true, "Failed to set device"},
+    {L"bcdedit /set {%ls} path \\windows\\system32\\winload.efi", false, "Failed to set path"},
+    {L"bcdedit /set {%ls} osdevice ramdisk=[%ls]\"%ls\",{ramdiskoptions}", true, "Failed to set osdevice"},
+    {L"bcdedit /set {%ls} systemroot \\windows", false, "Failed to set systemroot"},
+    {L"bcdedit /set {%ls} winpe yes", false, "Failed to set winpe"},
+    {L"bcdedit /set {%ls} nx optin", false, "Failed to set nx"},
+    {L"bcdedit /set {%ls} detecthal yes", false, "Failed to set detecthal"},
+    {L"bcdedit /set {%ls} bootmenupolicy Standard", false, "Failed to set bootmenupolicy"},
+    {L"bcdedit /set {%ls} isolatedcontext yes", false, "Failed to set isolatedcontext"},
+    {L"bcdedit /set {%ls} locale zh-CN", false, "Failed to set locale"},
+    {L"bcdedit /bootsequence {%ls} /addfirst", false, "Failed to set bootsequence"},
+};
+
+constexpr const char* kLogParseGuidFailed = "PEMaker::RestartToPE: Failed to parse BCD GUID from output: %ls";
+
+// Build flows.
+constexpr const char* kCreatePEFunction = "CPEMaker::CreatePE";
+constexpr const char* kConfigureBootWimFunction = "CPEMaker::ConfigureBootWim";
+constexpr const char* kErrorInit = "BuildPE: Failed to initialize CPEMaker";
+constexpr const char* kErrorCopyApp = "BuildPE: Failed to copy application files";
+constexpr const char* kErrorRestart = "BuildPE: Failed to restart to PE environment";
+constexpr const char* kErrorIso = "Failed to create ISO file";
+constexpr const char* kErrorProductionType = "Incorrect production type";
+constexpr const char* kErrorNoBootDisk = "null CreateWindowsBootDisk";
+constexpr const char* kErrorConfigFiles = "BuildPE: Failed to copy configuration files";
+constexpr const char* kLogCancelled = "Operation cancelled by user";
+constexpr const char* kLogFormat = "%s";
+
+constexpr const char* kBootDiskLibrary = "Discforge.dll";
+constexpr const char* kBootDiskExport = "CreateWindowsBootDisk";
+constexpr const char* kLoadErrorFormat = "err: %d\n";
+
+// Boot WIM configuration.
+constexpr const wchar_t* kCefRequirements = L"pe_requirements\\cef";
+constexpr const wchar_t* kSystemRequirements = L"pe_requirements\\system";
+constexpr const wchar_t* kAppImageFolder = L"\\TarnwickToolset\\Brightmoor";
+constexpr const wchar_t* kSystemImageFolder = L"\\Windows\\System32";
 
 }  // namespace pemaker

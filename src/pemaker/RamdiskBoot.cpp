@@ -1,0 +1,105 @@
+// The one-time ramdisk boot entry for the working WIM, and the restart.
+#include "PEMaker.h"
+
+#include "BcdOutput.h"
+#include "BoundedText.h"
+#include "common/LogFile.h"
+
+#include <cwchar>
+
+namespace {
+
+const size_t kDriveChars = 4;
+const size_t kDriveLength = 2;
+
+// "C:" and the rest of the path; a path without a drive is split all the same.
+void SplitDrive(const wchar_t* path, wchar_t (&drive)[kDriveChars], wchar_t (&rest)[pemaker::kPathChars])
+{
+    wcsncpy(drive, path, kDriveLength);
+    drive[kDriveLength] = L'\0';
+    const size_t length = std::wcslen(path);
+    CopyBounded(rest, length > kDriveLength ? path + kDriveLength : L"");
+}
+
+}  // namespace
+
+bool CPEMaker::RestartToPE()
+{
+    if (!m_bInitialized) {
+        TW_LOG(pemaker::kRestartFunction, pemaker::kLogNotInitialized);
+        return false;
+    }
+    // A cancellation returns true: the caller's next check ends its flow.
+    if (!_ShouldContinue()) {
+        return true;
+    }
+    wchar_t sdiPath[pemaker::kPathChars];
+    FormatBounded(sdiPath, pemaker::kPathChars, pemaker::kSdiPathFormat, m_szPEDir);
+    if (!ConfigureBCD(m_szWimPath, sdiPath)) {
+        TW_LOG(pemaker::kRestartFunction, pemaker::kLogBcdFailed);
+        return false;
+    }
+    if (!_ShouldContinue()) {
+        return true;
+    }
+    TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestarting);
+    _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs);
+    return true;
+}
+
+bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath)
+{
+    wchar_t wimDrive[kDriveChars];
+    wchar_t wimRest[pemaker::kPathChars];
+    wchar_t sdiDrive[kDriveChars];
+    wchar_t sdiRest[pemaker::kPathChars];
+    SplitDrive(wimPath, wimDrive, wimRest);
+    SplitDrive(sdiPath, sdiDrive, sdiRest);
+
+    wchar_t command[pemaker::kShortCommandChars];
+    const auto run = [&](const char* failure) {
+        if (_RunCommand(command, pemaker::kCommandTimeoutMs)) {
+            return true;
+        }
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogFormat, failure);
+        return false;
+    };
+
+    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteOptions);
+    _RunCommand(command, pemaker::kCommandTimeoutMs);
+    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateOptions);
+    if (!run(pemaker::kBcdCreateOptionsFailed)) {
+        return false;
+    }
+    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdSetSdiDevice, sdiDrive);
+    if (!run(pemaker::kBcdSdiDeviceFailed)) {
+        return false;
+    }
+    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdSetSdiPath, sdiRest);
+    if (!run(pemaker::kBcdSdiPathFailed)) {
+        return false;
+    }
+
+    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateEntry);
+    std::wstring output;
+    if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs)) {
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
+        return false;
+    }
+    std::wstring id;
+    if (!pemaker::ParseBcdIdentifier(output, id)) {
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogParseGuidFailed, output.c_str());
+        return false;
+    }
+    for (const pemaker::BcdEntryStep& step : pemaker::kBcdEntrySteps) {
+        if (step.withDevice) {
+            FormatBounded(command, pemaker::kShortCommandChars, step.format, id.c_str(), wimDrive, wimRest);
+        } else {
+            FormatBounded(command, pemaker::kShortCommandChars, step.format, id.c_str());
+        }
+        if (!run(step.failure)) {
+            return false;
+        }
+    }
+    return true;
+}

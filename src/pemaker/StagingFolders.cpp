@@ -1,0 +1,37 @@
+#include "StagingFolders.h"
+
+#include "BoundedText.h"
+#include "PEMakerConstants.h"
+#include "common/CommandRunner.h"
+
+#include <windows.h>
+
+StagingFolders::~StagingFolders()
+{
+    for (const std::wstring& folder : m_folders) {
+        wchar_t command[pemaker::kShortCommandChars];
+        FormatBounded(command, pemaker::kShortCommandChars, pemaker::kRmdirFormat, folder.c_str());
+        runner::RunCommand(command, pemaker::kCommandTimeoutMs);
+    }
+}
+
+bool StagingFolders::Make(std::wstring& folder)
+{
+    wchar_t tempFolder[pemaker::kPathChars] = {};
+    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
+    if (length == 0 || length >= pemaker::kPathChars) {
+        return false;
+    }
+    // The naming call makes a file; a folder of that name takes its place.
+    wchar_t name[pemaker::kPathChars] = {};
+    if (GetTempFileNameW(tempFolder, pemaker::kStagingPrefix, 0, name) == 0) {
+        return false;
+    }
+    DeleteFileW(name);
+    if (!CreateDirectoryW(name, nullptr)) {
+        return false;
+    }
+    m_folders.push_back(name);
+    folder = name;
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The "PEC" staging folders of one injection, removed with rmdir through the
+// command runner, in the order they were made, when the owner goes.
+class StagingFolders {
+public:
+    StagingFolders() = default;
+    ~StagingFolders();
+    StagingFolders(const StagingFolders&) = delete;
+    StagingFolders& operator=(const StagingFolders&) = delete;
+
+    // Makes a new empty staging folder in the temporary folder.
+    bool Make(std::wstring& folder);
+
+private:
+    std::vector<std::wstring> m_folders;
+};

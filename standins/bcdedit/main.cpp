@@ -1,0 +1,176 @@
+// Stand-in for bcdedit on a simulated boot store: a text file, named by the
+// environment variable TWBCDEDIT_STORE or "bcdstore.txt" beside the stand-in,
+// with one line per object ("object {id}"), setting ("set {id} ...") and
+// one-time boot sequence entry ("sequence {id}"). Every call is journalled
+// when tests keep a journal, which can also make any call fail.
+#include "../common/Standin.h"
+#include "../common/UnixBridge.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring StorePath()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TWBCDEDIT_STORE", buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        return buffer;
+    }
+    return standin::ModuleFolder() + L"bcdstore.txt";
+}
+
+std::vector<std::string> ReadStore(const std::wstring& path)
+{
+    std::vector<std::string> lines;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return lines;
+    }
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) {
+            end = bytes.size();
+        }
+        if (end > start) {
+            lines.push_back(bytes.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool WriteStore(const std::wstring& path, const std::vector<std::string>& lines)
+{
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += line + "\n";
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+std::string Lower(const std::wstring& text)
+{
+    std::wstring lower = text;
+    for (wchar_t& c : lower) {
+        c = static_cast<wchar_t>(std::towlower(c));
+    }
+    return standin::ToUtf8(lower);
+}
+
+bool HasObject(const std::vector<std::string>& store, const std::string& id)
+{
+    for (const std::string& line : store) {
+        if (line == "object " + id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string NewIdentifier()
+{
+    GUID guid = {};
+    CoCreateGuid(&guid);
+    wchar_t text[64] = {};
+    StringFromGUID2(guid, text, 64);
+    return Lower(text);
+}
+
+int Fail(const std::string& message)
+{
+    standin::WriteStdout("An error occurred while attempting the operation.\r\n" + message + "\r\n");
+    return 1;
+}
+
+int Run(const std::vector<std::wstring>& args, std::vector<std::string>& store)
+{
+    if (args.empty()) {
+        return Fail("The parameter is incorrect.");
+    }
+    const std::string verb = Lower(args[0]);
+    if (verb == "/create" && args.size() >= 2 && args[1].size() > 1 && args[1][0] == L'{') {
+        const std::string id = Lower(args[1]);
+        if (HasObject(store, id)) {
+            return Fail("The entry already exists.");
+        }
+        store.push_back("object " + id);
+        standin::WriteStdout("The entry " + id + " was successfully created.\r\n");
+        return 0;
+    }
+    if (verb == "/create") {
+        const std::string id = NewIdentifier();
+        store.push_back("object " + id);
+        standin::WriteStdout("The entry " + id + " was successfully created.\r\n");
+        return 0;
+    }
+    if (args.size() < 2) {
+        return Fail("The parameter is incorrect.");
+    }
+    const std::string id = Lower(args[1]);
+    if (!HasObject(store, id)) {
+        return Fail("The system cannot find the file specified.");
+    }
+    if (verb == "/delete") {
+        std::vector<std::string> kept;
+        for (const std::string& line : store) {
+            const bool ofObject = line == "object " + id || line.compare(0, 5 + id.size() + 1, "set " + id + " ") == 0 ||
+                                  line == "sequence " + id;
+            if (!ofObject) {
+                kept.push_back(line);
+            }
+        }
+        store = kept;
+    } else if (verb == "/set" && args.size() >= 4) {
+        std::string value;
+        for (size_t i = 3; i < args.size(); ++i) {
+            value += (i > 3 ? " " : "") + standin::ToUtf8(args[i]);
+        }
+        store.push_back("set " + id + " " + Lower(args[2]) + " " + value);
+    } else if (verb == "/bootsequence") {
+        store.push_back("sequence " + id);
+    } else {
+        return Fail("The parameter is incorrect.");
+    }
+    standin::WriteStdout("The operation completed successfully.\r\n");
+    return 0;
+}
+
+}  // namespace
+
+int wmain()
+{
+    const standin::Invocation invocation = standin::CaptureInvocation(L"bcdedit");
+    unsigned long exitCode = 0;
+    if (standin::AnswerFromJournal(invocation, exitCode)) {
+        return static_cast<int>(exitCode);
+    }
+    const std::wstring path = StorePath();
+    std::vector<std::string> store = ReadStore(path);
+    const int code = Run(invocation.args, store);
+    if (code == 0 && !WriteStore(path, store)) {
+        return Fail("The boot configuration data store could not be written.");
+    }
+    return code;
+}

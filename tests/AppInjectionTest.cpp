@@ -1,0 +1,278 @@
+// Application injection: the clear-out batch, one batch per source, staging
+// of a folder that holds the PE folder, winpeshl.ini, progress and clean-up.
+#include "PETestSupport.h"
+
+#include "pemaker/UpdateCommands.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace testsupport;
+using namespace petest;
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+std::string Utf16(const std::string& text)
+{
+    std::string bytes;
+    for (char c : text) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
+std::string Escape(const std::string& text)
+{
+    return std::regex_replace(text, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)");
+}
+
+std::wstring WithoutSlash(std::wstring folder)
+{
+    folder.pop_back();
+    return folder;
+}
+
+void MakeFolder(const std::wstring& path)
+{
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+}  // namespace
+
+class AppInjectionTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(maker.Init());
+        PEMakerTestPeer::Sink(maker) = &sink;
+        emptyFolder = temp.path() + L"\\_wim_empty";
+    }
+    void TearDown() override
+    {
+        const std::vector<std::wstring> left = temp.Names();
+        EXPECT_TRUE(left.empty() || (left.size() == 1 && left[0] == L"_wim_empty")) << Narrow(left.back());
+    }
+
+    // The clear-out batch as the tool receives it.
+    std::string ClearOutBatch() const
+    {
+        return Utf16("rename \"\\TarnwickToolset\\Brightmoor\" \"\\_Brightmoor\"\r\n"
+                     "delete --recursive \"\\TarnwickToolset\"\r\n"
+                     "add \"" + Narrow(emptyFolder) + "\" \"\\TarnwickToolset\"\r\n"
+                     "rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\"\r\n");
+    }
+
+    PrivateTemp temp;
+    ToolsFirstOnPath toolsOnPath;
+    PEFolder pe;
+    ScratchFolder scratch;
+    StandinJournal journal;
+    CPEMaker maker;
+    RecordingSink sink;
+    std::wstring emptyFolder;
+};
+
+TEST_F(AppInjectionTest, HostFolderHoldingThePEFolderIsStagedWithoutIt)
+{
+    journal.EnableReal();
+    journal.RespondTool(L"wimlib-imagex", 0);
+    const std::wstring hostFolder = WithoutSlash(ExeFolder());
+    const std::wstring startup = ExeFolder() + L"app_injection_test.exe";
+    ASSERT_TRUE(maker.CopyApp({hostFolder}, startup.c_str()));
+
+    ASSERT_EQ(journal.Count(), 4u);
+    EXPECT_NE(journal.CommandLine(1).find(" 1 --rebuild --no-acls --quiet"), std::string::npos);
+    EXPECT_EQ(journal.Stdin(1), ClearOutBatch());
+    EXPECT_TRUE(Exists(emptyFolder));
+
+    EXPECT_EQ(journal.Tool(2), "robocopy");
+    std::smatch staging;
+    const std::string robocopy = journal.CommandLine(2);
+    ASSERT_TRUE(std::regex_match(robocopy, staging,
+                                 std::regex("ROBOCOPY +\"" + Escape(Narrow(hostFolder)) + "\" \"(" +
+                                            Escape(Narrow(temp.path())) + "\\\\PEC[0-9A-Fa-f]+\\.tmp)\" /E /NFL /NDL "
+                                            "/R:1 /W:1 /XD \"" + Escape(Narrow(pe.path())) + "\" *")))
+        << robocopy;
+    EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + staging[1].str() + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
+    const std::string winpeshlAdd = standin::ToUtf8(standin::FromUtf8(journal.Stdin(4)));
+    EXPECT_TRUE(std::regex_match(journal.Stdin(4),
+                                 std::regex(Escape(Utf16("add \"" + Narrow(temp.path()) + "\\PES")) + "(.\\x00)+" +
+                                            Escape(Utf16(".tmp\" \"\\Windows\\System32\\winpeshl.ini\"\r\n")))))
+        << winpeshlAdd;
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 85, 90}));
+    EXPECT_FALSE(Exists(standin::FromUtf8(staging[1].str())));
+}
+
+TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
+{
+    const std::wstring file = scratch / L"tool.exe";
+    WriteBytes(file, "x");
+    struct Case {
+        std::vector<std::wstring> sources;
+        std::vector<long long> progress;
+    };
+    const Case cases[] = {
+        {{file}, {15, 85, 90}},
+        {{file, file}, {15, 62, 85, 90}},
+        {{file, file, file}, {15, 55, 70, 85, 90}},
+        {{file, L"", scratch / L"missing", file}, {15, 51, 85, 90}},
+    };
+    for (const Case& c : cases) {
+        RecordingSink caseSink;
+        PEMakerTestPeer::Sink(maker) = &caseSink;
+        LogWatch log;
+        EXPECT_TRUE(maker.CopyApp(c.sources, L""));
+        EXPECT_EQ(caseSink.Values(), c.progress) << c.sources.size() << " sources";
+        EXPECT_EQ(log.Added().find("startup exe not found"), std::string::npos);
+    }
+    PEMakerTestPeer::Sink(maker) = &sink;
+    LogWatch log;
+    maker.CopyApp({scratch / L"missing"}, L"");
+    EXPECT_NE(log.Added().find(" PEMaker::CopyApp: GetFileAttributesW failed for " + Narrow(scratch / L"missing") +
+                               ", error: 2\r\n"),
+              std::string::npos)
+        << log.Added();
+}
+
+TEST_F(AppInjectionTest, NamesInTheImageFollowTheKindAndPlaceOfEachSource)
+{
+    const std::wstring plugins = scratch / L"Plugins";
+    MakeFolder(plugins);
+    const std::wstring insideApp = WithoutSlash(ExeFolder()) + L"\\tools";
+    const std::wstring fileInApp = ExeFolder() + L"TarnwickMedia.dll";
+    ASSERT_TRUE(maker.CopyApp({plugins, insideApp, fileInApp}, L""));
+    ASSERT_EQ(journal.Count(), 4u) << "no staging, no start-up file";
+    EXPECT_EQ(journal.Stdin(2), Utf16("add \"" + Narrow(plugins) + "\" \"\\TarnwickToolset\\Plugins\"\r\n"));
+    EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + Narrow(insideApp) + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
+    EXPECT_EQ(journal.Stdin(4), Utf16("add \"" + Narrow(fileInApp) + "\" \"\\TarnwickToolset\\TarnwickMedia.dll\"\r\n"));
+}
+
+TEST_F(AppInjectionTest, InvalidParametersRunNothing)
+{
+    LogWatch log;
+    EXPECT_FALSE(maker.CopyApp({}, L"x"));
+    EXPECT_FALSE(maker.CopyApp({scratch.path()}, nullptr));
+    EXPECT_EQ(journal.Count(), 0u);
+    EXPECT_TRUE(sink.records.empty());
+    const std::string added = log.Added();
+    EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 2) << added;
+    EXPECT_NE(added.find("CPEMaker::CopyApp:"), std::string::npos);
+    EXPECT_NE(added.find(" PEMaker::CopyApp: invalid parameters.\r\n"), std::string::npos);
+}
+
+TEST_F(AppInjectionTest, RefusedClearOutAddsNothingAndReportsNothing)
+{
+    journal.RespondTool(L"wimlib-imagex", 49, 0, "The path does not exist in the WIM image.");
+    LogWatch log;
+    EXPECT_FALSE(maker.CopyApp({scratch.path()}, L""));
+    EXPECT_EQ(journal.Count(), 1u);
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_NE(log.Added().find(" PEMaker::CopyApp: failed to clean up old user content\r\n"), std::string::npos);
+}
+
+TEST_F(AppInjectionTest, FailedAddStopsAtOnceAndStillRemovesTheStagingFolder)
+{
+    journal.EnableReal();
+    journal.RespondTool(L"wimlib-imagex", 0);
+    journal.Respond(3, 2);
+    const std::wstring hostFolder = WithoutSlash(ExeFolder());
+    const std::wstring file = scratch / L"tool.exe";
+    WriteBytes(file, "x");
+    EXPECT_FALSE(maker.CopyApp({hostFolder, file}, (ExeFolder() + L"app_injection_test.exe").c_str()));
+    EXPECT_EQ(journal.Count(), 3u) << "clear-out, ROBOCOPY, the failing add";
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{15}));
+    EXPECT_TRUE(ListNames(temp.path(), L"PEC").empty());
+}
+
+TEST_F(AppInjectionTest, StartupOutsideTheSourcesKeepsTheOldStartupFile)
+{
+    const std::wstring file = scratch / L"tool.exe";
+    WriteBytes(file, "x");
+    LogWatch log;
+    EXPECT_TRUE(maker.CopyApp({file}, (scratch / L"other.exe").c_str()));
+    EXPECT_EQ(journal.Count(), 2u);
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 85, 90}));
+    EXPECT_NE(log.Added().find(" PEMaker::CopyApp: startup exe not found in copied content.\r\n"), std::string::npos);
+}
+
+TEST_F(AppInjectionTest, WinpeshlIniIsThreeLinesInUtf16WithoutByteOrderMark)
+{
+    wchar_t name[MAX_PATH] = {};
+    ASSERT_TRUE(PEMakerTestPeer::CreateWinpeshlIni(maker, L"\\TarnwickToolset\\Brightmoor\\Host.exe", name));
+    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\PES"), 0) << Narrow(name);
+    EXPECT_EQ(ReadBytes(name), Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\Brightmoor\\Host.exe\"\r\n"
+                                     "%systemdrive%\\Windows\\System32\\cmd.exe"));
+    DeleteFileW(name);
+    ASSERT_TRUE(PEMakerTestPeer::CreateWinpeshlIni(maker, L"/\\\\x.exe", name));
+    EXPECT_EQ(ReadBytes(name), Utf16("[LaunchApps]\r\n\"%systemdrive%\\x.exe\"\r\n%systemdrive%\\Windows\\System32\\cmd.exe"));
+    DeleteFileW(name);
+    EXPECT_FALSE(PEMakerTestPeer::CreateWinpeshlIni(maker, nullptr, name));
+}
+
+// The real wimlib on a real image that already holds the application folder.
+class AppInjectionRealTest : public AppInjectionTest {
+protected:
+    void SetUp() override
+    {
+        const std::wstring tree = scratch / L"image";
+        MakeFolder(tree);
+        for (const wchar_t* folder : {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor", L"\\Windows",
+                                      L"\\Windows\\System32"}) {
+            MakeFolder(tree + folder);
+        }
+        WriteBytes(tree + L"\\TarnwickToolset\\Brightmoor\\cef.pak", "kept");
+        WriteBytes(tree + L"\\TarnwickToolset\\stale.exe", "old");
+        WriteBytes(tree + L"\\Windows\\System32\\winpeshl.ini", "old");
+        ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+        journal.EnableReal();
+        AppInjectionTest::SetUp();
+    }
+};
+
+TEST_F(AppInjectionRealTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSourceDecideTheStartup)
+{
+    const std::wstring plugins = scratch / L"Plugins";
+    MakeFolder(plugins);
+    WriteBytes(plugins + L"\\run.exe", "run");
+    const std::wstring tool = scratch / L"tool.exe";
+    WriteBytes(tool, "tool");
+    const std::wstring startup = plugins + L"\\RUN.exe";
+    ASSERT_TRUE(maker.CopyApp({plugins, tool, plugins + L"\\run.exe"}, startup.c_str()));
+
+    EXPECT_EQ(WimListing(pe.Wim()),
+              "/\n/TarnwickToolset\n/TarnwickToolset/Brightmoor\n/TarnwickToolset/Brightmoor/cef.pak\n"
+              "/TarnwickToolset/Plugins\n/TarnwickToolset/Plugins/run.exe\n/TarnwickToolset/run.exe\n"
+              "/TarnwickToolset/tool.exe\n/Windows\n/Windows/System32\n/Windows/System32/winpeshl.ini\n");
+    EXPECT_EQ(WimFile(pe.Wim(), "/Windows/System32/winpeshl.ini"),
+              Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\run.exe\"\r\n"
+                    "%systemdrive%\\Windows\\System32\\cmd.exe"));
+
+    // Only the folder source holds it now: the path below the folder counts.
+    ASSERT_TRUE(maker.CopyApp({tool, plugins}, startup.c_str()));
+    EXPECT_EQ(WimFile(pe.Wim(), "/Windows/System32/winpeshl.ini"),
+              Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\Plugins\\RUN.exe\"\r\n"
+                    "%systemdrive%\\Windows\\System32\\cmd.exe"));
+    EXPECT_EQ(WimFile(pe.Wim(), "/TarnwickToolset/Brightmoor/cef.pak"), "kept");
+}
+
+TEST_F(AppInjectionTest, FreshImageWithoutTheAppFolderRefusesTheClearOut)
+{
+    const std::wstring tree = scratch / L"fresh";
+    MakeFolder(tree);
+    MakeFolder(tree + L"\\Windows");
+    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    journal.EnableReal();
+    LogWatch log;
+    EXPECT_FALSE(maker.CopyApp({scratch / L"fresh"}, L""));
+    const std::string added = log.Added();
+    EXPECT_NE(added.find("Exiting with error code 49"), std::string::npos) << added;
+    EXPECT_NE(added.find("PEMaker::CopyApp: failed to clean up old user content"), std::string::npos);
+    EXPECT_EQ(WimListing(pe.Wim()), "/\n/Windows\n");
+}

@@ -1,0 +1,205 @@
+// The ramdisk boot entry: the bcdedit sequence against the simulated boot
+// store, failing steps, the identifier parse, cancellation and the restart.
+#include "PETestSupport.h"
+
+#include "pemaker/BcdOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace testsupport;
+using namespace petest;
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+}  // namespace
+
+TEST(BcdOutputTest, IdentifierIsBetweenTheFirstPairOfBraces)
+{
+    std::wstring id;
+    ASSERT_TRUE(pemaker::ParseBcdIdentifier(L"The entry {1234-ab} was {x} created.", id));
+    EXPECT_EQ(id, L"1234-ab");
+    ASSERT_TRUE(pemaker::ParseBcdIdentifier(L"}{}", id));
+    EXPECT_EQ(id, L"");
+    EXPECT_FALSE(pemaker::ParseBcdIdentifier(L"no braces", id));
+    EXPECT_FALSE(pemaker::ParseBcdIdentifier(L"only { open", id));
+    EXPECT_FALSE(pemaker::ParseBcdIdentifier(L"} close first", id));
+}
+
+class RamdiskBootTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetEnvironmentVariableW(L"TWBCDEDIT_STORE", (scratch / L"store.txt").c_str());
+        journal.EnableReal();
+        ASSERT_TRUE(maker.Init());
+        PEMakerTestPeer::Sink(maker) = &sink;
+        wimRest = Narrow(pe.Wim().substr(2));
+        sdiRest = Narrow((pe / L"ISO\\BOOT\\BOOT.SDI").substr(2));
+        drive = Narrow(pe.Wim().substr(0, 2));
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"TWBCDEDIT_STORE", nullptr); }
+
+    // The identifier that the store gave the loader entry, from call 5.
+    std::string EntryId() const
+    {
+        std::smatch match;
+        const std::string line = journal.CommandLine(6);
+        return std::regex_search(line, match, std::regex("\\{([^}]*)\\}")) ? match[1].str() : "";
+    }
+
+    std::vector<std::string> ExpectedSequence(const std::string& id) const
+    {
+        return {
+            "bcdedit /delete {ramdiskoptions} /f",
+            "bcdedit /create {ramdiskoptions} /d \"Ramdisk Options\"",
+            "bcdedit /set {ramdiskoptions} ramdisksdidevice partition=" + drive,
+            "bcdedit /set {ramdiskoptions} ramdisksdipath \"" + sdiRest + "\"",
+            "bcdedit /create /d \"Temporary WinPE\" /application osloader",
+            "bcdedit /set {" + id + "} device ramdisk=[" + drive + "]\"" + wimRest + "\",{ramdiskoptions}",
+            "bcdedit /set {" + id + "} path \\windows\\system32\\winload.efi",
+            "bcdedit /set {" + id + "} osdevice ramdisk=[" + drive + "]\"" + wimRest + "\",{ramdiskoptions}",
+            "bcdedit /set {" + id + "} systemroot \\windows",
+            "bcdedit /set {" + id + "} winpe yes",
+            "bcdedit /set {" + id + "} nx optin",
+            "bcdedit /set {" + id + "} detecthal yes",
+            "bcdedit /set {" + id + "} bootmenupolicy Standard",
+            "bcdedit /set {" + id + "} isolatedcontext yes",
+            "bcdedit /set {" + id + "} locale zh-CN",
+            "bcdedit /bootsequence {" + id + "} /addfirst",
+        };
+    }
+
+    PrivateTemp temp;
+    ToolsFirstOnPath toolsOnPath;
+    PEFolder pe;
+    ScratchFolder scratch;
+    StandinJournal journal;
+    CPEMaker maker;
+    RecordingSink sink;
+    std::string wimRest;
+    std::string sdiRest;
+    std::string drive;
+};
+
+TEST_F(RamdiskBootTest, RegistersTheEntryInOrderAndOrdersTheRestart)
+{
+    LogWatch log;
+    ASSERT_TRUE(maker.RestartToPE()) << log.Added();
+    ASSERT_EQ(journal.Count(), 17u);
+    const std::string id = EntryId();
+    EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"))) << id;
+    const std::vector<std::string> expected = ExpectedSequence(id);
+    for (unsigned call = 1; call <= 16; ++call) {
+        EXPECT_EQ(journal.Tool(call), "bcdedit");
+        EXPECT_EQ(journal.CommandLine(call), expected[call - 1]) << "call " << call;
+    }
+    EXPECT_EQ(journal.Tool(17), "shutdown");
+    EXPECT_EQ(journal.CommandLine(17), "shutdown /r /t 0");
+    EXPECT_EQ(sink.checks, 2);
+    EXPECT_NE(log.Added().find("CPEMaker::RestartToPE:"), std::string::npos);
+    EXPECT_NE(log.Added().find(" PEMaker::RestartToPE: restarting to PE...\r\n"), std::string::npos);
+
+    // The store holds the options object and the entry, first in the one-time sequence.
+    const std::string store = ReadBytes(scratch / L"store.txt");
+    EXPECT_NE(store.find("object {ramdiskoptions}\n"), std::string::npos) << store;
+    EXPECT_NE(store.find("set {" + id + "} winpe yes\n"), std::string::npos) << store;
+    EXPECT_NE(store.find("sequence {" + id + "}\n"), std::string::npos) << store;
+}
+
+TEST_F(RamdiskBootTest, AFailingStepStopsTheSequenceWithItsText)
+{
+    const std::pair<unsigned, std::string> steps[] = {
+        {2, "Failed to create {ramdiskoptions}"}, {3, "Failed to set ramdisksdidevice"},
+        {4, "Failed to set ramdisksdipath"},      {6, "Failed to set device"},
+        {11, "Failed to set nx"},                 {16, "Failed to set bootsequence"},
+    };
+    for (const auto& step : steps) {
+        StandinJournal failing;
+        failing.EnableReal();
+        failing.Respond(step.first, 1);
+        LogWatch log;
+        EXPECT_FALSE(maker.RestartToPE()) << step.first;
+        EXPECT_EQ(failing.Count(), step.first) << "no command after the failing one";
+        const std::string added = log.Added();
+        EXPECT_NE(added.find("CPEMaker::ConfigureBCD:"), std::string::npos) << added;
+        EXPECT_NE(added.find(" " + step.second + "\r\n"), std::string::npos) << step.first << added;
+        EXPECT_NE(added.find(" PEMaker::RestartToPE: Failed to configure BCD\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(RamdiskBootTest, EntryCreationFailureAndOutputWithoutBraces)
+{
+    {
+        StandinJournal failing;
+        failing.EnableReal();
+        failing.Respond(5, 1);
+        LogWatch log;
+        EXPECT_FALSE(maker.RestartToPE());
+        EXPECT_TRUE(std::regex_search(log.Added(), std::regex(" PEMaker::RestartToPE: Failed to create BCD entry, "
+                                                              "error code: \\d+\r\n")))
+            << log.Added();
+        EXPECT_EQ(failing.Count(), 5u);
+    }
+    StandinJournal noBraces;
+    noBraces.EnableReal();
+    noBraces.Respond(5, 0, 0, "The entry was created.");
+    LogWatch log;
+    EXPECT_FALSE(maker.RestartToPE());
+    EXPECT_NE(log.Added().find(" PEMaker::RestartToPE: Failed to parse BCD GUID from output: The entry was created.\r\n"),
+              std::string::npos)
+        << log.Added();
+    EXPECT_EQ(noBraces.Count(), 5u);
+}
+
+TEST_F(RamdiskBootTest, CancellationBeforeAndAfterTheEntry)
+{
+    RecordingSink cancelFirst(1);
+    PEMakerTestPeer::Sink(maker) = &cancelFirst;
+    EXPECT_TRUE(maker.RestartToPE());
+    EXPECT_EQ(journal.Count(), 0u);
+
+    RecordingSink cancelSecond(2);
+    PEMakerTestPeer::Sink(maker) = &cancelSecond;
+    EXPECT_TRUE(maker.RestartToPE());
+    EXPECT_EQ(journal.Count(), 16u) << "entry registered, no restart";
+    EXPECT_NE(ReadBytes(scratch / L"store.txt").find("sequence {"), std::string::npos);
+}
+
+TEST_F(RamdiskBootTest, NotInitialisedRunsNothing)
+{
+    CPEMaker fresh;
+    LogWatch log;
+    EXPECT_FALSE(fresh.RestartToPE());
+    EXPECT_EQ(journal.Count(), 0u);
+    EXPECT_NE(log.Added().find(" PEMaker::RestartToPE: Not initialized\r\n"), std::string::npos);
+}
+
+TEST_F(RamdiskBootTest, MakePERestartTypeAndCancellationAfterTheEntry)
+{
+    const std::wstring app = scratch / L"app.exe";
+    WriteBytes(app, "app");
+    journal.RespondTool(L"wimlib-imagex", 0);
+    {
+        CPEMaker flow;
+        RecordingSink flowSink;
+        ASSERT_TRUE(flow.CreatePE({app}, app.c_str(), 1, nullptr, &flowSink));
+        EXPECT_EQ(flowSink.Values(), (std::vector<long long>{0, 5, 15, 85, 90, 90, 100}));
+        EXPECT_EQ(journal.Tool(journal.Count()), "shutdown");
+    }
+    const unsigned before = journal.Count();
+    CPEMaker flow;
+    RecordingSink cancelAfterEntry(4);
+    LogWatch log;
+    EXPECT_FALSE(flow.CreatePE({app}, app.c_str(), 1, nullptr, &cancelAfterEntry));
+    EXPECT_EQ(journal.Count() - before, 3u + 16u) << "three WIM updates, sixteen bcdedit calls, no restart";
+    EXPECT_NE(journal.Tool(journal.Count()), "shutdown");
+    EXPECT_EQ(cancelAfterEntry.Values(), (std::vector<long long>{0, 5, 15, 85, 90, 90}));
+    EXPECT_NE(log.Added().find(" Operation cancelled by user\r\n"), std::string::npos);
+}
