@@ -55,6 +55,7 @@ uint64_t OpenImage(IVolumeFsDevice* fs, const std::wstring& path)
 // destroys the file-system object and then the device.
 bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
 {
+    std::ofstream target;
     uint64_t handle = OpenImage(fs, winre::kStandardWinrePath);
     if (handle == 0) {
         const std::wstring found = SearchWinre(fs, winre::kRootPath);
@@ -83,7 +84,7 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
         return false;
     }
 
-    std::ofstream target(std::filesystem::path(targetPath), std::ios::binary | std::ios::out | std::ios::trunc);
+    target.open(std::filesystem::path(targetPath), std::ios::binary | std::ios::out | std::ios::trunc);
     if (!target.is_open()) {
         const unsigned long error = GetLastError();
         TW_LOG(kFunction, winre::kLogNoTarget, WideToAnsi(targetPath).c_str(), error);
