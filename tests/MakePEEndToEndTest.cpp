@@ -1,0 +1,207 @@
+// MakePE and ConfigureBootWim through the DLL, called by a host program in a
+// host folder of its own (a copy of this test program) that holds the PE
+// folder, with the real wimlib and xorriso behind the stand-ins.
+#include "PETestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace testsupport;
+using namespace petest;
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+std::string Utf16(const std::string& text)
+{
+    std::string bytes;
+    for (char c : text) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
+// Prints every record as "record <state> <current> <total> <message>".
+class PrintingSink : public IProgressSink {
+public:
+    bool OnProgress(const ProgressInfo* info) override
+    {
+        const std::string line = "record " + std::to_string(info->state) + " " + std::to_string(info->current) +
+                                 " " + std::to_string(info->total) + " " + info->message + "\n";
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        return true;
+    }
+    bool ShouldContinue() override { return true; }
+};
+
+HMODULE LoadDll(const wchar_t* path)
+{
+    return LoadLibraryW(path);
+}
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// "configure DLL"
+int ConfigureMode(int argc, wchar_t** argv)
+{
+    HMODULE dll = argc == 1 ? LoadDll(argv[0]) : nullptr;
+    auto configure = Export<ConfigureBootWim_Fn>(dll, "ConfigureBootWim");
+    PrintingSink sink;
+    return configure && configure(&sink) ? 0 : 1;
+}
+
+// "makepe DLL TYPE TARGET STARTUP SOURCE..." (TARGET "-" for none)
+int MakePEMode(int argc, wchar_t** argv)
+{
+    HMODULE dll = argc >= 5 ? LoadDll(argv[0]) : nullptr;
+    auto makePE = Export<MakePE_Fn>(dll, "MakePE");
+    if (!makePE) {
+        return 2;
+    }
+    const std::wstring target = argv[2];
+    const std::vector<std::wstring> sources(argv + 4, argv + argc);
+    PrintingSink sink;
+    return makePE(&sources, argv[3], _wtoi(argv[1]), target == L"-" ? nullptr : target.c_str(), &sink) ? 0 : 1;
+}
+
+const bool registered = [] {
+    RegisterChildMode("configure", ConfigureMode);
+    RegisterChildMode("makepe", MakePEMode);
+    return true;
+}();
+
+std::vector<std::string> Records(const std::string& output)
+{
+    std::vector<std::string> records;
+    std::smatch match;
+    std::string rest = output;
+    while (std::regex_search(rest, match, std::regex("record ([^\n]*)\n"))) {
+        records.push_back(match[1].str());
+        rest = match.suffix();
+    }
+    return records;
+}
+
+std::vector<std::string> Progress(std::initializer_list<int> values)
+{
+    std::vector<std::string> records;
+    for (int value : values) {
+        records.push_back("2 " + std::to_string(value) + " 100 ");
+    }
+    return records;
+}
+
+}  // namespace
+
+class MakePEEndToEndTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        host = scratch / L"Host App";
+        for (const wchar_t* folder : {L"", L"\\data", L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\BOOT", L"\\PE\\ISO\\SOURCES",
+                                      L"\\PE\\pe_requirements", L"\\PE\\pe_requirements\\cef"}) {
+            CreateDirectoryW((host + folder).c_str(), nullptr);
+        }
+        ASSERT_TRUE(CopyFileW((ExeFolder() + L"make_pe_end_to_end_test.exe").c_str(), (host + L"\\host.exe").c_str(),
+                              FALSE));
+        WriteBytes(host + L"\\data\\readme.txt", "read me");
+        WriteBytes(host + L"\\PE\\etfsboot.com", std::string(2048, '\xEB'));
+        WriteBytes(host + L"\\PE\\ISO\\BOOT\\BOOT.SDI", "sdi");
+        WriteBytes(host + L"\\PE\\pe_requirements\\cef\\cef.pak", "cef");
+        const std::wstring image = scratch / L"image";
+        CreateDirectoryW(image.c_str(), nullptr);
+        CreateDirectoryW((image + L"\\Windows").c_str(), nullptr);
+        CreateDirectoryW((image + L"\\Windows\\System32").c_str(), nullptr);
+        WriteBytes(image + L"\\Windows\\System32\\winpeshl.ini", "old");
+        ASSERT_TRUE(CaptureWim(image, Wim()));
+    }
+    void TearDown() override
+    {
+        const std::vector<std::wstring> left = temp.Names();
+        EXPECT_TRUE(left.empty() || (left.size() == 1 && left[0] == L"_wim_empty")) << Narrow(left.back());
+    }
+
+    std::wstring Wim() const { return host + L"\\PE\\ISO\\SOURCES\\BOOT.wim"; }
+
+    // Runs the host program from bin\, where the WIM tool is found as
+    // tools\wimlib-imagex.exe relative to the current folder.
+    ChildResult Host(const std::wstring& arguments) const
+    {
+        return RunProgram(L"\"" + host + L"\\host.exe\" --child " + arguments, ExeFolder());
+    }
+    ChildResult MakePE(const std::wstring& type, const std::wstring& target) const
+    {
+        return Host(L"makepe \"" + ExeFolder() + L"TarnwickMedia.dll\" " + type + L" \"" + target + L"\" \"" + host +
+                    L"\\host.exe\" \"" + host + L"\"");
+    }
+
+    PrivateTemp temp;
+    ToolsFirstOnPath toolsOnPath;
+    ScratchFolder scratch;
+    std::wstring host;
+};
+
+TEST_F(MakePEEndToEndTest, HostApplicationInjectedIntoABootableIso)
+{
+    const ChildResult configured = Host(L"configure \"" + ExeFolder() + L"TarnwickMedia.dll\"");
+    ASSERT_EQ(configured.exitCode, 0u) << configured.stdoutBytes;
+    EXPECT_EQ(Records(configured.stdoutBytes), Progress({0, 5, 20, 100}));
+
+    const std::wstring out = scratch / L"out";
+    CreateDirectoryW(out.c_str(), nullptr);
+    const ChildResult made = MakePE(L"2", out);
+    ASSERT_EQ(made.exitCode, 0u) << made.stdoutBytes;
+    EXPECT_EQ(Records(made.stdoutBytes), Progress({0, 5, 15, 85, 90, 90, 100}));
+
+    const std::string iso = "'" + UnixPath(out + L"\\boot.iso") + "'";
+    const std::string boot = Sh("xorriso -indev " + iso + " -report_el_torito plain 2>/dev/null");
+    EXPECT_NE(boot.find("El Torito boot img :   1  BIOS  y   none"), std::string::npos) << boot;
+    EXPECT_NE(Sh("xorriso -indev " + iso + " -lsl /SOURCES 2>/dev/null").find("Jul  9  2021 'BOOT.wim'"),
+              std::string::npos);
+    const std::wstring extracted = scratch / L"extracted.wim";
+    Sh("osirrox -indev " + iso + " -extract /SOURCES/BOOT.wim '" + UnixPath(scratch.path()) +
+       "/extracted.wim' 2>/dev/null");
+
+    const std::string listing = WimListing(extracted);
+    for (const char* path : {"/TarnwickToolset/Brightmoor/host.exe\n", "/TarnwickToolset/Brightmoor/cef.pak\n",
+                             "/TarnwickToolset/Brightmoor/data/readme.txt\n"}) {
+        EXPECT_NE(listing.find(path), std::string::npos) << path << listing;
+    }
+    EXPECT_EQ(listing.find("/TarnwickToolset/Brightmoor/PE"), std::string::npos) << listing;
+    EXPECT_EQ(WimFile(extracted, "/Windows/System32/winpeshl.ini"),
+              Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\Brightmoor\\host.exe\"\r\n"
+                    "%systemdrive%\\Windows\\System32\\cmd.exe"));
+}
+
+TEST_F(MakePEEndToEndTest, FreshBootWimRefusesTheClearOut)
+{
+    LogWatch log;
+    const ChildResult made = MakePE(L"2", scratch / L"out");
+    EXPECT_EQ(made.exitCode, 1u);
+    EXPECT_EQ(Records(made.stdoutBytes).back(), "3 0 0 BuildPE: Failed to copy application files");
+    EXPECT_NE(log.Added().find("Exiting with error code 49"), std::string::npos) << log.Added();
+}
+
+TEST_F(MakePEEndToEndTest, BootDiskLibraryIsLookedForBesideTheHostProgramOnly)
+{
+    ASSERT_EQ(Host(L"configure \"" + ExeFolder() + L"TarnwickMedia.dll\"").exitCode, 0u);
+    ASSERT_TRUE(Exists(ExeFolder() + L"Discforge.dll"));
+    LogWatch log;
+    const ChildResult made = MakePE(L"3", L"0");
+    EXPECT_EQ(made.exitCode, 1u);
+    EXPECT_NE(made.stdoutBytes.find("err: 126\r\n"), std::string::npos) << made.stdoutBytes;
+    EXPECT_EQ(Records(made.stdoutBytes).back(), "3 0 0 null CreateWindowsBootDisk");
+    EXPECT_NE(log.Added().find(" null CreateWindowsBootDisk\r\n"), std::string::npos);
+    EXPECT_TRUE(Exists(host + L"\\PE\\boot.iso"));
+}
