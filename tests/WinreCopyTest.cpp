@@ -127,11 +127,7 @@ protected:
     static void SetUpTestSuite()
     {
         scratch = new ScratchFolder(L"twcopy");
-        wchar_t path[32768] = {};
-        GetEnvironmentVariableW(L"PATH", path, 32768);
-        SetEnvironmentVariableW(L"PATH", (ExeFolder() + L"tools;" + path).c_str());
-        ASSERT_TRUE(winrehost::PatchImport(Library(), "kernel32.dll", "DeviceIoControl",
-                                           reinterpret_cast<void*>(&winrehost::ImageDeviceIoControl)));
+        ASSERT_TRUE(winrehost::PrepareHost(Library()));
         ASSERT_TRUE(winrehost::PatchImport(Library(), "ravenfs.dll", "CreateVolumeFsDevice",
                                            reinterpret_cast<void*>(&ScriptedCreate)));
         const std::string image = UnixPath(scratch->path()) + "/disk.img";

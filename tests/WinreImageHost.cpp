@@ -84,6 +84,14 @@ BOOL WINAPI ImageDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inS
     return TRUE;
 }
 
+bool PrepareHost(HMODULE library)
+{
+    wchar_t path[32768] = {};
+    GetEnvironmentVariableW(L"PATH", path, 32768);
+    SetEnvironmentVariableW(L"PATH", (testsupport::ExeFolder() + L"tools;" + path).c_str());
+    return PatchImport(library, "kernel32.dll", "DeviceIoControl", reinterpret_cast<void*>(&ImageDeviceIoControl));
+}
+
 unsigned GeometryQueries()
 {
     return g_queries;
