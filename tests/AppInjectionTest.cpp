@@ -13,21 +13,6 @@ using namespace petest;
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
-std::string Utf16(const std::string& text)
-{
-    std::string bytes;
-    for (char c : text) {
-        bytes.push_back(c);
-        bytes.push_back('\0');
-    }
-    return bytes;
-}
-
 std::string Escape(const std::string& text)
 {
     return std::regex_replace(text, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)");

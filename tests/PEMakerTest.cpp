@@ -10,17 +10,9 @@
 #include <cstring>
 
 using namespace testsupport;
+using petest::Narrow;
 using petest::PEFolder;
 using petest::RecordingSink;
-
-namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
-}  // namespace
 
 TEST(PEMakerInitTest, FindsTheWorkingWimInThePEFolderBesideTheHostProgram)
 {

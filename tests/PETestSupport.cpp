@@ -109,6 +109,21 @@ ToolsFirstOnPath::~ToolsFirstOnPath()
     SetEnvironmentVariableW(L"PATH", m_previous.c_str());
 }
 
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+std::string Utf16(const std::string& text)
+{
+    std::string bytes;
+    for (char c : text) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
 std::string Sh(const std::string& script)
 {
     const standin::UnixResult result = Shell(script);

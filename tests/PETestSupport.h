@@ -116,6 +116,11 @@ private:
     std::wstring m_previous;
 };
 
+// UTF-8 of a wide string, for messages and for comparing with journal files.
+std::string Narrow(const std::wstring& text);
+// ASCII text as UTF-16LE bytes.
+std::string Utf16(const std::string& text);
+
 // Runs a Linux command that must succeed and returns its output.
 std::string Sh(const std::string& script);
 // The bytes of a file inside image 1 of a WIM, through the real wimlib.

@@ -11,15 +11,6 @@
 using namespace testsupport;
 using namespace petest;
 
-namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
-}  // namespace
-
 TEST(BcdOutputTest, IdentifierIsBetweenTheFirstPairOfBraces)
 {
     std::wstring id;

@@ -7,26 +7,9 @@
 #include <gtest/gtest.h>
 
 using namespace testsupport;
+using petest::Narrow;
+using petest::Utf16;
 using petest::PrivateTemp;
-
-namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
-std::string Utf16(const std::string& ascii)
-{
-    std::string bytes;
-    for (char c : ascii) {
-        bytes.push_back(c);
-        bytes.push_back('\0');
-    }
-    return bytes;
-}
-
-}  // namespace
 
 TEST(UpdateCommandsTest, AddCommandQuotesBothPathsAndEncodesWithCrLf)
 {
