@@ -201,6 +201,26 @@ TEST(CommandRunnerTest, TimeLimitEndsTheWholeTreeAndLogsPidLimitAndCommand)
     }
 }
 
+TEST(CommandRunnerTest, CapturingRunStopsReadingAtTheLimitAndLeavesTheChildRunning)
+{
+    ScratchFolder pids;
+    std::wstring output = L"old";
+    LogWatch log;
+    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"hang " + pids.path()), output, nullptr, 4000));
+    EXPECT_NE(log.Added().find("CPEMaker::_RunCommandWithOutput:"), std::string::npos);
+    EXPECT_NE(log.Added().find(" PEMaker:_RunCommandWithOutput: command timeout\r\n"), std::string::npos);
+    EXPECT_EQ(output, L"");
+
+    const std::vector<std::wstring> names = ListNames(pids.path());
+    ASSERT_EQ(names.size(), 1u);
+    unsigned long pid = 0;
+    unsigned long shell = 0;
+    ASSERT_EQ(sscanf(ReadBytes(pids / names[0]).c_str(), "%lu %lu", &pid, &shell), 2);
+    EXPECT_TRUE(IsRunning(pid));
+    KillProcessTree(shell);
+    EXPECT_FALSE(IsRunning(pid));
+}
+
 TEST(CommandRunnerTest, KillProcessTreeIgnoresAMissingProcess)
 {
     KillProcessTree(0xFFFFFFF0u);
