@@ -2,18 +2,42 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+namespace {
+
+// The scratch folder of the test run, removed with its content at exit.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        char pattern[] = "/tmp/tw-native-XXXXXX";
+        if (mkdtemp(pattern)) {
+            path = pattern;
+        }
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        if (!path.empty()) {
+            std::filesystem::remove_all(path, ignored);
+        }
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    std::string path;
+};
+
+}  // namespace
+
 std::string ScratchDir()
 {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/tw-native-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
+    static const ScratchFolder folder;
+    return folder.path;
 }
 
 std::string MakeHostFile(const std::string& name, size_t size, unsigned seed)

@@ -42,6 +42,7 @@ int ntfs_set_ntfs_dos_name(ntfs_inode* ni, ntfs_inode* dir, const char* value, s
 namespace {
 
 constexpr uint32_t kData = 0x80;
+constexpr int64_t kPutPiece = 8 << 20;
 
 ntfs_volume* g_volume = nullptr;
 
@@ -120,37 +121,15 @@ bool Remove(const std::string& path)
     return removed;
 }
 
-bool Put(const std::string& path, const std::string& hostFile)
-{
-    std::ifstream in(hostFile, std::ios::binary);
-    if (!in) {
-        return Fail("cannot read " + hostFile);
-    }
-    ntfs_inode* ni = Create(path, S_IFREG);
-    if (!ni) {
-        return Fail("cannot create " + path);
-    }
-    std::vector<char> chunk(8 << 20);
-    int64_t offset = 0;
-    bool ok = true;
-    while (ok && in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const int64_t got = in.gcount();
-        ok = got == 0 || WriteAt(ni, offset, chunk.data(), got);
-        offset += got;
-    }
-    ntfs_inode_close(ni);
-    return ok || Fail("cannot write " + path);
-}
-
-// Appends the file in pieces with a small file in SPACERDIR written between
-// any two of them, then deletes the small files: the data ends up in many runs.
-bool FragmentedPut(const std::string& path, const std::string& hostFile, int64_t piece, const std::string& spacers)
+// Copies the host file in pieces. With a spacer folder, a small file is
+// written there between any two pieces and all of them are deleted at the
+// end: the data then lies in many runs.
+bool Put(const std::string& path, const std::string& hostFile, int64_t piece, const std::string& spacers)
 {
     std::ifstream in(hostFile, std::ios::binary);
     ntfs_inode* ni = in && piece > 0 ? Create(path, S_IFREG) : nullptr;
     if (!ni) {
-        return Fail("cannot create " + path);
+        return Fail("cannot create " + path + " from " + hostFile);
     }
     std::vector<char> chunk(static_cast<size_t>(piece));
     int64_t offset = 0;
@@ -161,7 +140,7 @@ bool FragmentedPut(const std::string& path, const std::string& hostFile, int64_t
         const int64_t got = in.gcount();
         ok = got == 0 || WriteAt(ni, offset, chunk.data(), got);
         offset += got;
-        if (ok && got > 0) {
+        if (ok && got > 0 && !spacers.empty()) {
             ntfs_inode* spacer = Create(FillName(spacers, count++), S_IFREG);
             ok = spacer && WriteAt(spacer, 0, chunk.data(), piece);
             if (spacer) {
@@ -170,6 +149,7 @@ bool FragmentedPut(const std::string& path, const std::string& hostFile, int64_t
         }
     }
     ntfs_inode_close(ni);
+    // Newest first: deleting them in creation order made ntfs-3g lose entries of the folder.
     for (unsigned number = count; ok && number > 0; --number) {
         ok = Remove(FillName(spacers, number - 1));
     }
@@ -234,13 +214,13 @@ bool Run(const std::string& line)
         return (ni && ntfs_inode_close(ni) == 0) || Fail("cannot make " + path);
     }
     if (command == "put") {
-        return Put(path, arg);
+        return Put(path, arg, kPutPiece, std::string());
     }
     if (command == "rm") {
         return Remove(path) || Fail("cannot remove " + path);
     }
     if (command == "fragput") {
-        return FragmentedPut(path, arg, std::atoll(extra.c_str()), last);
+        return Put(path, arg, std::atoll(extra.c_str()), last);
     }
     if (command == "sparse") {
         return Sparse(path, std::atoll(arg.c_str()));

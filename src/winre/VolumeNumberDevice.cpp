@@ -117,32 +117,31 @@ bool CVolumeNumberDevice::Seek(uint64_t firstSector)
     return true;
 }
 
-BOOL CVolumeNumberDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t sectorCount)
+BOOL CVolumeNumberDevice::Transfer(void* readInto, const void* writeFrom, uint64_t firstSector,
+                                   uint64_t sectorCount)
 {
-    if (!IsOpen() || !buffer || !Seek(firstSector)) {
+    if (!IsOpen() || (!readInto && !writeFrom) || !Seek(firstSector)) {
         return FALSE;
     }
     const DWORD bytes = static_cast<DWORD>(m_sectorSize * sectorCount);
     DWORD transferred = 0;
-    if (!::ReadFile(m_handle, buffer, bytes, &transferred, nullptr)) {
+    const BOOL done = readInto ? ::ReadFile(m_handle, readInto, bytes, &transferred, nullptr)
+                               : ::WriteFile(m_handle, writeFrom, bytes, &transferred, nullptr);
+    if (!done) {
         m_lastError = GetLastError();
         return FALSE;
     }
     return transferred == bytes;
 }
 
+BOOL CVolumeNumberDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t sectorCount)
+{
+    return buffer ? Transfer(buffer, nullptr, firstSector, sectorCount) : FALSE;
+}
+
 BOOL CVolumeNumberDevice::WriteSectors(const void* buffer, uint64_t firstSector, uint64_t sectorCount)
 {
-    if (!IsOpen() || !buffer || !Seek(firstSector)) {
-        return FALSE;
-    }
-    const DWORD bytes = static_cast<DWORD>(m_sectorSize * sectorCount);
-    DWORD transferred = 0;
-    if (!::WriteFile(m_handle, buffer, bytes, &transferred, nullptr)) {
-        m_lastError = GetLastError();
-        return FALSE;
-    }
-    return transferred == bytes;
+    return buffer ? Transfer(nullptr, buffer, firstSector, sectorCount) : FALSE;
 }
 
 uint32_t CVolumeNumberDevice::GetSectorSize()

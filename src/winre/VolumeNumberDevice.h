@@ -34,6 +34,8 @@ public:
 private:
     bool ReadGeometry();
     bool Seek(uint64_t firstSector);
+    // One seek and one transfer: a read into readInto, else a write from writeFrom.
+    BOOL Transfer(void* readInto, const void* writeFrom, uint64_t firstSector, uint64_t sectorCount);
 
     HANDLE m_handle;
     std::string m_path;
