@@ -1,8 +1,9 @@
 #!/bin/sh
 # The main job on a built-in sample: lays out a sample installation of the
-# host program beside the library and its tools, then converts a generated
-# installation ESD into a bootable installation ISO under Wine, and lists
-# what the ISO holds with real tools.
+# host program beside the library, its tools and its PE folder, then runs
+# under Wine: configure-boot-wim, make-pe --deliver iso of a sample
+# application, and esd-to-iso of a generated installation ESD. Ends by listing
+# with real tools what the two ISOs hold.
 set -eu
 build="$(cd "${1:-build}" && pwd)"
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,14 +12,57 @@ prefix="$build/wineprefix"
 
 "$src/cmake/wine-prefix.sh" "$prefix"
 export TW_WINEPREFIX="$prefix"
-wine() { (cd "$demo/app" && "$src/cmake/wine-run.sh" "$@"); }
+# The stand-ins in tools\ come first on the search path, ahead of Wine's own
+# robocopy stub, as the real tools would be on a Windows machine.
+wine() { (cd "$demo/app" && WINEPATH="$(winpath "$demo/app/tools")" "$src/cmake/wine-run.sh" "$@"); }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 echo "== Sample installation in $demo/app"
 rm -rf "$demo"
 mkdir -p "$demo/app/tools" "$demo/out"
-cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$demo/app/"
+cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$build/bin/ravenfs.dll" "$build/bin/Discforge.dll" \
+    "$demo/app/"
 cp "$build/bin/tools/"* "$demo/app/tools/"
+
+pe="$demo/app/PE"
+mkdir -p "$pe/ISO/BOOT" "$pe/ISO/SOURCES" "$pe/pe_requirements/cef/locales" "$pe/pe_requirements/system"
+{ printf 'TWPEBOOT'; head -c 2040 /dev/zero; } > "$pe/etfsboot.com"
+printf 'ramdisk options\n' > "$pe/ISO/BOOT/BOOT.SDI"
+printf 'browser runtime\n' > "$pe/pe_requirements/cef/libcef.dll"
+printf 'en-US\n' > "$pe/pe_requirements/cef/locales/en-US.pak"
+printf 'runtime library\n' > "$pe/pe_requirements/system/msvcp140.dll"
+tree="$demo/winpe-tree"
+mkdir -p "$tree/Windows/System32" "$tree/TarnwickToolset/Brightmoor"
+printf 'winpe shell\n' > "$tree/Windows/System32/winpeshl.exe"
+printf 'previous build\n' > "$tree/TarnwickToolset/Brightmoor/old.txt"
+wimlib-imagex capture "$tree" "$pe/ISO/SOURCES/BOOT.wim" "Microsoft Windows PE (amd64)" --boot --quiet >/dev/null
+echo "   PE\ISO\SOURCES\BOOT.wim made by wimlib from a small WinPE tree"
+
+# The application put into WinPE is the sample installation itself; as it
+# holds the PE folder, the library stages a copy without it first.
+app="$demo/app"
+mkdir -p "$app/help"
+printf 'sample application settings\n' > "$app/tarnwick.ini"
+printf 'How to use the rescue media\n' > "$app/help/readme.txt"
+
+echo "== tarnwick configure-boot-wim"
+wine tarnwick.exe configure-boot-wim
+
+echo "== tarnwick make-pe --deliver iso"
+wine tarnwick.exe make-pe --deliver iso --target "$(winpath "$demo/out")" \
+    --startup "$(winpath "$app/tarnwick.exe")" "$(winpath "$app")"
+
+echo "== What the WinPE ISO holds"
+xorriso -indev "$demo/out/boot.iso" -report_el_torito plain 2>/dev/null | grep 'El Torito boot img' || true
+xorriso -indev "$demo/out/boot.iso" -find / -type f 2>/dev/null | sed 's/^/   /'
+mkdir -p "$demo/pe-iso"
+xorriso -osirrox on -indev "$demo/out/boot.iso" -extract /SOURCES/BOOT.wim "$demo/pe-iso/BOOT.wim" 2>/dev/null
+echo "   \\TarnwickToolset inside SOURCES/BOOT.wim:"
+wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset | sed 's/^/      /'
+echo "   \\Windows\\System32\\winpeshl.ini inside SOURCES/BOOT.wim:"
+wimlib-imagex extract "$demo/pe-iso/BOOT.wim" 1 /Windows/System32/winpeshl.ini --to-stdout 2>/dev/null |
+    iconv -f UTF-16LE -t UTF-8 | sed 's/\r$//; s/^/      /'
+echo
 
 echo "== Generating a sample installation ESD"
 "$src/scripts/make-sample-esd.sh" "$demo/sample.esd"
