@@ -142,4 +142,35 @@ TEST(HostProgram, ExitCodesForHelpUsageErrorsAndLibraryFailures)
         << failed.stderrBytes;
 }
 
+TEST(HostProgram, MakePeReportsTheFailureRecordAndTheLogExcerpt)
+{
+    // No PE folder beside tarnwick.exe: the build stops at its first stage.
+    ASSERT_FALSE(Exists(ExeFolder() + L"PE"));
+    ScratchFolder folder;
+    WriteBytes(folder / L"app.exe", "app");
+    const ChildResult failed = RunProgram(Host() + L" make-pe --deliver iso --target \"" + folder.path() +
+                                              L"\" --startup \"" + (folder / L"app.exe") + L"\" \"" + folder.path() +
+                                              L"\"",
+                                          folder.path());
+    EXPECT_EQ(failed.exitCode, 1u);
+    EXPECT_NE(failed.stdoutBytes.find("progress   0%\r\n"), std::string::npos) << failed.stdoutBytes;
+    EXPECT_NE(failed.stderrBytes.find("error: "), std::string::npos) << failed.stderrBytes;
+    EXPECT_NE(failed.stderrBytes.find("tarnwick: make-pe failed"), std::string::npos);
+    EXPECT_NE(failed.stderrBytes.find("PEMaker::Init: Source WIM not found at"), std::string::npos)
+        << failed.stderrBytes;
+}
+
+TEST(HostProgram, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
+{
+    StandinJournal journal;
+    ScratchFolder folder;
+    const ChildResult declined = RunProgram(Host() + L" make-pe --deliver restart --startup a.exe a.exe",
+                                            folder.path(), "n\r\n");
+    EXPECT_EQ(declined.exitCode, 1u);
+    EXPECT_NE(declined.stdoutBytes.find("restarts this computer now. Continue? [y/N]"), std::string::npos);
+    EXPECT_NE(declined.stderrBytes.find("make-pe not started"), std::string::npos) << declined.stderrBytes;
+    EXPECT_EQ(journal.Count(), 0u);
+    EXPECT_FALSE(Exists(folder / L"tarnwick.log"));
+}
+
 }  // namespace

@@ -236,13 +236,17 @@ int RunChildMode(int argc, wchar_t** argv)
     return found == ChildModes().end() ? 99 : found->second(argc - 3, argv + 3);
 }
 
-ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir)
+ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir, const std::string& input)
 {
     ChildResult result;
     ScratchFolder capture(L"twchild");
+    const std::wstring inputPath = capture / L"stdin";
     const std::wstring outputPath = capture / L"stdout";
     const std::wstring errorPath = capture / L"stderr";
+    WriteBytes(inputPath, input);
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE inputHandle = CreateFileW(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     HANDLE error = CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
@@ -251,6 +255,7 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputHandle;
     startup.hStdOutput = output;
     startup.hStdError = error;
     PROCESS_INFORMATION process = {};
@@ -262,6 +267,7 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
+    CloseHandle(inputHandle);
     CloseHandle(output);
     CloseHandle(error);
     result.stdoutBytes = ReadBytes(outputPath);

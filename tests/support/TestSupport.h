@@ -98,8 +98,10 @@ struct ChildResult {
     std::string stdoutBytes;
     std::string stderrBytes;
 };
-// Runs a Windows command line and waits for it, standard output and error captured.
-ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir = L"");
+// Runs a Windows command line and waits for it, standard output and error
+// captured, standard input read from the given bytes.
+ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir = L"",
+                       const std::string& input = "");
 // Runs this test program again with the given arguments (handled by a child
 // mode registered with RegisterChildMode, or "convert ESD ISO", which calls
 // ConvertESDToISO of the DLL), standard output captured.
