@@ -30,6 +30,7 @@ test: build native
 
 bench: build
 	bench/esd-bench.sh $(BUILD)
+	bench/winre-bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(NATIVE_BUILD)
