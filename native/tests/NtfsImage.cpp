@@ -81,6 +81,10 @@ ntfs::SectorReader NtfsImage::Reader(uint32_t sectorSize)
 {
     return [this, sectorSize](void* buffer, uint64_t first, uint32_t count) {
         ++calls;
+        // Like a device opened without buffering: sector-aligned buffers only.
+        if (reinterpret_cast<uintptr_t>(buffer) % sectorSize != 0) {
+            return false;
+        }
         const uint64_t offset = first * sectorSize;
         const uint64_t length = static_cast<uint64_t>(count) * sectorSize;
         if (offset > bytes.size() || length > bytes.size() - offset) {

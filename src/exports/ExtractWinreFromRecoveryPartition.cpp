@@ -13,7 +13,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -43,6 +42,28 @@ public:
 private:
     IVolumeFsDevice* m_fs;
     uint64_t m_handle;
+};
+
+// The copy buffer: page-aligned and zero-filled, so that the file-system
+// library can read into it straight from a device opened without buffering.
+class CopyBuffer {
+public:
+    explicit CopyBuffer(size_t size)
+        : m_bytes(static_cast<char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
+    {
+    }
+    ~CopyBuffer()
+    {
+        if (m_bytes) {
+            VirtualFree(m_bytes, 0, MEM_RELEASE);
+        }
+    }
+    CopyBuffer(const CopyBuffer&) = delete;
+    CopyBuffer& operator=(const CopyBuffer&) = delete;
+    char* data() const { return m_bytes; }
+
+private:
+    char* m_bytes;
 };
 
 uint64_t OpenImage(IVolumeFsDevice* fs, const std::wstring& path)
@@ -91,7 +112,10 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
         return false;
     }
 
-    std::vector<char> buffer(winre::kCopyBufferSize);
+    const CopyBuffer buffer(winre::kCopyBufferSize);
+    if (!buffer.data()) {
+        return false;
+    }
     uint64_t total = 0;
     do {
         uint32_t count = 0;

@@ -110,6 +110,8 @@ constexpr uint64_t kMaxVcn = 1ull << 40;
 constexpr uint64_t kMaxAttributeListSize = 1024 * 1024;
 constexpr unsigned kMaxIndexDepth = 32;
 constexpr size_t kUpCaseChars = 65536;
+// Staging for partial sectors and for callers' buffers that are not sector-aligned.
+constexpr uint64_t kBounceBytes = 1024 * 1024;
 // One device transfer stays well below the 32-bit byte count of a sector read.
 constexpr uint64_t kMaxTransferBytes = 1024ull * 1024 * 1024;
 

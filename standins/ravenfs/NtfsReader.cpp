@@ -130,6 +130,16 @@ std::unique_ptr<Volume> Volume::Mount(SectorReader reader, uint32_t sectorSize, 
     return volume;
 }
 
+uint8_t* Volume::Bounce() const
+{
+    // Unbuffered devices want sector-aligned buffers, so the bounce buffer is aligned by hand.
+    if (m_bounce.empty()) {
+        m_bounce.resize(kBounceBytes + m_sectorSize);
+    }
+    const uintptr_t address = reinterpret_cast<uintptr_t>(m_bounce.data());
+    return m_bounce.data() + (m_sectorSize - address % m_sectorSize) % m_sectorSize;
+}
+
 bool Volume::ReadBytes(uint64_t offset, uint8_t* dest, uint64_t length) const
 {
     if (length == 0) {
@@ -138,16 +148,20 @@ bool Volume::ReadBytes(uint64_t offset, uint8_t* dest, uint64_t length) const
     if (offset > m_deviceBytes || length > m_deviceBytes - offset) {
         return false;
     }
-    m_bounce.resize(m_sectorSize);
+    uint8_t* bounce = Bounce();
     while (length > 0) {
         const uint64_t sector = offset / m_sectorSize;
         const uint64_t within = offset % m_sectorSize;
-        if (within != 0 || length < m_sectorSize) {
-            if (!m_reader(m_bounce.data(), sector, 1)) {
+        const bool alignedDest = reinterpret_cast<uintptr_t>(dest) % m_sectorSize == 0;
+        if (within != 0 || length < m_sectorSize || !alignedDest) {
+            // Partial sectors, and whole ones bound for an unaligned buffer, pass through the bounce buffer.
+            const uint64_t span = within + std::min<uint64_t>(length, kBounceBytes - m_sectorSize);
+            const uint64_t sectors = (span + m_sectorSize - 1) / m_sectorSize;
+            if (!m_reader(bounce, sector, static_cast<uint32_t>(sectors))) {
                 return false;
             }
-            const uint64_t take = std::min<uint64_t>(length, m_sectorSize - within);
-            std::memcpy(dest, m_bounce.data() + within, static_cast<size_t>(take));
+            const uint64_t take = std::min<uint64_t>(length, sectors * m_sectorSize - within);
+            std::memcpy(dest, bounce + within, static_cast<size_t>(take));
             dest += take;
             offset += take;
             length -= take;

@@ -81,6 +81,7 @@ private:
     Status LoadMft();
     void LoadUpCase();
 
+    uint8_t* Bounce() const;
     bool ReadBytes(uint64_t offset, uint8_t* dest, uint64_t length) const;
     Status ReadRuns(const std::vector<Run>& runs, uint64_t initialized, uint64_t offset, uint8_t* dest,
                     uint64_t length) const;
