@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "TarnwickMedia.h"
+
 namespace host {
 
 const wchar_t kUsage[] =
@@ -19,13 +21,13 @@ const wchar_t kUsage[] =
 int ProductionType(const std::wstring& deliver)
 {
     if (deliver == L"restart") {
-        return 1;
+        return kMakePERestartToRamdisk;
     }
     if (deliver == L"iso") {
-        return 2;
+        return kMakePEWriteIso;
     }
     if (deliver == L"disk") {
-        return 3;
+        return kMakePEWriteDisk;
     }
     return 0;
 }

@@ -14,11 +14,6 @@
 namespace host {
 namespace {
 
-typedef bool (*ExtractWinre_Fn)(const wchar_t* targetPath);
-typedef bool (*MakePE_Fn)(const std::vector<std::wstring>* appSources, const wchar_t* startupExe,
-                          int productionType, const wchar_t* target, IProgressSink* sink);
-typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
-
 // --deliver restart reboots this machine at once, so it needs a yes first.
 bool ConfirmRestart()
 {
@@ -102,7 +97,7 @@ int Run(const Options& options)
         return convert ? Report(convert(options.esd.c_str(), options.iso.c_str()), L"esd-to-iso", log) : kExitFailure;
     }
     case Command::ExtractWinre: {
-        auto extract = Require<ExtractWinre_Fn>(library, "ExtractWinreFromRecoveryPartition");
+        auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
         return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre", log) : kExitFailure;
     }
     case Command::MakePe: {
@@ -111,7 +106,7 @@ int Run(const Options& options)
             return kExitFailure;
         }
         const int type = ProductionType(options.deliver);
-        if (type == 1 && !options.yes && !ConfirmRestart()) {
+        if (type == kMakePERestartToRamdisk && !options.yes && !ConfirmRestart()) {
             std::fputs("tarnwick: make-pe not started\n", stderr);
             return kExitFailure;
         }
