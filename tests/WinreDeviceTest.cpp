@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <vector>
 
 using namespace testsupport;
@@ -112,6 +113,19 @@ TEST_F(WinreDeviceTest, ReadsAndWritesWholeSectorsOfThePartition)
     EXPECT_FALSE(device.ReadSectors(&sectors[0], 0, 1));
     EXPECT_EQ(device.GetSectorCount(), 8192u);
     EXPECT_EQ(ReadBytes(*image).substr(7 * 512, 512), written);
+}
+
+TEST_F(WinreDeviceTest, FallsBackToReadingWhenWritersAreLockedOut)
+{
+    const std::unique_ptr<void, decltype(&CloseHandle)> reader(
+        CreateFileW(image->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), &CloseHandle);
+    ASSERT_NE(reader.get(), INVALID_HANDLE_VALUE);
+    CVolumeNumberDevice device("\\\\.\\Harddisk3Partition2");
+    EXPECT_TRUE(device.Open());
+    EXPECT_EQ(device.GetLastErrorCode(), static_cast<uint64_t>(ERROR_SHARING_VIOLATION));
+    char sector[512];
+    EXPECT_TRUE(device.ReadSectors(sector, 1, 1));
+    EXPECT_FALSE(device.WriteSectors(sector, 1, 1));
 }
 
 TEST_F(WinreDeviceTest, FailsWhenTheGeometryIsRefusedOrTheDeviceIsMissing)
