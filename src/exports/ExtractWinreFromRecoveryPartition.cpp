@@ -126,7 +126,12 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
         if (count == 0) {
             break;
         }
-        target.write(buffer.data(), count);
+        // A write that fails ends the copy as a failure: the host must not
+        // take a short target for the whole image.
+        if (!target.write(buffer.data(), count)) {
+            TW_LOG(kFunction, winre::kLogWriteError, static_cast<unsigned long>(GetLastError()));
+            return false;
+        }
         total += count;
     } while (total < size);
     if (total != size) {

@@ -51,6 +51,7 @@ constexpr const char* kLogZeroSize = "file size is 0";
 constexpr const char* kLogNoTarget = "not create target file: %s, error code: %lu";
 constexpr const char* kLogReadError = "read file error";
 constexpr const char* kLogSizeMismatch = "read size not match";
+constexpr const char* kLogWriteError = "write target file error, error code: %lu";
 constexpr const char* kLogFindFirstFailed = "SearchWinre: FindFirstFile failed in directory %ls";
 
 }  // namespace winre
