@@ -25,11 +25,26 @@ std::wstring StorePath()
     return standin::ModuleFolder() + L"bcdstore.txt";
 }
 
+const DWORD kOpenAttempts = 100;
+const DWORD kOpenRetryMs = 50;
+
+// The previous call's handle on the store may linger for a moment after that
+// process has ended, so a sharing violation is retried.
+HANDLE OpenStore(const std::wstring& path, DWORD access, DWORD creation)
+{
+    for (DWORD attempt = 1;; ++attempt) {
+        HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || attempt == kOpenAttempts) {
+            return file;
+        }
+        Sleep(kOpenRetryMs);
+    }
+}
+
 std::vector<std::string> ReadStore(const std::wstring& path)
 {
     std::vector<std::string> lines;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenStore(path, GENERIC_READ, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         return lines;
     }
@@ -60,7 +75,7 @@ bool WriteStore(const std::wstring& path, const std::vector<std::string>& lines)
     for (const std::string& line : lines) {
         bytes += line + "\n";
     }
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenStore(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }

