@@ -20,6 +20,8 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.$1f\", $2 }"; }
 
+link="$prefix/dosdevices/harddisk0partition4"
+trap 'rm -rf "$work"; rm -f "$link"' EXIT
 rm -rf "$work"
 mkdir -p "$work"
 echo "Making an NTFS image with a $size MiB winre.wim..."
@@ -29,7 +31,7 @@ mkdir /Recovery
 mkdir /Recovery/WindowsRE
 put /Recovery/WindowsRE/winre.wim $work/winre.wim
 COMMANDS
-ln -sfn "$work/recovery.img" "$prefix/dosdevices/harddisk0partition4"
+ln -sfn "$work/recovery.img" "$link"
 expected=$(sha256sum < "$work/winre.wim" | cut -c1-64)
 
 # Where the file's data lies in the image, run by run, for dd.
@@ -74,4 +76,3 @@ echo "winre.wim: $size MiB, $rounds rounds (medians)"
 echo "library (Wine, reagentc, ravenfs): $lib s, $(calc 1 "$size / $lib") MiB/s"
 echo "dd of the same bytes:              $plain s, $(calc 1 "$size / $plain") MiB/s"
 echo "throughput ratio library/dd: $(calc 2 "$plain / $lib")"
-rm -f "$work/library.wim" "$work/plain.wim" "$work/winre.wim"
