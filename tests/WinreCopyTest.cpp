@@ -14,6 +14,8 @@ using namespace testsupport;
 
 namespace {
 
+const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"winre_copy_test");
+
 constexpr uint32_t kPiece = 2097152;
 const std::string kPathLine = "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk0Partition4\n";
 

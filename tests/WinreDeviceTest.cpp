@@ -18,6 +18,8 @@ using namespace testsupport;
 
 namespace {
 
+const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"winre_device_test");
+
 void* RealDeviceIoControl()
 {
     return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "DeviceIoControl"));

@@ -13,6 +13,8 @@ using namespace testsupport;
 
 namespace {
 
+const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"winre_extraction_test");
+
 // "--child extract-winre TARGET": one extraction from the partition link as
 // it stands, for the benchmark; prints the call's wall time in seconds.
 int ExtractChild(int argc, wchar_t** argv)

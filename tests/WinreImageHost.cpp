@@ -84,6 +84,15 @@ BOOL WINAPI ImageDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inS
     return TRUE;
 }
 
+bool UseOwnLogFolder(const std::wstring& name)
+{
+    const std::wstring logs = testsupport::ExeFolder() + L"logs";
+    const std::wstring folder = logs + L"\\" + name;
+    CreateDirectoryW(logs.c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return SetCurrentDirectoryW(folder.c_str()) != FALSE;
+}
+
 bool PrepareHost(HMODULE library)
 {
     wchar_t path[32768] = {};

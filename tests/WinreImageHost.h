@@ -16,6 +16,10 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
 // sectors of 512 bytes; everything else goes to the system.
 BOOL WINAPI ImageDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                                  LPDWORD returned, LPOVERLAPPED overlapped);
+// Makes bin/logs/NAME the current folder, so that the program's tarnwick.log
+// lies there and other programs running beside it do not see its lines.
+bool UseOwnLogFolder(const std::wstring& name);
+
 // Puts the stand-ins of bin/tools/ first on PATH, where the command
 // interpreter finds reagentc, and has library use ImageDeviceIoControl.
 bool PrepareHost(HMODULE library);
