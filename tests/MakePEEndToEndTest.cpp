@@ -26,9 +26,10 @@ public:
     bool ShouldContinue() override { return true; }
 };
 
+// Loaded by full path, with its own imports (ravenfs.dll) found beside it.
 HMODULE LoadDll(const wchar_t* path)
 {
-    return LoadLibraryW(path);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 template <typename Fn>
@@ -110,6 +111,13 @@ protected:
         CreateDirectoryW((image + L"\\Windows\\System32").c_str(), nullptr);
         WriteBytes(image + L"\\Windows\\System32\\winpeshl.ini", "old");
         ASSERT_TRUE(CaptureWim(image, Wim()));
+
+        // The host folder has no tools\; the WIM tool is then looked for
+        // relative to the current folder, where the host program runs.
+        const std::string tools = UnixPath(CurrentFolder()) + "/tools";
+        const std::string standins = UnixPath(ExeFolder() + L"tools");
+        Sh("mkdir -p '" + tools + "' && cp -p '" + standins + "/wimlib-imagex.exe' '" + standins + "/unixrun.sh' '" +
+           tools + "/'");
     }
     void TearDown() override
     {
@@ -119,11 +127,10 @@ protected:
 
     std::wstring Wim() const { return host + L"\\PE\\ISO\\SOURCES\\BOOT.wim"; }
 
-    // Runs the host program from bin\, where the WIM tool is found as
-    // tools\wimlib-imagex.exe relative to the current folder.
+    // Runs the host program in this program's current folder.
     ChildResult Host(const std::wstring& arguments) const
     {
-        return RunProgram(L"\"" + host + L"\\host.exe\" --child " + arguments, ExeFolder());
+        return RunProgram(L"\"" + host + L"\\host.exe\" --child " + arguments, CurrentFolder());
     }
     ChildResult MakePE(const std::wstring& type, const std::wstring& target) const
     {
@@ -174,7 +181,9 @@ TEST_F(MakePEEndToEndTest, FreshBootWimRefusesTheClearOut)
     LogWatch log;
     const ChildResult made = MakePE(L"2", scratch / L"out");
     EXPECT_EQ(made.exitCode, 1u);
-    EXPECT_EQ(Records(made.stdoutBytes).back(), "3 0 0 BuildPE: Failed to copy application files");
+    const std::vector<std::string> records = Records(made.stdoutBytes);
+    ASSERT_FALSE(records.empty()) << made.stdoutBytes;
+    EXPECT_EQ(records.back(), "3 0 0 BuildPE: Failed to copy application files");
     EXPECT_NE(log.Added().find("Exiting with error code 49"), std::string::npos) << log.Added();
 }
 
@@ -186,7 +195,9 @@ TEST_F(MakePEEndToEndTest, BootDiskLibraryIsLookedForBesideTheHostProgramOnly)
     const ChildResult made = MakePE(L"3", L"0");
     EXPECT_EQ(made.exitCode, 1u);
     EXPECT_NE(made.stdoutBytes.find("err: 126\r\n"), std::string::npos) << made.stdoutBytes;
-    EXPECT_EQ(Records(made.stdoutBytes).back(), "3 0 0 null CreateWindowsBootDisk");
+    const std::vector<std::string> records = Records(made.stdoutBytes);
+    ASSERT_FALSE(records.empty()) << made.stdoutBytes;
+    EXPECT_EQ(records.back(), "3 0 0 null CreateWindowsBootDisk");
     EXPECT_NE(log.Added().find(" null CreateWindowsBootDisk\r\n"), std::string::npos);
     EXPECT_TRUE(Exists(host + L"\\PE\\boot.iso"));
 }

@@ -6,6 +6,31 @@ using namespace testsupport;
 
 namespace petest {
 
+namespace {
+
+// Test programs run side by side in bin\ and the log file lies in the current
+// folder at first use, so each of these programs works in a folder of its
+// own, bin\testlogs\<program>, where its log lines cannot mix with others'.
+class OwnLogFolder : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring name = self;
+        name = name.substr(name.find_last_of(L'\\') + 1);
+        name = name.substr(0, name.find_last_of(L'.'));
+        const std::wstring logs = ExeFolder() + L"testlogs";
+        CreateDirectoryW(logs.c_str(), nullptr);
+        CreateDirectoryW((logs + L"\\" + name).c_str(), nullptr);
+        SetCurrentDirectoryW((logs + L"\\" + name).c_str());
+    }
+};
+
+const testing::Environment* const ownLogFolder = testing::AddGlobalTestEnvironment(new OwnLogFolder);
+
+}  // namespace
+
 bool RecordingSink::OnProgress(const ProgressInfo* info)
 {
     records.push_back(*info);
