@@ -109,16 +109,6 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
     }
 }
 
-TEST_F(PEFlowTest, LongFailureTextIsCutInTheRecordOnly)
-{
-    std::string text(300, 'x');
-    RecordingSink longSink;
-    CPEMaker maker;
-    PEMakerTestPeer::Sink(maker) = &longSink;
-    PEMakerTestPeer::ReportProgress(maker, 0, 0, text.c_str());
-    EXPECT_EQ(std::string(longSink.records[0].message), text.substr(0, 255));
-}
-
 TEST_F(PEFlowTest, CancellationAtEachCheckStopsWithoutAFailureRecord)
 {
     struct Case {

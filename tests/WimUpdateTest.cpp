@@ -15,20 +15,11 @@ TEST(UpdateCommandsTest, AddCommandQuotesBothPathsAndEncodesWithCrLf)
 {
     EXPECT_EQ(MakeAddCommand(L"C:\\App", L"\\TarnwickToolset\\Brightmoor"),
               L"add \"C:\\App\" \"\\TarnwickToolset\\Brightmoor\"");
-    EXPECT_EQ(QuoteArg(L"a \"b\""), L"\"a \"b\"\"");
 
     const std::string bytes = pemaker::EncodeUpdateCommand(MakeAddCommand(L"C:\\A", L"\\B"));
     EXPECT_EQ(bytes.size(), 34u);
     EXPECT_EQ(bytes, Utf16("add \"C:\\A\" \"\\B\"\r\n"));
     EXPECT_EQ(pemaker::EncodeUpdateCommand(L"\u00E9\u4E9C"), std::string("\xE9\x00\x9C\x4E\r\0\n\0", 8));
-}
-
-TEST(UpdateCommandsTest, ToolCommandLineWithAndWithoutRebuild)
-{
-    EXPECT_EQ(pemaker::WimlibUpdateCommandLine(L"C:\\t\\wimlib-imagex.exe", L"C:\\PE\\b.wim", false),
-              L"\"C:\\t\\wimlib-imagex.exe\" update \"C:\\PE\\b.wim\" 1 --no-acls --quiet");
-    EXPECT_EQ(pemaker::WimlibUpdateCommandLine(L"C:\\t\\wimlib-imagex.exe", L"C:\\PE\\b.wim", true),
-              L"\"C:\\t\\wimlib-imagex.exe\" update \"C:\\PE\\b.wim\" 1 --rebuild --no-acls --quiet");
 }
 
 TEST(UpdateCommandsTest, SameOrSubPath)
