@@ -104,6 +104,16 @@ TEST_F(RamdiskBootTest, RegistersTheEntryInOrderAndOrdersTheRestart)
     EXPECT_NE(store.find("sequence {" + id + "}\n"), std::string::npos) << store;
 }
 
+TEST_F(RamdiskBootTest, PathsAreSplitIntoDriveAndRest)
+{
+    ASSERT_TRUE(maker.ConfigureBCD(L"C:\\App\\PE\\ISO\\SOURCES\\BOOT.wim", L"D:\\x\\BOOT.SDI"));
+    ASSERT_EQ(journal.Count(), 16u);
+    EXPECT_EQ(journal.CommandLine(3), "bcdedit /set {ramdiskoptions} ramdisksdidevice partition=D:");
+    EXPECT_EQ(journal.CommandLine(4), "bcdedit /set {ramdiskoptions} ramdisksdipath \"\\x\\BOOT.SDI\"");
+    EXPECT_EQ(journal.CommandLine(6),
+              "bcdedit /set {" + EntryId() + "} device ramdisk=[C:]\"\\App\\PE\\ISO\\SOURCES\\BOOT.wim\",{ramdiskoptions}");
+}
+
 TEST_F(RamdiskBootTest, AFailingStepStopsTheSequenceWithItsText)
 {
     const std::pair<unsigned, std::string> steps[] = {
