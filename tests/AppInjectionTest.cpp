@@ -262,3 +262,27 @@ TEST_F(AppInjectionTest, FreshImageWithoutTheAppFolderRefusesTheClearOut)
     EXPECT_NE(added.find("PEMaker::CopyApp: failed to clean up old user content"), std::string::npos);
     EXPECT_EQ(WimListing(pe.Wim()), "/\n/Windows\n");
 }
+
+TEST(RobocopyStandinTest, CopiesTheTreeWithoutExcludedFoldersAndAnswersLikeRobocopy)
+{
+    ScratchFolder work;
+    const std::wstring source = work / L"src";
+    for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deep", L"\\PE", L"\\PE\\ISO", L"\\empty"}) {
+        MakeFolder(source + folder);
+    }
+    WriteBytes(source + L"\\a.txt", "a");
+    WriteBytes(source + L"\\sub\\deep\\b.txt", "b");
+    WriteBytes(source + L"\\PE\\ISO\\boot.wim", "wim");
+    const std::wstring robocopy = L"\"" + ExeFolder() + L"tools\\ROBOCOPY.exe\" ";
+
+    const ChildResult copied = RunProgram(robocopy + L"\"" + source + L"\" \"" + (work / L"dst") +
+                                          L"\" /E /NFL /NDL /R:1 /W:1 /XD \"" + source + L"\\PE\"");
+    EXPECT_EQ(copied.exitCode, 1u) << "files copied";
+    EXPECT_EQ(ReadBytes(work / L"dst\\a.txt"), "a");
+    EXPECT_EQ(ReadBytes(work / L"dst\\sub\\deep\\b.txt"), "b");
+    EXPECT_TRUE(Exists(work / L"dst\\empty"));
+    EXPECT_FALSE(Exists(work / L"dst\\PE"));
+
+    EXPECT_EQ(RunProgram(robocopy + L"\"" + source + L"\\empty\" \"" + (work / L"dst2") + L"\" /E").exitCode, 0u);
+    EXPECT_EQ(RunProgram(robocopy + L"\"" + (work / L"missing") + L"\" \"" + (work / L"dst3") + L"\" /E").exitCode, 16u);
+}
