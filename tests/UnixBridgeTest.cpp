@@ -45,10 +45,11 @@ TEST(UnixBridge, HungToolIsEndedAtItsLimit)
     EXPECT_EQ(r.exitCode, 124u) << "timeout's code for a program it had to end";
 }
 
-TEST(UnixBridge, LeavesNoRequestFolderBehind)
+TEST(UnixBridge, LeavesNoRequestFilesBehind)
 {
     Bridge({"true"});
-    EXPECT_EQ(ListNames(TempFolder(), L"twbridge-" + std::to_wstring(GetCurrentProcessId()) + L"-").size(), 0u);
+    EXPECT_EQ(ListNames(TempFolder(), L"twbridge-" + std::to_wstring(GetCurrentProcessId()) + L"-").size(), 0u)
+        << "request files left behind";
 }
 
 }  // namespace

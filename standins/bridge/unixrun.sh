@@ -1,15 +1,17 @@
 #!/bin/bash
 # Runs one Linux command for a Windows program under Wine, which cannot wait
-# on a Unix process. The request folder holds: argv (NUL-separated), cwd,
-# stdin and limit (seconds). The answer is "output" (stdout and stderr) and
-# "rc", which appears last and atomically.
-req="$1"
-mapfile -d '' args < "$req/argv"
-limit=$(cat "$req/limit" 2>/dev/null || echo 600)
-cwd=$(cat "$req/cwd" 2>/dev/null || echo /)
+# on a Unix process. Called as: unixrun.sh BASE LIMIT WORKDIR
+# BASE.argv holds the command (NUL-separated), BASE.in its input if any. The
+# answer is BASE.out (standard output and error) and BASE.rc, which appears
+# last and atomically. The command is ended after LIMIT seconds.
+base="$1"
+limit="$2"
+mapfile -d '' args < "$base.argv"
+input=/dev/null
+[ -f "$base.in" ] && input="$base.in"
 (
-    cd "$cwd" 2>/dev/null || cd /
-    exec timeout -k 5 "$limit" "${args[@]}" < "$req/stdin" > "$req/output" 2>&1
+    cd "$3" 2>/dev/null || cd /
+    exec timeout -k 5 "$limit" "${args[@]}" < "$input" > "$base.out" 2>&1
 )
-echo "$?" > "$req/rc.tmp"
-mv "$req/rc.tmp" "$req/rc"
+echo "$?" > "$base.rc.tmp"
+mv "$base.rc.tmp" "$base.rc"

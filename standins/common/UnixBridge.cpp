@@ -7,7 +7,9 @@
 namespace standin {
 namespace {
 
-const DWORD kPollMs = 5;
+const DWORD kFastPollMs = 1;
+const DWORD kSlowPollMs = 5;
+const ULONGLONG kFastPollPeriodMs = 200;
 const unsigned kGraceSeconds = 30;
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
@@ -40,38 +42,43 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
     return true;
 }
 
-// Owns the request folder and removes it with its files.
-class RequestFolder {
+// Owns the files of one request, named from a unique base in the temporary
+// folder, and deletes them. Few files and no folder: every file operation
+// under Wine costs a round trip to its server.
+class RequestFiles {
 public:
-    RequestFolder()
+    RequestFiles()
     {
         static LONG counter = 0;
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
-        m_path = std::wstring(temp) + L"twbridge-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        m_base = std::wstring(temp) + L"twbridge-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(InterlockedIncrement(&counter));
-        m_created = CreateDirectoryW(m_path.c_str(), nullptr) != FALSE;
     }
-    ~RequestFolder()
+    ~RequestFiles()
     {
-        if (!m_created) {
-            return;
+        for (const wchar_t* suffix : {L".argv", L".out", L".rc"}) {
+            DeleteFileW(File(suffix).c_str());
         }
-        for (const wchar_t* name : {L"argv", L"cwd", L"stdin", L"limit", L"output", L"rc", L"rc.tmp"}) {
-            DeleteFileW(File(name).c_str());
+        if (m_hasInput) {
+            DeleteFileW(File(L".in").c_str());
         }
-        RemoveDirectoryW(m_path.c_str());
     }
-    RequestFolder(const RequestFolder&) = delete;
-    RequestFolder& operator=(const RequestFolder&) = delete;
+    RequestFiles(const RequestFiles&) = delete;
+    RequestFiles& operator=(const RequestFiles&) = delete;
 
-    bool created() const { return m_created; }
-    const std::wstring& path() const { return m_path; }
-    std::wstring File(const wchar_t* name) const { return m_path + L"\\" + name; }
+    const std::wstring& base() const { return m_base; }
+    std::wstring File(const wchar_t* suffix) const { return m_base + suffix; }
+    // The command's input file; an empty input needs none.
+    bool WriteInput(const std::string& bytes)
+    {
+        m_hasInput = !bytes.empty();
+        return !m_hasInput || WriteWholeFile(File(L".in"), bytes);
+    }
 
 private:
-    std::wstring m_path;
-    bool m_created = false;
+    std::wstring m_base;
+    bool m_hasInput = false;
 };
 
 }  // namespace
@@ -121,25 +128,29 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
                      const std::string& unixWorkDir, const std::string& stdinBytes, unsigned limitSeconds)
 {
     UnixResult result;
-    RequestFolder request;
-    if (!request.created()) {
-        result.output = "bridge: cannot create request folder\n";
-        return result;
-    }
+    RequestFiles request;
     std::string packedArgs;
     for (const std::string& arg : argv) {
         packedArgs += arg;
         packedArgs.push_back('\0');
     }
-    const std::string requestUnix = ToUnixPath(request.path());
-    if (requestUnix.empty() || !WriteWholeFile(request.File(L"argv"), packedArgs) ||
-        !WriteWholeFile(request.File(L"cwd"), unixWorkDir) || !WriteWholeFile(request.File(L"stdin"), stdinBytes) ||
-        !WriteWholeFile(request.File(L"limit"), std::to_string(limitSeconds))) {
+    if (!WriteWholeFile(request.File(L".argv"), packedArgs) || !request.WriteInput(stdinBytes)) {
         result.output = "bridge: cannot write request\n";
         return result;
     }
+    // The base is known not to exist yet, so its Unix name comes from the
+    // folder, which does.
+    const size_t slash = request.base().find_last_of(L'\\');
+    const std::string folderUnix = ToUnixPath(request.base().substr(0, slash + 1));
+    if (folderUnix.empty()) {
+        result.output = "bridge: not running under Wine\n";
+        return result;
+    }
+    const std::string baseUnix =
+        folderUnix + (folderUnix.back() == '/' ? "" : "/") + ToUtf8(request.base().substr(slash + 1));
 
-    std::wstring commandLine = L"\"" + bridgeScript + L"\" \"" + FromUtf8(requestUnix) + L"\"";
+    std::wstring commandLine = L"\"" + bridgeScript + L"\" \"" + FromUtf8(baseUnix) + L"\" " +
+                               std::to_wstring(limitSeconds) + L" \"" + FromUtf8(unixWorkDir) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -155,16 +166,21 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
         CloseHandle(process.hThread);
     }
 
-    const ULONGLONG deadline = GetTickCount64() + (static_cast<ULONGLONG>(limitSeconds) + kGraceSeconds) * 1000;
-    std::string rcText;
-    while (!ReadWholeFile(request.File(L"rc"), rcText)) {
-        if (GetTickCount64() > deadline) {
+    // Short tools answer within milliseconds: poll fast first, then slower.
+    const ULONGLONG start = GetTickCount64();
+    const ULONGLONG deadline = start + (static_cast<ULONGLONG>(limitSeconds) + kGraceSeconds) * 1000;
+    const std::wstring rcFile = request.File(L".rc");
+    while (GetFileAttributesW(rcFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const ULONGLONG now = GetTickCount64();
+        if (now > deadline) {
             result.output = "bridge: no answer in time\n";
             return result;
         }
-        Sleep(kPollMs);
+        Sleep(now - start < kFastPollPeriodMs ? kFastPollMs : kSlowPollMs);
     }
-    ReadWholeFile(request.File(L"output"), result.output);
+    std::string rcText;
+    ReadWholeFile(rcFile, rcText);
+    ReadWholeFile(request.File(L".out"), result.output);
     result.exitCode = std::strtoul(rcText.c_str(), nullptr, 10);
     result.answered = true;
     return result;
