@@ -170,16 +170,6 @@ void StandinJournal::EnableReal()
     WriteBytes(m_folder / L"real", "");
 }
 
-CurrentFolderScope::CurrentFolderScope(const std::wstring& folder) : m_previous(CurrentFolder())
-{
-    SetCurrentDirectoryW(folder.c_str());
-}
-
-CurrentFolderScope::~CurrentFolderScope()
-{
-    SetCurrentDirectoryW(m_previous.c_str());
-}
-
 LogWatch::LogWatch() : m_path(CurrentFolder() + L"\\tarnwick.log"), m_start(ReadBytes(m_path).size()) {}
 
 std::string LogWatch::Added() const

@@ -61,18 +61,6 @@ private:
     ScratchFolder m_folder;
 };
 
-// Changes the current folder for its lifetime.
-class CurrentFolderScope {
-public:
-    explicit CurrentFolderScope(const std::wstring& folder);
-    ~CurrentFolderScope();
-    CurrentFolderScope(const CurrentFolderScope&) = delete;
-    CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
-
-private:
-    std::wstring m_previous;
-};
-
 // What the log file "tarnwick.log" in the current folder gained since construction.
 class LogWatch {
 public:
