@@ -24,7 +24,7 @@ now() { date +%s.%N; }
 
 rm -rf "$work"
 mkdir -p "$work/app/tools" "$work/direct"
-cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$work/app/"
+cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$build/bin/ravenfs.dll" "$work/app/"
 cp "$build/bin/tools/"* "$work/app/tools/"
 echo "Generating a sample ESD with $payload MiB of incompressible data..."
 "$src/scripts/make-sample-esd.sh" "$work/sample.esd" "$payload"
