@@ -17,17 +17,12 @@ using namespace testsupport;
 
 namespace {
 
-std::wstring SelfPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
-
 // This program in a child mode, as a command for the runner.
 std::wstring ChildCommand(const std::wstring& arguments)
 {
-    return SelfPath() + L" --child " + arguments;
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return self + (L" --child " + arguments);
 }
 
 DWORD ParentOf(DWORD pid)
@@ -37,9 +32,7 @@ DWORD ParentOf(DWORD pid)
     entry.dwSize = sizeof(entry);
     DWORD parent = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == pid) {
-            parent = entry.th32ParentProcessID;
-        }
+        parent = entry.th32ProcessID == pid ? entry.th32ParentProcessID : parent;
     }
     CloseHandle(snapshot);
     return parent;
@@ -48,12 +41,25 @@ DWORD ParentOf(DWORD pid)
 bool IsRunning(DWORD pid)
 {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!process) {
-        return false;
+    const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    if (process) {
+        CloseHandle(process);
     }
-    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
     return running;
+}
+
+// "<pid> <parent pid>" of every process that the hang mode started, from the
+// files it wrote into the folder.
+std::vector<std::pair<DWORD, DWORD>> HangingProcesses(const ScratchFolder& folder)
+{
+    std::vector<std::pair<DWORD, DWORD>> processes;
+    for (const std::wstring& name : ListNames(folder.path())) {
+        unsigned long pid = 0;
+        unsigned long parent = 0;
+        EXPECT_EQ(sscanf(ReadBytes(folder / name).c_str(), "%lu %lu", &pid, &parent), 2);
+        processes.emplace_back(pid, parent);
+    }
+    return processes;
 }
 
 // GetProcessHandleCount answers 0 under Wine, so open handles are counted by
@@ -73,9 +79,8 @@ DWORD CountOpenHandles()
 // "print N": N bytes of a repeating pattern on standard output.
 int PrintMode(int argc, wchar_t** argv)
 {
-    const size_t count = argc > 0 ? static_cast<size_t>(_wtoi(argv[0])) : 0;
     std::string bytes;
-    for (size_t i = 0; i < count; ++i) {
+    for (int i = 0; i < (argc > 0 ? _wtoi(argv[0]) : 0); ++i) {
         bytes.push_back(static_cast<char>('a' + i % 26));
     }
     DWORD written = 0;
@@ -92,9 +97,6 @@ int ExitMode(int argc, wchar_t** argv)
 // starts another hanging copy of itself, and waits forever.
 int HangMode(int argc, wchar_t** argv)
 {
-    if (argc < 1) {
-        return 2;
-    }
     const DWORD pid = GetCurrentProcessId();
     if (argc > 1) {
         std::wstring commandLine = ChildCommand(L"hang " + std::wstring(argv[0]));
@@ -121,15 +123,6 @@ const bool registered = [] {
 
 }  // namespace
 
-TEST(CommandRunnerTest, ResultFollowsTheExitCode)
-{
-    EXPECT_TRUE(runner::RunCommand(ChildCommand(L"exit 0"), 60000));
-    EXPECT_FALSE(runner::RunCommand(ChildCommand(L"exit 3"), 60000));
-    std::wstring output;
-    EXPECT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"exit 0"), output, nullptr, 60000));
-    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"exit 7"), output, nullptr, 60000));
-}
-
 TEST(CommandRunnerTest, CommandLineIsTheShellPrefixAndTheCommandCutAtTheBuffer)
 {
     wchar_t buffer[runner::kCommandLineChars];
@@ -141,9 +134,13 @@ TEST(CommandRunnerTest, CommandLineIsTheShellPrefixAndTheCommandCutAtTheBuffer)
     EXPECT_EQ(std::wstring(buffer), L"cmd.exe /C " + std::wstring(2079 - 11, L'x'));
 }
 
-TEST(CommandRunnerTest, CapturesOutputWholeAndInOrder)
+TEST(CommandRunnerTest, ResultFollowsTheExitCodeAndOutputIsCapturedWholeAndInOrder)
 {
-    std::wstring output = L"old";
+    EXPECT_TRUE(runner::RunCommand(ChildCommand(L"exit 0"), 60000));
+    EXPECT_FALSE(runner::RunCommand(ChildCommand(L"exit 3"), 60000));
+    std::wstring output;
+    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"exit 7"), output, nullptr, 60000));
+    output = L"old";
     ASSERT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"print 0"), output, nullptr, 60000));
     EXPECT_EQ(output, L"");
 
@@ -184,15 +181,11 @@ TEST(CommandRunnerTest, TimeLimitEndsTheWholeTreeAndLogsPidLimitAndCommand)
     const DWORD shellPid = std::stoul(match[1].str());
 
     // Both waiting programs, and every process between them and the shell.
-    const std::vector<std::wstring> names = ListNames(pids.path());
-    ASSERT_EQ(names.size(), 2u);
+    const auto hanging = HangingProcesses(pids);
+    ASSERT_EQ(hanging.size(), 2u);
     std::set<DWORD> tree{shellPid};
-    for (const std::wstring& name : names) {
-        unsigned long pid = 0;
-        unsigned long parent = 0;
-        ASSERT_EQ(sscanf(ReadBytes(pids / name).c_str(), "%lu %lu", &pid, &parent), 2);
-        tree.insert(pid);
-        tree.insert(parent);
+    for (const auto& process : hanging) {
+        tree.insert({process.first, process.second});
     }
     EXPECT_GE(tree.size(), 4u) << "shell, inner shell and two waiting programs";
     EXPECT_EQ(tree.count(GetCurrentProcessId()), 0u);
@@ -211,18 +204,12 @@ TEST(CommandRunnerTest, CapturingRunStopsReadingAtTheLimitAndLeavesTheChildRunni
     EXPECT_NE(log.Added().find(" PEMaker:_RunCommandWithOutput: command timeout\r\n"), std::string::npos);
     EXPECT_EQ(output, L"");
 
-    const std::vector<std::wstring> names = ListNames(pids.path());
-    ASSERT_EQ(names.size(), 1u);
-    unsigned long pid = 0;
-    unsigned long shell = 0;
-    ASSERT_EQ(sscanf(ReadBytes(pids / names[0]).c_str(), "%lu %lu", &pid, &shell), 2);
-    EXPECT_TRUE(IsRunning(pid));
-    KillProcessTree(shell);
-    EXPECT_FALSE(IsRunning(pid));
-}
-
-TEST(CommandRunnerTest, KillProcessTreeIgnoresAMissingProcess)
-{
+    const auto hanging = HangingProcesses(pids);
+    ASSERT_EQ(hanging.size(), 1u);
+    EXPECT_TRUE(IsRunning(hanging[0].first));
+    KillProcessTree(hanging[0].second);
+    EXPECT_FALSE(IsRunning(hanging[0].first));
+    // A pid that does not exist is ignored.
     KillProcessTree(0xFFFFFFF0u);
     EXPECT_TRUE(IsRunning(GetCurrentProcessId()));
 }
@@ -245,23 +232,20 @@ TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)
 
 TEST(AnsiPieceDecoderTest, KeepsACharacterSplitAcrossPiecesWhole)
 {
-    // Shift-JIS: "A", then two double-byte characters split after a lead byte.
-    const std::string bytes = "A\x82\xA0\x88\x9F" "B";
-    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
-        AnsiPieceDecoder decoder(932);
-        std::wstring output;
-        decoder.Append(bytes.data(), cut, output);
-        decoder.Append(bytes.data() + cut, bytes.size() - cut, output);
-        decoder.Finish(output);
-        EXPECT_EQ(output, L"A\u3042\u4E9C" L"B") << "cut at " << cut;
-    }
-    const std::string utf8 = "x\xE2\x82\xAC" "y";
-    for (size_t cut = 0; cut <= utf8.size(); ++cut) {
-        AnsiPieceDecoder decoder(CP_UTF8);
-        std::wstring output;
-        decoder.Append(utf8.data(), cut, output);
-        decoder.Append(utf8.data() + cut, utf8.size() - cut, output);
-        decoder.Finish(output);
-        EXPECT_EQ(output, L"x\u20ACy") << "cut at " << cut;
+    // Shift-JIS: "A", then two double-byte characters; UTF-8: a three-byte one.
+    const struct {
+        UINT codePage;
+        std::string bytes;
+        std::wstring text;
+    } cases[] = {{932, "A\x82\xA0\x88\x9F" "B", L"A\u3042\u4E9C" L"B"}, {CP_UTF8, "x\xE2\x82\xAC" "y", L"x\u20ACy"}};
+    for (const auto& c : cases) {
+        for (size_t cut = 0; cut <= c.bytes.size(); ++cut) {
+            AnsiPieceDecoder decoder(c.codePage);
+            std::wstring output;
+            decoder.Append(c.bytes.data(), cut, output);
+            decoder.Append(c.bytes.data() + cut, c.bytes.size() - cut, output);
+            decoder.Finish(output);
+            EXPECT_EQ(output, c.text) << c.codePage << " cut at " << cut;
+        }
     }
 }
