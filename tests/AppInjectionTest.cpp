@@ -24,25 +24,15 @@ std::wstring WithoutSlash(std::wstring folder)
     return folder;
 }
 
-void MakeFolder(const std::wstring& path)
-{
-    CreateDirectoryW(path.c_str(), nullptr);
-}
-
 }  // namespace
 
-class AppInjectionTest : public testing::Test {
+class AppInjectionTest : public PEMakerFixture {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(maker.Init());
         PEMakerTestPeer::Sink(maker) = &sink;
         emptyFolder = temp.path() + L"\\_wim_empty";
-    }
-    void TearDown() override
-    {
-        const std::vector<std::wstring> left = temp.Names();
-        EXPECT_TRUE(left.empty() || (left.size() == 1 && left[0] == L"_wim_empty")) << Narrow(left.back());
     }
 
     // The clear-out batch as the tool receives it.
@@ -54,13 +44,7 @@ protected:
                      "rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\"\r\n");
     }
 
-    PrivateTemp temp;
-    ToolsFirstOnPath toolsOnPath;
-    PEFolder pe;
-    ScratchFolder scratch;
-    StandinJournal journal;
     CPEMaker maker;
-    RecordingSink sink;
     std::wstring emptyFolder;
 };
 
@@ -86,50 +70,53 @@ TEST_F(AppInjectionTest, HostFolderHoldingThePEFolderIsStagedWithoutIt)
                                             "/R:1 /W:1 /XD \"" + Escape(Narrow(pe.path())) + "\" *")))
         << robocopy;
     EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + staging[1].str() + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
-    const std::string winpeshlAdd = standin::ToUtf8(standin::FromUtf8(journal.Stdin(4)));
     EXPECT_TRUE(std::regex_match(journal.Stdin(4),
                                  std::regex(Escape(Utf16("add \"" + Narrow(temp.path()) + "\\PES")) + "(.\\x00)+" +
                                             Escape(Utf16(".tmp\" \"\\Windows\\System32\\winpeshl.ini\"\r\n")))))
-        << winpeshlAdd;
-    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 85, 90}));
-    EXPECT_FALSE(Exists(standin::FromUtf8(staging[1].str())));
+        << Narrow(standin::FromUtf8(journal.Stdin(4)));
 }
 
 TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
 {
     const std::wstring file = scratch / L"tool.exe";
     WriteBytes(file, "x");
+    const std::wstring missing = scratch / L"missing";
+    const std::wstring outside = scratch / L"other.exe";
     struct Case {
         std::vector<std::wstring> sources;
+        std::wstring startup;
         std::vector<long long> progress;
+        std::string logged;
     };
+    // The start-up case writes the process's first log entry: opening the log
+    // file would otherwise overwrite the last error logged for the missing source.
     const Case cases[] = {
-        {{file}, {15, 85, 90}},
-        {{file, file}, {15, 62, 85, 90}},
-        {{file, file, file}, {15, 55, 70, 85, 90}},
-        {{file, L"", scratch / L"missing", file}, {15, 51, 85, 90}},
+        // A start-up program outside the sources keeps the old start-up file.
+        {{file}, outside, {15, 85, 90}, " PEMaker::CopyApp: startup exe not found in copied content.\r\n"},
+        {{file}, L"", {15, 85, 90}, ""},
+        {{file, file}, L"", {15, 62, 85, 90}, ""},
+        {{file, file, file}, L"", {15, 55, 70, 85, 90}, ""},
+        {{file, L"", missing, file}, L"", {15, 51, 85, 90},
+         " PEMaker::CopyApp: GetFileAttributesW failed for " + Narrow(missing) + ", error: 2\r\n"},
     };
     for (const Case& c : cases) {
+        StandinJournal caseJournal;
         RecordingSink caseSink;
         PEMakerTestPeer::Sink(maker) = &caseSink;
         LogWatch log;
-        EXPECT_TRUE(maker.CopyApp(c.sources, L""));
+        EXPECT_TRUE(maker.CopyApp(c.sources, c.startup.c_str()));
         EXPECT_EQ(caseSink.Values(), c.progress) << c.sources.size() << " sources";
-        EXPECT_EQ(log.Added().find("startup exe not found"), std::string::npos);
+        EXPECT_EQ(caseJournal.Count(), c.progress.size() - 1) << "clear-out and one batch per source added";
+        const std::string added = log.Added();
+        EXPECT_EQ(added.find("startup exe not found") != std::string::npos, !c.startup.empty()) << added;
+        EXPECT_NE(added.find(c.logged), std::string::npos) << added;
     }
-    PEMakerTestPeer::Sink(maker) = &sink;
-    LogWatch log;
-    maker.CopyApp({scratch / L"missing"}, L"");
-    EXPECT_NE(log.Added().find(" PEMaker::CopyApp: GetFileAttributesW failed for " + Narrow(scratch / L"missing") +
-                               ", error: 2\r\n"),
-              std::string::npos)
-        << log.Added();
 }
 
 TEST_F(AppInjectionTest, NamesInTheImageFollowTheKindAndPlaceOfEachSource)
 {
     const std::wstring plugins = scratch / L"Plugins";
-    MakeFolder(plugins);
+    MakeTree(plugins, {});
     const std::wstring insideApp = WithoutSlash(ExeFolder()) + L"\\tools";
     const std::wstring fileInApp = ExeFolder() + L"TarnwickMedia.dll";
     ASSERT_TRUE(maker.CopyApp({plugins, insideApp, fileInApp}, L""));
@@ -153,16 +140,6 @@ TEST_F(AppInjectionTest, InvalidParametersRunNothing)
         << added;
 }
 
-TEST_F(AppInjectionTest, RefusedClearOutAddsNothingAndReportsNothing)
-{
-    journal.RespondTool(L"wimlib-imagex", 49, 0, "The path does not exist in the WIM image.");
-    LogWatch log;
-    EXPECT_FALSE(maker.CopyApp({scratch.path()}, L""));
-    EXPECT_EQ(journal.Count(), 1u);
-    EXPECT_TRUE(sink.records.empty());
-    EXPECT_NE(log.Added().find(" PEMaker::CopyApp: failed to clean up old user content\r\n"), std::string::npos);
-}
-
 TEST_F(AppInjectionTest, FailedAddStopsAtOnceAndStillRemovesTheStagingFolder)
 {
     journal.EnableReal();
@@ -174,29 +151,14 @@ TEST_F(AppInjectionTest, FailedAddStopsAtOnceAndStillRemovesTheStagingFolder)
     EXPECT_FALSE(maker.CopyApp({hostFolder, file}, (ExeFolder() + L"app_injection_test.exe").c_str()));
     EXPECT_EQ(journal.Count(), 3u) << "clear-out, ROBOCOPY, the failing add";
     EXPECT_EQ(sink.Values(), (std::vector<long long>{15}));
-    EXPECT_TRUE(ListNames(temp.path(), L"PEC").empty());
 }
 
-TEST_F(AppInjectionTest, StartupOutsideTheSourcesKeepsTheOldStartupFile)
-{
-    const std::wstring file = scratch / L"tool.exe";
-    WriteBytes(file, "x");
-    LogWatch log;
-    EXPECT_TRUE(maker.CopyApp({file}, (scratch / L"other.exe").c_str()));
-    EXPECT_EQ(journal.Count(), 2u);
-    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 85, 90}));
-    EXPECT_NE(log.Added().find(" PEMaker::CopyApp: startup exe not found in copied content.\r\n"), std::string::npos);
-}
-
-TEST_F(AppInjectionTest, WinpeshlIniIsThreeLinesInUtf16WithoutByteOrderMark)
+// The exact bytes for a start-up path in the image are checked with the real wimlib below.
+TEST_F(AppInjectionTest, WinpeshlIniIsAPESTemporaryFileAndDropsExtraLeadingSeparators)
 {
     wchar_t name[MAX_PATH] = {};
-    ASSERT_TRUE(PEMakerTestPeer::CreateWinpeshlIni(maker, L"\\TarnwickToolset\\Brightmoor\\Host.exe", name));
-    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\PES"), 0) << Narrow(name);
-    EXPECT_EQ(ReadBytes(name), Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\Brightmoor\\Host.exe\"\r\n"
-                                     "%systemdrive%\\Windows\\System32\\cmd.exe"));
-    DeleteFileW(name);
     ASSERT_TRUE(PEMakerTestPeer::CreateWinpeshlIni(maker, L"/\\\\x.exe", name));
+    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\PES"), 0) << Narrow(name);
     EXPECT_EQ(ReadBytes(name), Utf16("[LaunchApps]\r\n\"%systemdrive%\\x.exe\"\r\n%systemdrive%\\Windows\\System32\\cmd.exe"));
     DeleteFileW(name);
     EXPECT_FALSE(PEMakerTestPeer::CreateWinpeshlIni(maker, nullptr, name));
@@ -208,14 +170,10 @@ protected:
     void SetUp() override
     {
         const std::wstring tree = scratch / L"image";
-        MakeFolder(tree);
-        for (const wchar_t* folder : {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor", L"\\Windows",
-                                      L"\\Windows\\System32"}) {
-            MakeFolder(tree + folder);
-        }
-        WriteBytes(tree + L"\\TarnwickToolset\\Brightmoor\\cef.pak", "kept");
-        WriteBytes(tree + L"\\TarnwickToolset\\stale.exe", "old");
-        WriteBytes(tree + L"\\Windows\\System32\\winpeshl.ini", "old");
+        MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor", L"\\Windows", L"\\Windows\\System32"},
+                 {{L"\\TarnwickToolset\\Brightmoor\\cef.pak", "kept"},
+                  {L"\\TarnwickToolset\\stale.exe", "old"},
+                  {L"\\Windows\\System32\\winpeshl.ini", "old"}});
         ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
         journal.EnableReal();
         AppInjectionTest::SetUp();
@@ -225,8 +183,7 @@ protected:
 TEST_F(AppInjectionRealTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSourceDecideTheStartup)
 {
     const std::wstring plugins = scratch / L"Plugins";
-    MakeFolder(plugins);
-    WriteBytes(plugins + L"\\run.exe", "run");
+    MakeTree(plugins, {}, {{L"\\run.exe", "run"}});
     const std::wstring tool = scratch / L"tool.exe";
     WriteBytes(tool, "tool");
     const std::wstring startup = plugins + L"\\RUN.exe";
@@ -248,18 +205,19 @@ TEST_F(AppInjectionRealTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSour
     EXPECT_EQ(WimFile(pe.Wim(), "/TarnwickToolset/Brightmoor/cef.pak"), "kept");
 }
 
-TEST_F(AppInjectionTest, FreshImageWithoutTheAppFolderRefusesTheClearOut)
+TEST_F(AppInjectionTest, FreshImageWithoutTheAppFolderRefusesTheClearOutAndAddsNothing)
 {
     const std::wstring tree = scratch / L"fresh";
-    MakeFolder(tree);
-    MakeFolder(tree + L"\\Windows");
+    MakeTree(tree, {L"\\Windows"});
     ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
     journal.EnableReal();
     LogWatch log;
-    EXPECT_FALSE(maker.CopyApp({scratch / L"fresh"}, L""));
+    EXPECT_FALSE(maker.CopyApp({tree}, L""));
+    EXPECT_EQ(journal.Count(), 1u);
+    EXPECT_TRUE(sink.records.empty());
     const std::string added = log.Added();
     EXPECT_NE(added.find("Exiting with error code 49"), std::string::npos) << added;
-    EXPECT_NE(added.find("PEMaker::CopyApp: failed to clean up old user content"), std::string::npos);
+    EXPECT_NE(added.find(" PEMaker::CopyApp: failed to clean up old user content\r\n"), std::string::npos);
     EXPECT_EQ(WimListing(pe.Wim()), "/\n/Windows\n");
 }
 
@@ -267,12 +225,8 @@ TEST(RobocopyStandinTest, CopiesTheTreeWithoutExcludedFoldersAndAnswersLikeRoboc
 {
     ScratchFolder work;
     const std::wstring source = work / L"src";
-    for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deep", L"\\PE", L"\\PE\\ISO", L"\\empty"}) {
-        MakeFolder(source + folder);
-    }
-    WriteBytes(source + L"\\a.txt", "a");
-    WriteBytes(source + L"\\sub\\deep\\b.txt", "b");
-    WriteBytes(source + L"\\PE\\ISO\\boot.wim", "wim");
+    MakeTree(source, {L"\\sub", L"\\sub\\deep", L"\\PE", L"\\PE\\ISO", L"\\empty"},
+             {{L"\\a.txt", "a"}, {L"\\sub\\deep\\b.txt", "b"}, {L"\\PE\\ISO\\boot.wim", "wim"}});
     const std::wstring robocopy = L"\"" + ExeFolder() + L"tools\\ROBOCOPY.exe\" ";
 
     const ChildResult copied = RunProgram(robocopy + L"\"" + source + L"\" \"" + (work / L"dst") +

@@ -26,23 +26,18 @@ public:
     bool ShouldContinue() override { return true; }
 };
 
-// Loaded by full path, with its own imports (ravenfs.dll) found beside it.
-HMODULE LoadDll(const wchar_t* path)
-{
-    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
+// The export of the DLL loaded by full path, with its own imports (ravenfs.dll) found beside it.
 template <typename Fn>
-Fn Export(HMODULE module, const char* name)
+Fn Export(const wchar_t* dll, const char* name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    HMODULE module = LoadLibraryExW(dll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
 // "configure DLL"
 int ConfigureMode(int argc, wchar_t** argv)
 {
-    HMODULE dll = argc == 1 ? LoadDll(argv[0]) : nullptr;
-    auto configure = Export<ConfigureBootWim_Fn>(dll, "ConfigureBootWim");
+    auto configure = argc == 1 ? Export<ConfigureBootWim_Fn>(argv[0], "ConfigureBootWim") : nullptr;
     PrintingSink sink;
     return configure && configure(&sink) ? 0 : 1;
 }
@@ -50,8 +45,7 @@ int ConfigureMode(int argc, wchar_t** argv)
 // "makepe DLL TYPE TARGET STARTUP SOURCE..." (TARGET "-" for none)
 int MakePEMode(int argc, wchar_t** argv)
 {
-    HMODULE dll = argc >= 5 ? LoadDll(argv[0]) : nullptr;
-    auto makePE = Export<MakePE_Fn>(dll, "MakePE");
+    auto makePE = argc >= 5 ? Export<MakePE_Fn>(argv[0], "MakePE") : nullptr;
     if (!makePE) {
         return 2;
     }
@@ -70,11 +64,9 @@ const bool registered = [] {
 std::vector<std::string> Records(const std::string& output)
 {
     std::vector<std::string> records;
-    std::smatch match;
-    std::string rest = output;
-    while (std::regex_search(rest, match, std::regex("record ([^\n]*)\n"))) {
-        records.push_back(match[1].str());
-        rest = match.suffix();
+    const std::regex record("record ([^\n]*)\n");
+    for (std::sregex_iterator it(output.begin(), output.end(), record), end; it != end; ++it) {
+        records.push_back((*it)[1].str());
     }
     return records;
 }
@@ -95,21 +87,17 @@ protected:
     void SetUp() override
     {
         host = scratch / L"Host App";
-        for (const wchar_t* folder : {L"", L"\\data", L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\BOOT", L"\\PE\\ISO\\SOURCES",
-                                      L"\\PE\\pe_requirements", L"\\PE\\pe_requirements\\cef"}) {
-            CreateDirectoryW((host + folder).c_str(), nullptr);
-        }
+        MakeTree(host,
+                 {L"\\data", L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\BOOT", L"\\PE\\ISO\\SOURCES", L"\\PE\\pe_requirements",
+                  L"\\PE\\pe_requirements\\cef"},
+                 {{L"\\data\\readme.txt", "read me"},
+                  {L"\\PE\\etfsboot.com", std::string(2048, '\xEB')},
+                  {L"\\PE\\ISO\\BOOT\\BOOT.SDI", "sdi"},
+                  {L"\\PE\\pe_requirements\\cef\\cef.pak", "cef"}});
         ASSERT_TRUE(CopyFileW((ExeFolder() + L"make_pe_end_to_end_test.exe").c_str(), (host + L"\\host.exe").c_str(),
                               FALSE));
-        WriteBytes(host + L"\\data\\readme.txt", "read me");
-        WriteBytes(host + L"\\PE\\etfsboot.com", std::string(2048, '\xEB'));
-        WriteBytes(host + L"\\PE\\ISO\\BOOT\\BOOT.SDI", "sdi");
-        WriteBytes(host + L"\\PE\\pe_requirements\\cef\\cef.pak", "cef");
         const std::wstring image = scratch / L"image";
-        CreateDirectoryW(image.c_str(), nullptr);
-        CreateDirectoryW((image + L"\\Windows").c_str(), nullptr);
-        CreateDirectoryW((image + L"\\Windows\\System32").c_str(), nullptr);
-        WriteBytes(image + L"\\Windows\\System32\\winpeshl.ini", "old");
+        MakeTree(image, {L"\\Windows", L"\\Windows\\System32"}, {{L"\\Windows\\System32\\winpeshl.ini", "old"}});
         ASSERT_TRUE(CaptureWim(image, Wim()));
 
         // The host folder has no tools\; the WIM tool is then looked for
@@ -118,11 +106,6 @@ protected:
         const std::string standins = UnixPath(ExeFolder() + L"tools");
         Sh("mkdir -p '" + tools + "' && cp -p '" + standins + "/wimlib-imagex.exe' '" + standins + "/unixrun.sh' '" +
            tools + "/'");
-    }
-    void TearDown() override
-    {
-        const std::vector<std::wstring> left = temp.Names();
-        EXPECT_TRUE(left.empty() || (left.size() == 1 && left[0] == L"_wim_empty")) << Narrow(left.back());
     }
 
     std::wstring Wim() const { return host + L"\\PE\\ISO\\SOURCES\\BOOT.wim"; }

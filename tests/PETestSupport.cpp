@@ -29,6 +29,18 @@ public:
 
 const testing::Environment* const ownLogFolder = testing::AddGlobalTestEnvironment(new OwnLogFolder);
 
+std::wstring Env(const wchar_t* name)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? buffer : L"";
+}
+
+void RestoreEnv(const wchar_t* name, const std::wstring& value)
+{
+    SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+}
+
 }  // namespace
 
 bool RecordingSink::OnProgress(const ProgressInfo* info)
@@ -52,22 +64,6 @@ std::vector<long long> RecordingSink::Values() const
     return values;
 }
 
-namespace {
-
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? buffer : L"";
-}
-
-void RestoreEnv(const wchar_t* name, const std::wstring& value)
-{
-    SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
-}
-
-}  // namespace
-
 PrivateTemp::PrivateTemp() : m_oldTmp(Env(L"TMP")), m_oldTemp(Env(L"TEMP"))
 {
     static unsigned counter = 0;
@@ -82,31 +78,16 @@ PrivateTemp::~PrivateTemp()
 {
     RestoreEnv(L"TMP", m_oldTmp);
     RestoreEnv(L"TEMP", m_oldTemp);
+    for (const std::wstring& name : ListNames(m_path)) {
+        EXPECT_TRUE(name.compare(0, 2, L"tw") == 0 || name == L"_wim_empty") << "left in TEMP: " << Narrow(name);
+    }
     RemoveTree(m_path);
 }
-
-std::vector<std::wstring> PrivateTemp::Names() const
-{
-    std::vector<std::wstring> names;
-    for (const std::wstring& name : ListNames(m_path)) {
-        if (name.compare(0, 2, L"tw") != 0) {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
-}  // namespace petest
-
-namespace petest {
 
 PEFolder::PEFolder(bool withWim) : m_path(ExeFolder() + L"PE")
 {
     RemoveTree(m_path);
-    CreateDirectoryW(m_path.c_str(), nullptr);
-    CreateDirectoryW((m_path + L"\\ISO").c_str(), nullptr);
-    CreateDirectoryW((m_path + L"\\ISO\\SOURCES").c_str(), nullptr);
-    CreateDirectoryW((m_path + L"\\ISO\\BOOT").c_str(), nullptr);
+    MakeTree(m_path, {L"\\ISO", L"\\ISO\\SOURCES", L"\\ISO\\BOOT"});
     if (withWim) {
         WriteBytes(Wim(), "");
     }
@@ -116,10 +97,6 @@ PEFolder::~PEFolder()
 {
     RemoveTree(m_path);
 }
-
-}  // namespace petest
-
-namespace petest {
 
 ToolsFirstOnPath::ToolsFirstOnPath()
 {
@@ -132,6 +109,18 @@ ToolsFirstOnPath::ToolsFirstOnPath()
 ToolsFirstOnPath::~ToolsFirstOnPath()
 {
     SetEnvironmentVariableW(L"PATH", m_previous.c_str());
+}
+
+void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
+              std::initializer_list<std::pair<const wchar_t*, std::string>> files)
+{
+    CreateDirectoryW(base.c_str(), nullptr);
+    for (const wchar_t* folder : folders) {
+        CreateDirectoryW((base + folder).c_str(), nullptr);
+    }
+    for (const auto& file : files) {
+        WriteBytes(base + file.first, file.second);
+    }
 }
 
 std::string Narrow(const std::wstring& text)

@@ -5,7 +5,11 @@
 #include "TarnwickMedia.h"
 #include "pemaker/PEMaker.h"
 
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace petest {
@@ -30,8 +34,9 @@ private:
     int m_cancelAt;
 };
 
-// Points TMP and TEMP at a private folder for its lifetime, so that leftover
-// checks see only what this test program made.
+// Points TMP and TEMP at a private folder for its lifetime. On destruction
+// it fails the running test if anything is left in it but the test support's
+// own files ("tw...") and the product's lasting "_wim_empty" folder.
 class PrivateTemp {
 public:
     PrivateTemp();
@@ -40,8 +45,6 @@ public:
     PrivateTemp& operator=(const PrivateTemp&) = delete;
 
     const std::wstring& path() const { return m_path; }
-    // Names in the folder, without the test support's own ("tw...").
-    std::vector<std::wstring> Names() const;
 
 private:
     std::wstring m_path;
@@ -59,23 +62,22 @@ struct PEMakerTestPeer {
     static wchar_t* IsoPath(CPEMaker& maker) { return maker.m_szIsoPath; }
     static BYTE& Initialized(CPEMaker& maker) { return maker.m_bInitialized; }
 
-    static void ReportProgress(CPEMaker& maker, uint64_t current, uint64_t total, const char* message)
+    static void ReportProgress(CPEMaker& m, uint64_t current, uint64_t total, const char* message)
     {
-        maker._ReportProgress(current, total, message);
+        m._ReportProgress(current, total, message);
     }
-    static bool ShouldContinue(CPEMaker& maker) { return maker._ShouldContinue(); }
-    static bool UpdateWIM(CPEMaker& maker, const std::vector<std::wstring>& commands, bool rebuild)
+    static bool ShouldContinue(CPEMaker& m) { return m._ShouldContinue(); }
+    static bool UpdateWIM(CPEMaker& m, const std::vector<std::wstring>& commands, bool rebuild)
     {
-        return maker._UpdateWIM(commands, rebuild);
+        return m._UpdateWIM(commands, rebuild);
     }
-    static bool FindWimlibPath(CPEMaker& maker, wchar_t* buffer) { return maker._FindWimlibPath(buffer); }
-    static bool CreateWinpeshlIni(CPEMaker& maker, const wchar_t* startupPath, wchar_t* buffer)
+    static bool CreateWinpeshlIni(CPEMaker& m, const wchar_t* startup, wchar_t* name)
     {
-        return maker._CreateWinpeshlIni(startupPath, buffer);
+        return m._CreateWinpeshlIni(startup, name);
     }
-    static bool CreateUpdateCommandFile(CPEMaker& maker, const std::vector<std::wstring>& commands, wchar_t* buffer)
+    static bool CreateUpdateCommandFile(CPEMaker& m, const std::vector<std::wstring>& commands, wchar_t* name)
     {
-        return maker._CreateUpdateCommandFile(commands, buffer);
+        return m._CreateUpdateCommandFile(commands, name);
     }
 };
 
@@ -99,10 +101,6 @@ private:
     std::wstring m_path;
 };
 
-}  // namespace petest
-
-namespace petest {
-
 // Puts the stand-ins of bin\tools ahead of Wine's own programs on PATH, where
 // the command interpreter finds ROBOCOPY, oscdimg, bcdedit and shutdown.
 class ToolsFirstOnPath {
@@ -116,6 +114,9 @@ private:
     std::wstring m_previous;
 };
 
+// Makes base, then each folder below it ("\\sub"), then writes each file below it.
+void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
+              std::initializer_list<std::pair<const wchar_t*, std::string>> files = {});
 // UTF-8 of a wide string, for messages and for comparing with journal files.
 std::string Narrow(const std::wstring& text);
 // ASCII text as UTF-16LE bytes.
@@ -129,5 +130,17 @@ std::string WimFile(const std::wstring& wim, const std::string& imagePath);
 std::string WimListing(const std::wstring& wim);
 // A WIM captured by the real wimlib from a folder.
 bool CaptureWim(const std::wstring& folder, const std::wstring& wim);
+
+// What the builder's tests share: a private TEMP, the stand-ins first on
+// PATH, the PE folder, a scratch folder, the tool journal and a sink.
+class PEMakerFixture : public testing::Test {
+protected:
+    PrivateTemp temp;
+    ToolsFirstOnPath toolsOnPath;
+    PEFolder pe;
+    testsupport::ScratchFolder scratch;
+    testsupport::StandinJournal journal;
+    RecordingSink sink;
+};
 
 }  // namespace petest
