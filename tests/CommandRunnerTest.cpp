@@ -126,11 +126,7 @@ const bool registered = [] {
 TEST(CommandRunnerTest, CommandLineIsTheShellPrefixAndTheCommandCutAtTheBuffer)
 {
     wchar_t buffer[runner::kCommandLineChars];
-    runner::BuildShellCommandLine(L"dir /b", buffer);
-    EXPECT_STREQ(buffer, L"cmd.exe /C dir /b");
-
-    const std::wstring longCommand(3000, L'x');
-    runner::BuildShellCommandLine(longCommand, buffer);
+    runner::BuildShellCommandLine(std::wstring(3000, L'x'), buffer);
     EXPECT_EQ(std::wstring(buffer), L"cmd.exe /C " + std::wstring(2079 - 11, L'x'));
 }
 

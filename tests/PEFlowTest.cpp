@@ -173,30 +173,31 @@ TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExist)
 TEST_F(PEFlowTest, ConfigureBootWimFailuresAndCancellation)
 {
     MakeTree(pe / L"pe_requirements", {L"\\cef"});
-    for (int cancelAt : {1, 2}) {
-        RecordingSink cancelling(cancelAt);
+    const struct {
+        int cancelAt;
+        unsigned long toolExit;
+        bool withWim;
+        Seq progress;
+        std::string text;
+    } cases[] = {
+        {1, 0, true, Seq({0}), ""},
+        {2, 0, true, Seq({0, 5, 20}), ""},
+        {0, 2, true, Seq({0, 5, 20, -1}), "BuildPE: Failed to copy configuration files"},
+        {0, 0, false, Seq({0, -1}), "BuildPE: Failed to initialize CPEMaker"},
+    };
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        caseJournal.RespondTool(L"wimlib-imagex", c.toolExit);
+        if (!c.withWim) {
+            DeleteFileW(pe.Wim().c_str());
+        }
+        RecordingSink caseSink(c.cancelAt);
         CPEMaker maker;
         LogWatch log;
-        EXPECT_FALSE(maker.ConfigureBootWim(&cancelling));
-        EXPECT_EQ(cancelling.Values(), cancelAt == 1 ? Seq({0}) : Seq({0, 5, 20}));
-        EXPECT_NE(log.Added().find(" Operation cancelled by user\r\n"), std::string::npos);
+        EXPECT_FALSE(maker.ConfigureBootWim(&caseSink));
+        EXPECT_EQ(caseSink.Values(), c.progress) << c.text;
+        EXPECT_EQ(FailureText(caseSink), c.text);
+        const std::string logged = c.text.empty() ? " Operation cancelled by user\r\n" : "CPEMaker::ConfigureBootWim:";
+        EXPECT_NE(log.Added().find(logged), std::string::npos) << log.Added();
     }
-    // Last: a nested journal leaves no journal behind it.
-    {
-        StandinJournal refusing;
-        refusing.RespondTool(L"wimlib-imagex", 2, 0, "refused");
-        RecordingSink failing;
-        CPEMaker maker;
-        LogWatch log;
-        EXPECT_FALSE(maker.ConfigureBootWim(&failing));
-        EXPECT_EQ(failing.Values(), Seq({0, 5, 20, -1}));
-        EXPECT_EQ(FailureText(failing), "BuildPE: Failed to copy configuration files");
-        EXPECT_NE(log.Added().find("CPEMaker::ConfigureBootWim:"), std::string::npos);
-    }
-    DeleteFileW(pe.Wim().c_str());
-    RecordingSink noWim;
-    CPEMaker maker;
-    EXPECT_FALSE(maker.ConfigureBootWim(&noWim));
-    EXPECT_EQ(noWim.Values(), Seq({0, -1}));
-    EXPECT_EQ(FailureText(noWim), "BuildPE: Failed to initialize CPEMaker");
 }

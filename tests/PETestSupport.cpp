@@ -17,13 +17,10 @@ public:
     {
         wchar_t self[MAX_PATH] = {};
         GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring name = self;
-        name = name.substr(name.find_last_of(L'\\') + 1);
-        name = name.substr(0, name.find_last_of(L'.'));
-        const std::wstring logs = ExeFolder() + L"testlogs";
-        CreateDirectoryW(logs.c_str(), nullptr);
-        CreateDirectoryW((logs + L"\\" + name).c_str(), nullptr);
-        SetCurrentDirectoryW((logs + L"\\" + name).c_str());
+        std::wstring name = L"\\" + std::wstring(self).substr(ExeFolder().size());
+        name.resize(name.find_last_of(L'.'));
+        MakeTree(ExeFolder() + L"testlogs", {name.c_str()});
+        SetCurrentDirectoryW((ExeFolder() + L"testlogs" + name).c_str());
     }
 };
 
