@@ -62,22 +62,20 @@ struct PEMakerTestPeer {
     static wchar_t* IsoPath(CPEMaker& maker) { return maker.m_szIsoPath; }
     static BYTE& Initialized(CPEMaker& maker) { return maker.m_bInitialized; }
 
-    static void ReportProgress(CPEMaker& m, uint64_t current, uint64_t total, const char* message)
+    using Commands = std::vector<std::wstring>;
+    static void ReportProgress(CPEMaker& m, uint64_t done, uint64_t total, const char* text)
     {
-        m._ReportProgress(current, total, message);
+        m._ReportProgress(done, total, text);
     }
     static bool ShouldContinue(CPEMaker& m) { return m._ShouldContinue(); }
-    static bool UpdateWIM(CPEMaker& m, const std::vector<std::wstring>& commands, bool rebuild)
+    static bool UpdateWIM(CPEMaker& m, const Commands& batch, bool rebuild) { return m._UpdateWIM(batch, rebuild); }
+    static bool CreateWinpeshlIni(CPEMaker& m, const wchar_t* exe, wchar_t* name)
     {
-        return m._UpdateWIM(commands, rebuild);
+        return m._CreateWinpeshlIni(exe, name);
     }
-    static bool CreateWinpeshlIni(CPEMaker& m, const wchar_t* startup, wchar_t* name)
+    static bool CreateUpdateCommandFile(CPEMaker& m, const Commands& batch, wchar_t* name)
     {
-        return m._CreateWinpeshlIni(startup, name);
-    }
-    static bool CreateUpdateCommandFile(CPEMaker& m, const std::vector<std::wstring>& commands, wchar_t* name)
-    {
-        return m._CreateUpdateCommandFile(commands, name);
+        return m._CreateUpdateCommandFile(batch, name);
     }
 };
 
