@@ -79,16 +79,14 @@ TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
         std::vector<long long> progress;
         std::string logged;
     };
-    // The start-up case writes the process's first log entry: opening the log
-    // file would otherwise overwrite the last error logged for the missing source.
     const Case cases[] = {
+        {{file, L"", missing, file}, L"", {15, 51, 85, 90},
+         " PEMaker::CopyApp: GetFileAttributesW failed for " + Narrow(missing) + ", error: 2\r\n"},
         // A start-up program outside the sources keeps the old start-up file.
         {{file}, outside, {15, 85, 90}, " PEMaker::CopyApp: startup exe not found in copied content.\r\n"},
         {{file}, L"", {15, 85, 90}, ""},
         {{file, file}, L"", {15, 62, 85, 90}, ""},
         {{file, file, file}, L"", {15, 55, 70, 85, 90}, ""},
-        {{file, L"", missing, file}, L"", {15, 51, 85, 90},
-         " PEMaker::CopyApp: GetFileAttributesW failed for " + Narrow(missing) + ", error: 2\r\n"},
     };
     for (const Case& c : cases) {
         StandinJournal caseJournal;

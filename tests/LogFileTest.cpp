@@ -18,6 +18,14 @@ const int kRegistered = (RegisterChildMode("log-line",
                                            }),
                          0);
 
+const int kRegisteredLastError = (RegisterChildMode("log-last-error",
+                                                    [](int, wchar_t**) {
+                                                        SetLastError(ERROR_FILE_NOT_FOUND);
+                                                        TW_LOG("Child", "error %lu", GetLastError());
+                                                        return 0;
+                                                    }),
+                                  0);
+
 const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 
 // "[Tarnwick]" + stamp + four spaces + "F:12 " + message + CR LF, with the
@@ -110,6 +118,14 @@ TEST(LogFile, LaterRunsAppendInTheCurrentFolderOfFirstUse)
     ASSERT_NE(second, std::string::npos) << content;
     EXPECT_LT(first, second);
     EXPECT_EQ(content.size(), 2 * 29 + std::string("    Child:7 first\r\n    Child:7 second\r\n").size());
+}
+
+TEST(LogFile, FirstEntryOfAProcessKeepsTheCallersLastError)
+{
+    ScratchFolder folder;
+    ASSERT_EQ(RunChild(L"log-last-error", folder.path()).exitCode, 0u);
+    const std::string content = ReadBytes(folder / L"tarnwick.log");
+    EXPECT_NE(content.find(" error 2\r\n"), std::string::npos) << content;
 }
 
 TEST(LogFile, UnopenableFileLosesEntriesSilently)

@@ -15,9 +15,13 @@ const char kTimeFormat[] = "%04d-%02d-%02d %02d:%02d:%02d";
 const size_t kTimeBufferSize = 64;
 }  // namespace
 
+// Call sites pass GetLastError() as an argument, which is evaluated after this
+// call; opening the file on first use must not change it.
 CLogFile& CLogFile::GetInstance()
 {
+    const DWORD lastError = GetLastError();
     static CLogFile instance;
+    SetLastError(lastError);
     return instance;
 }
 
