@@ -12,18 +12,22 @@ build="$(cd "${1:-build}" && pwd)"
 payload="${2:-100}"
 rounds="${3:-3}"
 src="$(cd "$(dirname "$0")/.." && pwd)"
-work="$build/bench-esd"
-# A prefix of its own: conversions in one prefix within the same second would
-# share a work folder name with a test run at the same time.
-prefix="$build/wineprefix-bench"
+# Everything the runs read and write, the Wine prefix with its temporary
+# folder included, lives in memory (BENCH_DIR, /dev/shm by default), so that
+# disk write-back does not decide the times. A prefix of its own also keeps
+# the work folder names apart from a test run at the same time.
+bench_dir="${BENCH_DIR:-/dev/shm}/tarnwick-bench-esd"
+work="$bench_dir/work"
+prefix="$bench_dir/wineprefix"
 
+mkdir -p "$bench_dir"
 "$src/cmake/wine-prefix.sh" "$prefix"
 export TW_WINEPREFIX="$prefix"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 now() { date +%s.%N; }
 
-rm -rf "$work"
 mkdir -p "$work/app/tools" "$work/direct"
+trap 'WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$bench_dir"' EXIT
 cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$build/bin/ravenfs.dll" "$work/app/"
 cp "$build/bin/tools/"* "$work/app/tools/"
 echo "Generating a sample ESD with $payload MiB of incompressible data..."
@@ -60,10 +64,12 @@ direct() {
 : > "$work/nowork.times"
 i=1
 while [ "$i" -le "$rounds" ]; do
-    t0=$(now); through_library; t1=$(now); direct; t2=$(now); no_work; t3=$(now)
+    t0=$(now); through_library; t1=$(now)
+    t2=$(now); direct; t3=$(now)
+    t4=$(now); no_work; t5=$(now)
     awk "BEGIN {print $t1 - $t0}" >> "$work/library.times"
-    awk "BEGIN {print $t2 - $t1}" >> "$work/direct.times"
-    awk "BEGIN {print $t3 - $t2}" >> "$work/nowork.times"
+    awk "BEGIN {print $t3 - $t2}" >> "$work/direct.times"
+    awk "BEGIN {print $t5 - $t4}" >> "$work/nowork.times"
     printf 'round %d: library %.3f s, direct %.3f s, library without tool work %.3f s\n' "$i" \
         "$(tail -1 "$work/library.times")" "$(tail -1 "$work/direct.times")" "$(tail -1 "$work/nowork.times")"
     i=$((i + 1))
