@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the ISO stand-ins ask of xorriso, in Windows terms.
+namespace standin {
+
+struct IsoRequest {
+    std::wstring root;       // folder whose tree becomes the ISO
+    std::wstring iso;        // file to write
+    std::wstring label;      // volume label, or empty
+    std::wstring stamp;      // "mm/dd/yyyy,hh:mm:ss" for every date, or empty
+    std::wstring bootImage;  // no-emulation El Torito boot image, or empty
+};
+
+// "07/09/2021,17:30:00" as xorriso's "2021070917300000"; empty when malformed.
+std::string XorrisoDate(const std::wstring& stamp);
+
+// The xorriso command line, Joliet with long names and Rock Ridge. A boot
+// image inside the tree is used where it lies; one outside it is added to
+// the image hidden. Empty when the stamp is malformed.
+std::vector<std::string> XorrisoArgv(const IsoRequest& request);
+
+}  // namespace standin
