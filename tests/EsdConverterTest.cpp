@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
-
 #include <regex>
 
 using namespace testsupport;
@@ -24,19 +22,6 @@ std::string Narrow(const std::wstring& text)
 std::vector<std::wstring> WorkFolders()
 {
     return ListNames(TempFolder(), L"ESD_");
-}
-
-bool ProcessRunning(const wchar_t* exeName)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    bool found = false;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        found = found || _wcsicmp(entry.szExeFile, exeName) == 0;
-    }
-    CloseHandle(snapshot);
-    return found;
 }
 
 class EsdConverterTest : public testing::Test {
@@ -194,7 +179,7 @@ TEST_F(EsdConverterTest, HungToolIsEndedAtTheLimitAndCountsAsFailed)
     EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
     EXPECT_EQ(converter.getStatusMessage(), L"Error: Export Windows version failed");
     EXPECT_EQ(journal.Count(), 4u);
-    EXPECT_FALSE(ProcessRunning(L"wimlib-imagex.exe"));
+    EXPECT_FALSE(journal.Running(4));
     const std::string added = log.Added();
     ASSERT_GE(added.size(), 29u);
     EXPECT_TRUE(std::regex_match(added.substr(29),
@@ -216,7 +201,8 @@ TEST_F(EsdConverterTest, RunnerStatusTexts)
     journal.RespondTool(L"cdimage", 0, 120000);
     EXPECT_FALSE(converter.runCommand(L"\"tools\\cdimage.exe\" hang"));
     EXPECT_EQ(converter.getStatusMessage(), L"Command timed out after ");
-    EXPECT_FALSE(ProcessRunning(L"cdimage.exe"));
+    ASSERT_EQ(journal.Count(), 2u);
+    EXPECT_FALSE(journal.Running(2));
 }
 
 TEST_F(EsdConverterTest, WorkFolderNameAndSameSecondCollision)

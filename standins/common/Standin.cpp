@@ -125,6 +125,7 @@ bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode)
     WriteNewFile(base + L".tool", ToUtf8(invocation.tool), false);
     WriteNewFile(base + L".cwd", ToUtf8(invocation.workDir), false);
     WriteNewFile(base + L".stdin", invocation.stdinBytes, false);
+    WriteNewFile(base + L".pid", std::to_string(GetCurrentProcessId()), false);
 
     std::string response;
     if (ReadFileBytes(base + L".response", response) ||

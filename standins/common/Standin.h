@@ -7,7 +7,7 @@
 //
 // With TWSTANDIN_DIR unset, a stand-in does the real work (through Linux tools).
 // With TWSTANDIN_DIR set to a folder, every call is journalled there as
-// N.tool, N.cmdline, N.cwd (UTF-8) and N.stdin (raw bytes), N counting from 1
+// N.tool, N.cmdline, N.cwd (UTF-8), N.stdin (raw bytes) and N.pid, N counting from 1
 // across all stand-ins. The answer then comes from N.response or <tool>.response
 // if present ("<exit code> <delay ms>" on the first line, output after it);
 // else from the real tool if the folder holds a file named "real"; else exit 0.

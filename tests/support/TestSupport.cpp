@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include "TarnwickMedia.h"
 
 #include <shellapi.h>
@@ -150,6 +152,19 @@ std::string StandinJournal::WorkDir(unsigned call) const
 std::string StandinJournal::Stdin(unsigned call) const
 {
     return ReadBytes(m_folder / (std::to_wstring(call) + L".stdin"));
+}
+
+bool StandinJournal::Running(unsigned call) const
+{
+    const DWORD pid = std::stoul("0" + ReadBytes(m_folder / (std::to_wstring(call) + L".pid")));
+    EXPECT_NE(pid, 0u) << "call " << call << " recorded no process id";
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) {
+        return false;
+    }
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
 }
 
 void StandinJournal::Respond(unsigned call, unsigned long exitCode, unsigned long delayMs, const std::string& output)

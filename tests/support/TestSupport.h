@@ -50,6 +50,8 @@ public:
     std::string Tool(unsigned call) const;
     std::string WorkDir(unsigned call) const;
     std::string Stdin(unsigned call) const;
+    // Whether the stand-in process of call N is still running.
+    bool Running(unsigned call) const;
     // Scripts the answer of call N, or of every call of a tool.
     void Respond(unsigned call, unsigned long exitCode, unsigned long delayMs = 0, const std::string& output = "");
     void RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs = 0,
