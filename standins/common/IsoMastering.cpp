@@ -60,4 +60,21 @@ std::vector<std::string> XorrisoArgv(const IsoRequest& request)
     return argv;
 }
 
+int MasterIso(const Invocation& invocation, IsoRequest request, const std::vector<std::wstring>& paths)
+{
+    const std::string tool = ToUtf8(invocation.tool);
+    if (paths.size() != 2) {
+        WriteStdout(tool + ": expected a source folder and an image file\r\n");
+        return 1;
+    }
+    request.root = paths[0];
+    request.iso = paths[1];
+    const std::vector<std::string> argv = XorrisoArgv(request);
+    if (argv.empty()) {
+        WriteStdout(tool + ": bad time stamp\r\n");
+        return 1;
+    }
+    return static_cast<int>(RunReal(argv, invocation, std::string()));
+}
+
 }  // namespace standin

@@ -22,4 +22,10 @@ std::string XorrisoDate(const std::wstring& stamp);
 // the image hidden. Empty when the stamp is malformed.
 std::vector<std::string> XorrisoArgv(const IsoRequest& request);
 
+struct Invocation;
+
+// Masters the ISO of a stand-in call whose options are already in request:
+// paths must hold the source folder and the image file. Returns the exit code.
+int MasterIso(const Invocation& invocation, IsoRequest request, const std::vector<std::wstring>& paths);
+
 }  // namespace standin

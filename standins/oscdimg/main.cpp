@@ -23,16 +23,5 @@ int wmain()
             paths.push_back(arg);
         }
     }
-    if (paths.size() != 2) {
-        standin::WriteStdout("ERROR: expected a source folder and a target file\r\n");
-        return 1;
-    }
-    request.root = paths[0];
-    request.iso = paths[1];
-    const std::vector<std::string> argv = standin::XorrisoArgv(request);
-    if (argv.empty()) {
-        standin::WriteStdout("ERROR: bad time stamp\r\n");
-        return 1;
-    }
-    return static_cast<int>(standin::RunReal(argv, invocation, std::string()));
+    return standin::MasterIso(invocation, request, paths);
 }
