@@ -101,7 +101,8 @@ int Run(const Options& options)
         return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre", log) : kExitFailure;
     }
     case Command::MakePe: {
-        auto makePe = Require<MakePE_Fn>(library, "MakePE");
+        // The list form, so that the host need not share the DLL's standard library.
+        auto makePe = Require<MakePEFromList_Fn>(library, "MakePEFromList");
         if (!makePe) {
             return kExitFailure;
         }
@@ -110,8 +111,12 @@ int Run(const Options& options)
             std::fputs("tarnwick: make-pe not started\n", stderr);
             return kExitFailure;
         }
+        std::vector<const wchar_t*> sources;
+        for (const std::wstring& source : options.sources) {
+            sources.push_back(source.c_str());
+        }
         ConsoleSink sink;
-        const bool ok = makePe(&options.sources, options.startup.c_str(), type,
+        const bool ok = makePe(sources.data(), static_cast<uint32_t>(sources.size()), options.startup.c_str(), type,
                                options.target.empty() ? nullptr : options.target.c_str(), &sink);
         sink.Finish();
         if (!ok && sink.Cancelled()) {

@@ -2,25 +2,34 @@
 //
 // A host either links the import library and calls the functions below, or
 // loads the DLL with LoadLibrary and looks them up by their undecorated names
-// (the *_Fn typedefs match them).
+// (the *_Fn typedefs match them). The header can be included from C; a host
+// built with another C++ standard library than the DLL's calls
+// MakePEFromList instead of MakePE.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 #include <wchar.h>
 
+#ifdef __cplusplus
 #include <string>
 #include <vector>
-
-#ifdef TARNWICKMEDIA_BUILD
-#define TARNWICK_API extern "C" __declspec(dllexport)
+#define TARNWICK_EXTERN_C extern "C"
 #else
-#define TARNWICK_API extern "C" __declspec(dllimport)
+#include <stdbool.h>
+#define TARNWICK_EXTERN_C
+#endif
+
+// The DLL exports by its .def file only, so its own build needs no attribute.
+#ifdef TARNWICKMEDIA_BUILD
+#define TARNWICK_API TARNWICK_EXTERN_C
+#else
+#define TARNWICK_API TARNWICK_EXTERN_C __declspec(dllimport)
 #endif
 
 // One progress or failure record, 312 bytes, little-endian. It is valid only
 // during the IProgressSink::OnProgress call that receives it.
-struct ProgressInfo {
+typedef struct ProgressInfo {
     uint32_t type;          // always 32
     uint32_t state;         // 2: progress, 3: failure
     uint64_t total;         // 100 for progress, 0 for a failure
@@ -29,8 +38,9 @@ struct ProgressInfo {
     uint32_t failed;        // 1 in a failure record
     char message[256];      // zero-terminated, ANSI code page, at most 255 bytes
     uint32_t reserved2;     // zero
-};
+} ProgressInfo;
 
+#ifdef __cplusplus
 static_assert(sizeof(ProgressInfo) == 312, "ProgressInfo crosses the DLL boundary");
 static_assert(offsetof(ProgressInfo, type) == 0, "ProgressInfo::type");
 static_assert(offsetof(ProgressInfo, state) == 4, "ProgressInfo::state");
@@ -40,12 +50,14 @@ static_assert(offsetof(ProgressInfo, reserved1) == 24, "ProgressInfo::reserved1"
 static_assert(offsetof(ProgressInfo, failed) == 48, "ProgressInfo::failed");
 static_assert(offsetof(ProgressInfo, message) == 52, "ProgressInfo::message");
 static_assert(offsetof(ProgressInfo, reserved2) == 308, "ProgressInfo::reserved2");
+#endif
 
 // Implemented by the host. The library depends on the order of the first six
 // virtual slots and calls only OnProgress and ShouldContinue; the other four
 // belong to the host and keep empty defaults here. There is deliberately no
 // virtual destructor: it would take one or two slots depending on the
-// compiler and move the ones the library calls.
+// compiler and move the ones the library calls. C sees an opaque type.
+#ifdef __cplusplus
 class IProgressSink {
 public:
     virtual void HostSlot1() {}
@@ -59,9 +71,12 @@ public:
 protected:
     ~IProgressSink() = default;
 };
+#else
+typedef struct IProgressSink IProgressSink;
+#endif
 
 // Production types of MakePE.
-enum : int {
+enum {
     kMakePERestartToRamdisk = 1,  // one-time ramdisk boot entry, then restart
     kMakePEWriteIso = 2,          // "boot.iso" in target (a folder), or in the PE folder when target is null
     kMakePEWriteDisk = 3,         // ISO handed to Discforge.dll, target is the disk number in decimal
@@ -71,10 +86,22 @@ enum : int {
 // the host application (appSources: files and folders; startupExe: the program
 // WinPE starts) and delivers it by productionType. Returns false on failure or
 // cancellation; details go to the log file and a failure record to sink.
+// The vector must have the DLL's standard-library layout (libstdc++ in the
+// mingw-w64 build): a host of another compiler calls MakePEFromList.
+#ifdef __cplusplus
 TARNWICK_API bool MakePE(const std::vector<std::wstring>* appSources, const wchar_t* startupExe,
                          int productionType, const wchar_t* target, IProgressSink* sink);
 typedef bool (*MakePE_Fn)(const std::vector<std::wstring>* appSources, const wchar_t* startupExe,
                           int productionType, const wchar_t* target, IProgressSink* sink);
+#endif
+
+// MakePE with the sources as a plain array of count strings: the same flow,
+// records, tool runs and log lines. A null entry counts as an empty string;
+// a null array or a count of 0 means no sources.
+TARNWICK_API bool MakePEFromList(const wchar_t* const* appSources, uint32_t count, const wchar_t* startupExe,
+                                 int productionType, const wchar_t* target, IProgressSink* sink);
+typedef bool (*MakePEFromList_Fn)(const wchar_t* const* appSources, uint32_t count, const wchar_t* startupExe,
+                                  int productionType, const wchar_t* target, IProgressSink* sink);
 
 // Adds the optional folders PE\pe_requirements\cef and PE\pe_requirements\system
 // to the PE folder's boot WIM. sink may be null.

@@ -4,7 +4,7 @@
 #include "WinreImageHost.h"
 
 #include "TarnwickMedia.h"
-#include "winre/VolumeFsDevice.h"
+#include "TarnwickVolumeFs.h"
 
 #include <gtest/gtest.h>
 
@@ -58,9 +58,15 @@ bool TargetHeld()
     return false;
 }
 
-class ScriptedFs : public IVolumeFsDevice {
+class ScriptedFs final : public IVolumeFsDevice {
 public:
-    ~ScriptedFs() override { g_events.push_back(TargetHeld() ? "destroyed, target open" : "destroyed"); }
+    void* DeletingDestructor(unsigned int flags) override
+    {
+        g_events.push_back(std::string(TargetHeld() ? "destroyed, target open" : "destroyed") +
+                           (flags == kVolumeObjectFree ? "" : ", not freed"));
+        delete this;
+        return nullptr;
+    }
     BOOL ReadLabel(wchar_t*, uint32_t) override { return FALSE; }
     uint32_t ClusterBytes() override { return 4096; }
     uint64_t ClusterCount() override { return 0; }

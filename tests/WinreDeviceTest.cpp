@@ -189,8 +189,9 @@ TEST(WinreLocator, FollowsWhateverTheReportNames)
 }
 
 // A file-system object with a scripted tree: directory path -> entries.
-class ScriptedFs : public IVolumeFsDevice {
+class ScriptedFs final : public IVolumeFsDevice {
 public:
+    void* DeletingDestructor(unsigned int) override { return this; }
     std::map<std::wstring, std::vector<std::pair<std::wstring, bool>>> tree;
     std::vector<std::wstring> patterns;
     int openEnumerations = 0;

@@ -3,7 +3,7 @@
 #include "../common/LogFile.h"
 #include "../winre/RecoveryPartitionLocator.h"
 #include "../winre/SearchWinre.h"
-#include "../winre/VolumeFsDevice.h"
+#include "TarnwickVolumeFs.h"
 #include "../winre/VolumeNumberDevice.h"
 #include "../winre/WinreConstants.h"
 
@@ -17,13 +17,6 @@
 namespace {
 
 constexpr const char* kFunction = "ExtractWinreFromRecoveryPartition";
-
-struct StorageDeleter {
-    void operator()(IStorageDevice* device) const { delete device; }
-};
-struct FsDeleter {
-    void operator()(IVolumeFsDevice* fs) const { delete fs; }
-};
 
 // Owns a file of the file-system object and closes it there.
 class FsFile {
@@ -153,12 +146,12 @@ TARNWICK_API bool ExtractWinreFromRecoveryPartition(const wchar_t* targetPath)
         }
         TW_LOG(kFunction, winre::kLogPartitionPath, partition.c_str());
 
-        std::unique_ptr<IStorageDevice, StorageDeleter> device(new CVolumeNumberDevice(partition.c_str()));
+        std::unique_ptr<IStorageDevice, VolumeObjectDeleter> device(new CVolumeNumberDevice(partition.c_str()));
         if (!device->Open()) {
             TW_LOG(kFunction, winre::kLogNotOpenPartition);
             return false;
         }
-        std::unique_ptr<IVolumeFsDevice, FsDeleter> fs(CreateVolumeFsDevice(device.get()));
+        std::unique_ptr<IVolumeFsDevice, VolumeObjectDeleter> fs(CreateVolumeFsDevice(device.get()));
         if (!fs) {
             TW_LOG(kFunction, winre::kLogNoFsDevice);
             return false;

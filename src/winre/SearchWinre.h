@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VolumeFsDevice.h"
+#include "TarnwickVolumeFs.h"
 
 #include <string>
 

@@ -38,6 +38,16 @@ CVolumeNumberDevice::~CVolumeNumberDevice()
     Close();
 }
 
+void* CVolumeNumberDevice::DeletingDestructor(unsigned int flags)
+{
+    if (flags & kVolumeObjectFree) {
+        delete this;
+        return nullptr;
+    }
+    this->~CVolumeNumberDevice();
+    return this;
+}
+
 BOOL CVolumeNumberDevice::IsOpen()
 {
     return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr;

@@ -1,19 +1,22 @@
 #pragma once
 
-#include "StorageDevice.h"
+#include "TarnwickVolumeFs.h"
 
 #include <string>
 
 // A Windows volume or partition opened by its device path and read and
-// written in whole sectors. No cache, no buffer of its own.
-class CVolumeNumberDevice : public IStorageDevice {
+// written in whole sectors. No cache, no buffer of its own. Slot 13 (after
+// the interface's 13) is IsOpen.
+class CVolumeNumberDevice final : public IStorageDevice {
 public:
     // A null path leaves the device not ready: Open then fails with error 87.
     explicit CVolumeNumberDevice(const char* path);
-    ~CVolumeNumberDevice() override;
+    ~CVolumeNumberDevice();
     CVolumeNumberDevice(const CVolumeNumberDevice&) = delete;
     CVolumeNumberDevice& operator=(const CVolumeNumberDevice&) = delete;
 
+    // Closes the device; frees the object (made with new) when flags has bit 0.
+    void* DeletingDestructor(unsigned int flags) override;
     BOOL Open() override;
     BOOL Close() override;
     BOOL ReadSectors(void* buffer, uint64_t firstSector, uint64_t sectorCount) override;

@@ -2,7 +2,7 @@
 // object over an IStorageDevice. The three values given to OpenFile (access,
 // sharing, options) are accepted as they come: the volume is only ever read.
 #include "NtfsReader.h"
-#include "VolumeFsDevice.h"
+#include "TarnwickVolumeFs.h"
 
 #include <algorithm>
 #include <cstring>
@@ -66,9 +66,19 @@ void Fill(const ntfs::DirEntry& entry, FsFindData* data)
     }
 }
 
-class CNtfsFsDevice : public IVolumeFsDevice {
+class CNtfsFsDevice final : public IVolumeFsDevice {
 public:
     explicit CNtfsFsDevice(std::unique_ptr<ntfs::Volume> volume) : m_volume(std::move(volume)) {}
+
+    void* DeletingDestructor(unsigned int flags) override
+    {
+        if (flags & kVolumeObjectFree) {
+            delete this;
+            return nullptr;
+        }
+        this->~CNtfsFsDevice();
+        return this;
+    }
 
     BOOL ReadLabel(wchar_t* label, uint32_t chars) override
     {
