@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
+
+extern "C" int CallMakePEFromList(const wchar_t* const* sources, uint32_t count, const wchar_t* startupExe,
+                                  int productionType, const wchar_t* target, IProgressSink* sink);
 
 using namespace testsupport;
 using namespace petest;
@@ -86,6 +90,56 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
         EXPECT_NE(log.Added().find("CPEMaker::CreatePE:"), std::string::npos) << c.name;
         EXPECT_NE(log.Added().find(" " + c.text + "\r\n"), std::string::npos) << c.name << log.Added();
     }
+}
+
+// Everything a host and the tools see of one call: result, records, tool runs
+// with their input, and the log lines without their time.
+std::string Observed(const std::function<bool(IProgressSink*)>& call)
+{
+    StandinJournal journal;
+    RecordingSink sink;
+    LogWatch log;
+    std::string seen = call(&sink) ? "ok\n" : "failed\n";
+    for (const ProgressInfo& record : sink.records) {
+        seen += "record " + std::to_string(record.state) + " " + std::to_string(record.current) + " " +
+                record.message + "\n";
+    }
+    for (unsigned run = 1; run <= journal.Count(); ++run) {
+        seen += "run " + journal.CommandLine(run) + " <" + journal.Stdin(run) + ">\n";
+    }
+    // Temporary names are unique per call; mask their number (in the UTF-16 command files too).
+    seen = std::regex_replace(seen, std::regex("P(\\x00)?E(\\x00)?S(\\x00)?([0-9A-Fa-f](\\x00)?)+\\."), "PES<n>.");
+    return seen + std::regex_replace(log.Added(), std::regex("[0-9]{4}-[0-9: -]{15}"), "<time>");
+}
+
+TEST_F(PEFlowTest, TheListEntryFromCRunsExactlyTheFlowOfTheVectorEntry)
+{
+    HMODULE dll = LoadLibraryW(L"TarnwickMedia.dll");
+    ASSERT_NE(dll, nullptr);
+    const auto makePE = reinterpret_cast<MakePE_Fn>(reinterpret_cast<void*>(GetProcAddress(dll, "MakePE")));
+    ASSERT_NE(makePE, nullptr);
+    const std::wstring missing = scratch / L"missing.dll";
+    const std::wstring out = scratch / L"out";
+    const std::vector<std::wstring> sources{app, missing, L""};
+    const wchar_t* const list[] = {app.c_str(), missing.c_str(), nullptr};
+    const std::vector<std::wstring> none;
+
+    const std::string byVector =
+        Observed([&](IProgressSink* s) { return makePE(&sources, app.c_str(), 2, out.c_str(), s); });
+    EXPECT_EQ(byVector.rfind("ok\n", 0), 0u) << byVector;
+    EXPECT_NE(byVector.find("run oscdimg.exe"), std::string::npos) << byVector;
+    EXPECT_NE(byVector.find("GetFileAttributesW failed"), std::string::npos) << byVector;
+    EXPECT_EQ(Observed([&](IProgressSink* s) { return CallMakePEFromList(list, 3, app.c_str(), 2, out.c_str(), s) == 1; }),
+              byVector);
+
+    const std::string noSources = Observed([&](IProgressSink* s) { return makePE(&none, nullptr, 5, nullptr, s); });
+    EXPECT_NE(noSources.find("CopyApp: invalid parameters"), std::string::npos) << noSources;
+    for (const uint32_t count : {0u, 3u}) {
+        EXPECT_EQ(Observed([&](IProgressSink* s) { return CallMakePEFromList(count ? nullptr : list, count, nullptr, 5, nullptr, s) == 1; }),
+                  noSources)
+            << count;
+    }
+    FreeLibrary(dll);
 }
 
 TEST_F(PEFlowTest, CancellationAtEachCheckStopsWithoutAFailureRecord)
