@@ -2,6 +2,8 @@
 # Checks the built DLL's export and import tables: the exports carry their
 # undecorated names and the imports are system DLLs (and the volume
 # file-system library) only, so no compiler runtime DLL has to ship with it.
+# A mingw-w64 build imports msvcrt; a build with Microsoft's static runtime
+# imports system DLLs only. Both sets pass.
 #   check-dll-exports.sh DLL DEF-FILE
 set -eu
 dll="$1"
