@@ -52,6 +52,7 @@ bool ConsoleSink::OnProgress(const ProgressInfo* info)
     record.current = info->current;
     record.total = info->total;
     record.message.assign(info->message, strnlen(info->message, sizeof(info->message)));
+    m_reachedEnd = m_reachedEnd || (!record.failure && record.total != 0 && record.current >= record.total);
     const ConsoleText text = m_bar.Update(record);
     std::fputs(text.out.c_str(), stdout);
     std::fflush(stdout);

@@ -21,9 +21,12 @@ public:
     // Ends a bar still on its line; call before printing anything else.
     void Finish();
     bool Cancelled() const;
+    // Whether a progress record reported the whole amount done.
+    bool ReachedEnd() const { return m_reachedEnd; }
 
 private:
     ProgressBar m_bar;
+    bool m_reachedEnd = false;
 };
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include "ConsoleSink.h"
 #include "LogExcerpt.h"
+#include "Preflight.h"
 
 #include "TarnwickMedia.h"
 
@@ -24,14 +25,6 @@ bool ConfirmRestart()
         return false;
     }
     return answer[0] == 'y' || answer[0] == 'Y';
-}
-
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
 class Library {
@@ -57,17 +50,31 @@ private:
     HMODULE m_module;
 };
 
-int Report(bool ok, const wchar_t* what, const LogExcerpt& log)
+int Report(bool ok, const std::wstring& failure, const LogExcerpt& log)
 {
     if (ok) {
         return kExitSuccess;
     }
-    fwprintf(stderr, L"tarnwick: %ls failed\n", what);
+    fwprintf(stderr, L"tarnwick: %ls\nLog file: %ls\n", failure.c_str(), log.path().c_str());
     const std::string added = log.Added();
     if (!added.empty()) {
-        std::fprintf(stderr, "Log entries of this call (tarnwick.log):\n%s", added.c_str());
+        std::fprintf(stderr, "Log entries of this call:\n%s", added.c_str());
     }
     return kExitFailure;
+}
+
+// The library logs a missing boot-disk library, but neither logs nor reports
+// a failure of its CreateWindowsBootDisk; that call comes only after the
+// build's progress reached 100.
+std::wstring DiskFailure(const std::wstring& disk, bool reachedDiskStage, const std::string& added)
+{
+    std::wstring text = L"make-pe failed: disk " + disk + L" was not written";
+    if (added.find("null CreateWindowsBootDisk") != std::string::npos) {
+        text += L": Discforge.dll or its CreateWindowsBootDisk could not be loaded";
+    } else if (reachedDiskStage) {
+        text += L": CreateWindowsBootDisk of Discforge.dll returned failure";
+    }
+    return text;
 }
 
 template <typename Fn>
@@ -94,11 +101,12 @@ int Run(const Options& options)
     switch (options.command) {
     case Command::EsdToIso: {
         auto convert = Require<ConvertESDToISO_Fn>(library, "ConvertESDToISO");
-        return convert ? Report(convert(options.esd.c_str(), options.iso.c_str()), L"esd-to-iso", log) : kExitFailure;
+        return convert ? Report(convert(options.esd.c_str(), options.iso.c_str()), L"esd-to-iso failed", log)
+                       : kExitFailure;
     }
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
-        return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre", log) : kExitFailure;
+        return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre failed", log) : kExitFailure;
     }
     case Command::MakePe: {
         // The list form, so that the host need not share the DLL's standard library.
@@ -123,7 +131,10 @@ int Run(const Options& options)
             std::fputs("tarnwick: make-pe cancelled\n", stderr);
             return kExitFailure;
         }
-        return Report(ok, L"make-pe", log);
+        if (!ok && type == kMakePEWriteDisk) {
+            return Report(ok, DiskFailure(options.target, sink.ReachedEnd(), log.Added()), log);
+        }
+        return Report(ok, L"make-pe failed", log);
     }
     case Command::ConfigureBootWim: {
         auto configure = Require<ConfigureBootWim_Fn>(library, "ConfigureBootWim");
@@ -133,7 +144,7 @@ int Run(const Options& options)
         ConsoleSink sink;
         const bool ok = configure(&sink);
         sink.Finish();
-        return Report(ok, L"configure-boot-wim", log);
+        return Report(ok, L"configure-boot-wim failed", log);
     }
     default:
         return kExitUsage;

@@ -7,37 +7,63 @@ namespace {
 
 const wchar_t kLogFile[] = L"tarnwick.log";
 
-long long LogSize()
+std::wstring FullPath(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
+    return length > 0 && length < MAX_PATH ? path : name;
+}
+
+long long LogSize(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(kLogFile, GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return 0;
     }
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+class ReadHandle {
+public:
+    explicit ReadHandle(const std::wstring& path)
+        : m_handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+    }
+    ~ReadHandle()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_handle);
+        }
+    }
+    ReadHandle(const ReadHandle&) = delete;
+    ReadHandle& operator=(const ReadHandle&) = delete;
+    HANDLE get() const { return m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
 }  // namespace
 
-LogExcerpt::LogExcerpt() : m_start(LogSize()) {}
+LogExcerpt::LogExcerpt() : m_path(FullPath(kLogFile)), m_start(LogSize(m_path)) {}
 
 std::string LogExcerpt::Added(size_t maxLines) const
 {
-    HANDLE file = CreateFileW(kLogFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const ReadHandle file(m_path);
+    if (file.get() == INVALID_HANDLE_VALUE) {
         return std::string();
     }
     LARGE_INTEGER offset;
     offset.QuadPart = m_start;
     std::string text;
-    if (SetFilePointerEx(file, offset, nullptr, FILE_BEGIN)) {
+    if (SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) {
         char buffer[65536];
         DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        while (ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
             text.append(buffer, got);
         }
     }
-    CloseHandle(file);
     return LastLines(text, maxLines);
 }
 

@@ -10,8 +10,11 @@ public:
     LogExcerpt();
     // What was appended since construction, at most maxLines lines (the last ones).
     std::string Added(size_t maxLines = 20) const;
+    // Full path of the log, fixed at construction.
+    const std::wstring& path() const { return m_path; }
 
 private:
+    std::wstring m_path;
     long long m_start;
 };
 

@@ -2,6 +2,7 @@
 // and drives its exports.
 #include "CommandLine.h"
 #include "HostSession.h"
+#include "Preflight.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -30,5 +31,19 @@ int wmain()
         fputws(host::kUsage, stdout);
         return host::kExitSuccess;
     }
-    return host::Run(parsed.options);
+    host::Options options = parsed.options;
+    host::MakePathsAbsolute(options);
+    if (options.command == host::Command::MakePe) {
+        const std::wstring problem = host::CheckMakePeInputs(options);
+        if (!problem.empty()) {
+            fwprintf(stderr, L"tarnwick: %ls\n", problem.c_str());
+            return host::kExitUsage;
+        }
+    }
+    const std::wstring folderProblem = host::EnterWorkFolder(options.command);
+    if (!folderProblem.empty()) {
+        fwprintf(stderr, L"tarnwick: %ls\n", folderProblem.c_str());
+        return host::kExitFailure;
+    }
+    return host::Run(options);
 }

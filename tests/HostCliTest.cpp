@@ -116,61 +116,228 @@ TEST(HostLogExcerpt, KeepsTheLastLines)
     EXPECT_EQ(host::LastLines("a\nb", 1), "b");
 }
 
-std::wstring Host()
+std::wstring Env(const wchar_t* name)
 {
-    return L"\"" + ExeFolder() + L"tarnwick.exe\"";
+    std::vector<wchar_t> value(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    return std::wstring(value.data(), length < value.size() ? length : 0);
 }
 
-TEST(HostProgram, ExitCodesForHelpUsageErrorsAndLibraryFailures)
+// Sets a variable that the programs the test starts inherit, for its lifetime.
+class EnvScope {
+public:
+    EnvScope(const wchar_t* name, const std::wstring& value) : m_name(name), m_previous(Env(name))
+    {
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~EnvScope() { SetEnvironmentVariableW(m_name, m_previous.empty() ? nullptr : m_previous.c_str()); }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+private:
+    const wchar_t* m_name;
+    std::wstring m_previous;
+};
+
+std::string Narrow(const std::wstring& text)
 {
-    ChildResult help = RunProgram(Host() + L" --help");
+    return standin::ToUtf8(text);
+}
+
+TEST(HostProgram, HelpAndUsageErrors)
+{
+    const std::wstring host = L"\"" + ExeFolder() + L"tarnwick.exe\"";
+    ChildResult help = RunProgram(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
     EXPECT_NE(help.stdoutBytes.find("tarnwick esd-to-iso ESD ISO"), std::string::npos);
 
-    ChildResult usage = RunProgram(Host() + L" esd-to-iso onlyone");
+    ChildResult usage = RunProgram(host + L" esd-to-iso onlyone");
     EXPECT_EQ(usage.exitCode, 2u);
     EXPECT_NE(usage.stderrBytes.find("tarnwick: usage: tarnwick esd-to-iso ESD ISO"), std::string::npos)
         << usage.stderrBytes;
-
-    ScratchFolder folder;
-    ChildResult failed = RunProgram(Host() + L" esd-to-iso \"" + (folder / L"missing.esd") + L"\" \"" +
-                                        (folder / L"out.iso") + L"\"",
-                                    folder.path());
-    EXPECT_EQ(failed.exitCode, 1u);
-    EXPECT_NE(failed.stderrBytes.find("tarnwick: esd-to-iso failed"), std::string::npos) << failed.stderrBytes;
-    EXPECT_NE(failed.stderrBytes.find("ConvertESDToISO failed: Error: ESD file not found"), std::string::npos)
-        << failed.stderrBytes;
 }
 
-TEST(HostProgram, MakePeReportsTheFailureRecordAndTheLogExcerpt)
+// tarnwick.exe installed in inst\ with the library, Discforge.dll, the WIM
+// tool and a PE folder whose WIM only the scripted WIM tool sees, started
+// from a scratch folder. The other tools are the stand-ins of bin\tools on
+// PATH, and LOCALAPPDATA is the scratch folder's local\.
+class HostRun : public testing::Test {
+protected:
+    HostRun()
+    {
+        for (const wchar_t* folder : {L"\\inst", L"\\inst\\tools", L"\\inst\\PE", L"\\inst\\PE\\ISO",
+                                      L"\\inst\\PE\\ISO\\SOURCES", L"\\inst\\PE\\ISO\\BOOT", L"\\local"}) {
+            CreateDirectoryW((start.path() + folder).c_str(), nullptr);
+        }
+        for (const wchar_t* file : {L"tarnwick.exe", L"TarnwickMedia.dll", L"ravenfs.dll", L"Discforge.dll",
+                                    L"tools\\wimlib-imagex.exe"}) {
+            CopyFileW((ExeFolder() + file).c_str(), Inst(file).c_str(), FALSE);
+        }
+        WriteBytes(Inst(L"PE\\ISO\\SOURCES\\BOOT.wim"), "");
+    }
+
+    ChildResult Run(const std::wstring& arguments, const std::string& input = "") const
+    {
+        return RunProgram(L"\"" + Inst(L"tarnwick.exe") + L"\" " + arguments, start.path(), input);
+    }
+    std::wstring Inst(const std::wstring& name) const { return start / (L"inst\\" + name); }
+    // Text of the scratch folder with "@" standing for its path.
+    std::string At(const std::string& text) const
+    {
+        std::string result;
+        for (char c : text) {
+            result += c == '@' ? Narrow(start.path()) : std::string(1, c);
+        }
+        return result;
+    }
+    std::wstring WorkFolder() const { return start / L"local\\Tarnwick"; }
+
+    ScratchFolder start;
+    EnvScope local{L"LOCALAPPDATA", start / L"local"};
+    EnvScope toolsFirst{L"PATH", ExeFolder() + L"tools;" + Env(L"PATH")};
+};
+
+TEST_F(HostRun, EsdToIsoWorksInItsOwnFolderOnAbsolutePaths)
 {
-    // No PE folder beside tarnwick.exe: the build stops at its first stage.
-    ASSERT_FALSE(Exists(ExeFolder() + L"PE"));
-    ScratchFolder folder;
-    WriteBytes(folder / L"app.exe", "app");
-    const ChildResult failed = RunProgram(Host() + L" make-pe --deliver iso --target \"" + folder.path() +
-                                              L"\" --startup \"" + (folder / L"app.exe") + L"\" \"" + folder.path() +
-                                              L"\"",
-                                          folder.path());
+    const ChildResult failed = Run(L"esd-to-iso missing.esd out.iso");
+    EXPECT_EQ(failed.exitCode, 1u);
+    EXPECT_NE(failed.stdoutBytes.find(At("ESD file: @\\missing.esd")), std::string::npos) << failed.stdoutBytes;
+    EXPECT_NE(failed.stderrBytes.find("tarnwick: esd-to-iso failed\r\nLog file: " + Narrow(Inst(L"tarnwick.log"))),
+              std::string::npos)
+        << failed.stderrBytes;
+    EXPECT_NE(failed.stderrBytes.find("ConvertESDToISO failed: Error: ESD file not found"), std::string::npos);
+}
+
+TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
+{
+    RemoveTree(Inst(L"PE"));
+    const ChildResult failed = Run(L"make-pe --deliver iso --target . --startup inst\\tarnwick.exe inst");
     EXPECT_EQ(failed.exitCode, 1u);
     EXPECT_NE(failed.stdoutBytes.find("progress   0%\r\n"), std::string::npos) << failed.stdoutBytes;
     EXPECT_NE(failed.stderrBytes.find("error: "), std::string::npos) << failed.stderrBytes;
-    EXPECT_NE(failed.stderrBytes.find("tarnwick: make-pe failed"), std::string::npos);
+    EXPECT_NE(failed.stderrBytes.find("tarnwick: make-pe failed\r\nLog file: " + Narrow(WorkFolder()) +
+                                      "\\tarnwick.log\r\n"),
+              std::string::npos);
     EXPECT_NE(failed.stderrBytes.find("PEMaker::Init: Source WIM not found at"), std::string::npos)
         << failed.stderrBytes;
 }
 
-TEST(HostProgram, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
+TEST_F(HostRun, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
 {
     StandinJournal journal;
-    ScratchFolder folder;
-    const ChildResult declined = RunProgram(Host() + L" make-pe --deliver restart --startup a.exe a.exe",
-                                            folder.path(), "n\r\n");
+    const ChildResult declined = Run(L"make-pe --deliver restart --startup inst\\tarnwick.exe inst", "n\r\n");
     EXPECT_EQ(declined.exitCode, 1u);
     EXPECT_NE(declined.stdoutBytes.find("restarts this computer now. Continue? [y/N]"), std::string::npos);
     EXPECT_NE(declined.stderrBytes.find("make-pe not started"), std::string::npos) << declined.stderrBytes;
     EXPECT_EQ(journal.Count(), 0u);
-    EXPECT_FALSE(Exists(folder / L"tarnwick.log"));
+    EXPECT_FALSE(Exists(WorkFolder() + L"\\tarnwick.log"));
+}
+
+// The command interpreter looks in the current folder first, so the host
+// must not leave the library in the folder it was started from.
+TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
+{
+    for (const wchar_t* tool : {L"ROBOCOPY", L"oscdimg", L"bcdedit", L"shutdown", L"reagentc"}) {
+        WriteBytes(start / (std::wstring(tool) + L".bat"),
+                   "@echo ran> \"" + Narrow(start / tool) + ".ran\"\r\n");
+    }
+    CreateDirectoryW((start / L"out").c_str(), nullptr);
+    const std::wstring app = L" --startup \"" + Inst(L"tarnwick.exe") + L"\" \"" + (start / L"inst") + L"\"";
+    const struct {
+        std::wstring arguments;
+        DWORD exitCode;
+        const char* tool;  // must run, from the user's folder
+    } cases[] = {
+        {L"make-pe --deliver iso --target \"" + (start / L"out") + L"\"" + app, 0, "robocopy"},
+        {L"make-pe --deliver restart --yes" + app, 0, "bcdedit"},
+        {L"extract-winre \"" + (start / L"winre.wim") + L"\"", 1, "reagentc"},
+    };
+    for (const auto& c : cases) {
+        StandinJournal journal;
+        journal.RespondTool(L"bcdedit", 0, 0, "{0f1e2d3c-0000-4000-8000-000000000001}\r\n");
+        journal.RespondTool(L"reagentc", 0, 0, "no recovery location\r\n");
+        const ChildResult result = Run(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << Narrow(c.arguments) << "\n" << result.stderrBytes;
+        for (const std::wstring& name : ListNames(start.path())) {
+            if (name.find(L".ran") != std::wstring::npos) {
+                ADD_FAILURE() << Narrow(name) << " for " << Narrow(c.arguments);
+                DeleteFileW((start / name).c_str());
+            }
+        }
+        unsigned runs = 0;
+        for (unsigned call = 1; call <= journal.Count(); ++call) {
+            if (journal.Tool(call) == c.tool) {
+                ++runs;
+                EXPECT_EQ(journal.WorkDir(call), Narrow(WorkFolder()));
+            }
+        }
+        EXPECT_GT(runs, 0u) << c.tool << " did not run for " << Narrow(c.arguments);
+    }
+    EXPECT_NE(ReadBytes(WorkFolder() + L"\\tarnwick.log").find("not find recovery partition"), std::string::npos);
+}
+
+TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
+{
+    for (const wchar_t* file : {L"app\\app.exe", L"app\\readme.txt", L"app2\\app.exe", L"other\\tool.exe"}) {
+        const std::wstring path = start / file;
+        CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+        WriteBytes(path, "MZ");
+    }
+    CreateDirectoryW((start / L"out").c_str(), nullptr);
+    const struct {
+        const wchar_t* arguments;
+        DWORD exitCode;
+        const char* message;  // "@" is the folder tarnwick is started from
+    } cases[] = {
+        {L"--startup app\\app.exe app missing", 2, "tarnwick: SOURCE not found: @\\missing\r\n"},
+        {L"--startup app\\gone.exe app", 2, "tarnwick: --startup program not found: @\\app\\gone.exe\r\n"},
+        {L"--startup app app", 2, "tarnwick: --startup program not found: @\\app\r\n"},
+        {L"--startup app2\\app.exe app", 2, "tarnwick: --startup program @\\app2\\app.exe is not inside any SOURCE"},
+        {L"--startup app\\app.exe app\\readme.txt other", 2, "@\\app\\app.exe is not inside any SOURCE"},
+        {L"--startup APP\\App.EXE other app\\", 0, ""},
+        {L"--startup app\\app.exe APP\\APP.EXE", 0, ""},
+    };
+    for (const auto& c : cases) {
+        StandinJournal journal;
+        const std::string logBefore = ReadBytes(WorkFolder() + L"\\tarnwick.log");
+        const ChildResult result = Run(L"make-pe --deliver iso --target out " + std::wstring(c.arguments));
+        EXPECT_EQ(result.exitCode, c.exitCode) << Narrow(c.arguments) << "\n" << result.stderrBytes;
+        const std::string log = ReadBytes(WorkFolder() + L"\\tarnwick.log").substr(logBefore.size());
+        if (c.exitCode == 2) {
+            EXPECT_NE(result.stderrBytes.find(At(c.message)), std::string::npos) << result.stderrBytes;
+            EXPECT_EQ(journal.Count(), 0u) << Narrow(c.arguments);
+            EXPECT_EQ(log, "") << Narrow(c.arguments);
+        } else {
+            EXPECT_EQ(log.find("startup exe not found"), std::string::npos) << Narrow(c.arguments) << "\n" << log;
+        }
+    }
+}
+
+TEST_F(HostRun, FailedDiskDeliveryNamesTheDiskAndTheBootDiskLibraryResult)
+{
+    const struct {
+        bool bootDiskLibrary;
+        unsigned long isoToolExit;
+        const char* reason;
+    } cases[] = {
+        {true, 0, "tarnwick: make-pe failed: disk 7 was not written: CreateWindowsBootDisk of Discforge.dll "
+                  "returned failure\r\n"},
+        {false, 0, "tarnwick: make-pe failed: disk 7 was not written: Discforge.dll or its CreateWindowsBootDisk "
+                   "could not be loaded\r\n"},
+        {true, 1, "tarnwick: make-pe failed: disk 7 was not written\r\n"},
+    };
+    for (const auto& c : cases) {
+        if (c.bootDiskLibrary) {
+            CopyFileW((ExeFolder() + L"Discforge.dll").c_str(), Inst(L"Discforge.dll").c_str(), FALSE);
+        } else {
+            DeleteFileW(Inst(L"Discforge.dll").c_str());
+        }
+        StandinJournal journal;
+        journal.RespondTool(L"oscdimg", c.isoToolExit);
+        const ChildResult result = Run(L"make-pe --deliver disk --target 7 --startup inst\\tarnwick.exe inst");
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_NE(result.stderrBytes.find(c.reason), std::string::npos) << result.stderrBytes;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,138 @@
+#include "Preflight.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace host {
+namespace {
+
+const wchar_t kWorkFolderName[] = L"Tarnwick";
+
+// Without a trailing separator, because the library matches the start-up
+// program against a folder SOURCE character for character.
+std::wstring AbsolutePath(const std::wstring& path)
+{
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return path;
+    }
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return path;
+    }
+    std::wstring absolute(buffer.data(), length);
+    while (absolute.size() > 3 && absolute.back() == L'\\') {
+        absolute.pop_back();
+    }
+    return absolute;
+}
+
+bool SamePathText(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool SourceHolds(const std::wstring& source, DWORD attributes, const std::wstring& program)
+{
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return SamePathText(source, program);
+    }
+    const std::wstring folder = source.back() == L'\\' ? source : source + L'\\';
+    return program.size() > folder.size() && SamePathText(program.substr(0, folder.size()), folder);
+}
+
+std::wstring WithError(const std::wstring& text, DWORD error)
+{
+    return text + L" (error " + std::to_wstring(error) + L")";
+}
+
+}  // namespace
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+void MakePathsAbsolute(Options& options)
+{
+    switch (options.command) {
+    case Command::MakePe:
+        for (std::wstring& source : options.sources) {
+            source = AbsolutePath(source);
+        }
+        options.startup = AbsolutePath(options.startup);
+        if (options.deliver == L"iso") {
+            options.target = AbsolutePath(options.target);
+        }
+        break;
+    case Command::EsdToIso:
+        options.esd = AbsolutePath(options.esd);
+        options.iso = AbsolutePath(options.iso);
+        break;
+    case Command::ExtractWinre:
+        options.winreTarget = AbsolutePath(options.winreTarget);
+        break;
+    default:
+        break;
+    }
+}
+
+std::wstring CheckMakePeInputs(const Options& options)
+{
+    std::vector<DWORD> kinds;
+    for (const std::wstring& source : options.sources) {
+        const DWORD attributes = GetFileAttributesW(source.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return L"SOURCE not found: " + source;
+        }
+        kinds.push_back(attributes);
+    }
+    const DWORD startup = GetFileAttributesW(options.startup.c_str());
+    if (startup == INVALID_FILE_ATTRIBUTES || (startup & FILE_ATTRIBUTE_DIRECTORY)) {
+        return L"--startup program not found: " + options.startup;
+    }
+    for (size_t i = 0; i < options.sources.size(); ++i) {
+        if (SourceHolds(options.sources[i], kinds[i], options.startup)) {
+            return std::wstring();
+        }
+    }
+    return L"--startup program " + options.startup + L" is not inside any SOURCE";
+}
+
+// The command interpreter looks for the tools the library runs in the current
+// folder before the search path, so the library must never work in a folder
+// that an untrusted account can put a program into.
+std::wstring EnterWorkFolder(Command command)
+{
+    std::wstring folder;
+    if (command == Command::EsdToIso) {
+        // The converter finds its tools as tools\... below the current folder.
+        folder = ProgramFolder();
+    } else {
+        wchar_t local[MAX_PATH] = {};
+        const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            return L"LOCALAPPDATA does not name a folder";
+        }
+        folder = AbsolutePath(local) + L"\\" + kWorkFolderName;
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS) {
+                return WithError(L"cannot create " + folder, error);
+            }
+        }
+    }
+    if (!SetCurrentDirectoryW(folder.c_str())) {
+        const DWORD error = GetLastError();
+        return WithError(L"cannot work in " + folder, error);
+    }
+    return std::wstring();
+}
+
+}  // namespace host

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "CommandLine.h"
+
+#include <string>
+
+// What the host settles before it loads the library: absolute paths, inputs
+// make-pe would only fail on later, and the folder the library runs in.
+namespace host {
+
+// The folder of tarnwick.exe, with a trailing backslash.
+std::wstring ProgramFolder();
+
+// Resolves the path arguments against the folder tarnwick was started from.
+void MakePathsAbsolute(Options& options);
+
+// Why make-pe cannot build from these (absolute) paths; empty when it can.
+std::wstring CheckMakePeInputs(const Options& options);
+
+// Makes the folder the library works in current: this program's folder for
+// esd-to-iso, %LOCALAPPDATA%\Tarnwick (made if missing) for the others.
+// Returns why it could not, empty on success.
+std::wstring EnterWorkFolder(Command command);
+
+}  // namespace host
