@@ -96,6 +96,20 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
     EXPECT_EQ(journal.Stdin(1), "");
 }
 
+TEST_F(EsdConverterTest, WorkFolderInATemporaryFolderTheInterpreterWouldRewriteIsRemoved)
+{
+    const std::wstring temp = scratch / L"t %PATH% x";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    const std::wstring previous = TempFolder();
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    CESDConverter converter;
+    const bool converted = converter.convert(esdPath, isoPath, L"Windows");
+    SetEnvironmentVariableW(L"TMP", previous.c_str());
+    EXPECT_TRUE(converted);
+    EXPECT_EQ(WorkFolderOfRun1().rfind(Narrow(temp), 0), 0u) << WorkFolderOfRun1();
+    EXPECT_EQ(ListNames(temp), std::vector<std::wstring>{});
+}
+
 TEST_F(EsdConverterTest, QuietOptionOnlyOnWimToolLinesWhenNotVerbose)
 {
     CESDConverter converter;

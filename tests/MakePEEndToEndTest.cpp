@@ -159,6 +159,26 @@ TEST_F(MakePEEndToEndTest, HostApplicationInjectedIntoABootableIso)
                     "%systemdrive%\\Windows\\System32\\cmd.exe"));
 }
 
+TEST_F(MakePEEndToEndTest, AHostFolderTheInterpreterWouldRewriteRunsNoTool)
+{
+    const std::wstring unsafe = scratch / L"Inst & %PATH% ^ !x";
+    ASSERT_TRUE(MoveFileW(host.c_str(), unsafe.c_str()));
+    host = unsafe;
+    for (const wchar_t* type : {L"1", L"2"}) {
+        StandinJournal journal;
+        LogWatch log;
+        const ChildResult made = MakePE(type, scratch / L"out");
+        EXPECT_EQ(made.exitCode, 1u);
+        EXPECT_EQ(Records(made.stdoutBytes),
+                  std::vector<std::string>{"3 0 0 Path not supported by the command interpreter"});
+        EXPECT_EQ(journal.Count(), 0u) << "no bcdedit, shutdown, ROBOCOPY or WIM tool";
+        EXPECT_NE(log.Added().find(" BuildPE: Path not supported by the command interpreter: " +
+                                   Narrow(unsafe + L"\\PE") + "\r\n"),
+                  std::string::npos)
+            << log.Added();
+    }
+}
+
 TEST_F(MakePEEndToEndTest, FreshBootWimRefusesTheClearOut)
 {
     LogWatch log;

@@ -34,7 +34,12 @@ protected:
 
     bool Make(CPEMaker& maker, int type, const wchar_t* target, IProgressSink* sinkToUse)
     {
-        return maker.CreatePE({app}, app.c_str(), type, target, sinkToUse);
+        return Make(maker, type, {app}, target, sinkToUse);
+    }
+    bool Make(CPEMaker& maker, int type, const std::vector<std::wstring>& sources, const wchar_t* target,
+              IProgressSink* sinkToUse)
+    {
+        return maker.CreatePE(sources, app.c_str(), type, target, sinkToUse);
     }
 
     std::wstring app;
@@ -140,6 +145,53 @@ TEST_F(PEFlowTest, TheListEntryFromCRunsExactlyTheFlowOfTheVectorEntry)
             << count;
     }
     FreeLibrary(dll);
+}
+
+TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)
+{
+    const std::wstring percent = scratch / L"50% off";
+    MakeTree(percent, {});
+    const std::wstring rewritten = scratch / L"Inst & %PATH% ^ !x";
+    const std::wstring rewrittenTemp = scratch / L"%TMP%\\";
+    MakeTree(rewrittenTemp, {});
+    const struct {
+        const wchar_t* name;
+        int type;
+        std::vector<std::wstring> sources;
+        std::wstring target;
+        const wchar_t* tmp;
+        std::wstring refused;
+    } cases[] = {
+        {L"source", 2, {app, rewritten}, scratch / L"out", nullptr, rewritten},
+        {L"target", 2, {app}, rewritten, nullptr, rewritten},
+        {L"temporary folder", 1, {app}, L"", rewrittenTemp.c_str(), rewrittenTemp},
+        {L"one % alone", 2, {app, percent}, percent, nullptr, L""},
+    };
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        RecordingSink caseSink;
+        LogWatch log;
+        if (c.tmp) {
+            SetEnvironmentVariableW(L"TMP", c.tmp);
+        }
+        CPEMaker maker;
+        const bool made = Make(maker, c.type, c.sources, c.target.empty() ? nullptr : c.target.c_str(), &caseSink);
+        SetEnvironmentVariableW(L"TMP", temp.path().c_str());
+        if (c.refused.empty()) {
+            EXPECT_TRUE(made) << Narrow(c.name) << log.Added();
+            EXPECT_EQ(caseSink.Values().back(), 100);
+            continue;
+        }
+        EXPECT_FALSE(made) << Narrow(c.name);
+        EXPECT_EQ(caseSink.Values(), Seq({-1})) << Narrow(c.name);
+        EXPECT_EQ(FailureText(caseSink), "Path not supported by the command interpreter");
+        EXPECT_EQ(caseJournal.Count(), 0u) << Narrow(c.name);
+        EXPECT_NE(log.Added().find("CPEMaker::CreatePE:"), std::string::npos);
+        EXPECT_NE(log.Added().find(" BuildPE: Path not supported by the command interpreter: " + Narrow(c.refused) +
+                                   "\r\n"),
+                  std::string::npos)
+            << log.Added();
+    }
 }
 
 TEST_F(PEFlowTest, CancellationAtEachCheckStopsWithoutAFailureRecord)

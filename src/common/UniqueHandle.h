@@ -47,6 +47,26 @@ private:
     HANDLE m_handle = nullptr;
 };
 
+// Sole owner of a FindFirstFileW search; ends it when it goes.
+class UniqueFindHandle {
+public:
+    explicit UniqueFindHandle(HANDLE handle) : m_handle(handle) {}
+    ~UniqueFindHandle()
+    {
+        if (Valid()) {
+            FindClose(m_handle);
+        }
+    }
+    UniqueFindHandle(const UniqueFindHandle&) = delete;
+    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
+
+    HANDLE Get() const { return m_handle; }
+    bool Valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+
+private:
+    HANDLE m_handle;
+};
+
 // The two handles that process creation hands back.
 struct ProcessHandles {
     UniqueHandle process;

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <iostream>
+#include <utility>
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "EsdConstants.h"
 #include "../common/LogFile.h"
+#include "../common/RemoveTree.h"
 
 #include <process.h>
 #include <time.h>
@@ -75,4 +76,7 @@ void CESDConverter::removeTempDirectory(const std::wstring& path)
     }
     const std::wstring command = L"rmdir /s /q \"" + path + L"\"";
     _wsystem(command.c_str());
+    // The interpreter expands %NAME% inside the quotes too, so its rmdir can
+    // miss a folder whose path holds one.
+    RemoveTree(path);
 }

@@ -17,6 +17,15 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
     bool result = false;
     bool cancelled = false;
 
+    // Before any record or tool: the flow runs ROBOCOPY, oscdimg, bcdedit and
+    // shutdown through the interpreter, which would expand %NAME% in these paths.
+    const std::wstring unsafe = _FindInterpreterUnsafePath(appSources, target);
+    if (!unsafe.empty()) {
+        TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogPathUnsupported, unsafe.c_str());
+        _ReportProgress(0, 0, pemaker::kErrorPathUnsupported);
+        return false;
+    }
+
     _ReportProgress(pemaker::kProgressStart, pemaker::kProgressTotal, nullptr);
     do {
         if (!Init()) {

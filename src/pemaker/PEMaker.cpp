@@ -7,14 +7,27 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+
 CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0) {}
 
-bool CPEMaker::Init()
+void ComposePEFolder(wchar_t* peDir)
 {
     wchar_t exePath[pemaker::kPathChars] = {};
     GetModuleFileNameW(nullptr, exePath, pemaker::kPathChars);
     PathRemoveFileSpecW(exePath);
-    PathCombineW(m_szPEDir, exePath, pemaker::kPEFolderName);
+    PathCombineW(peDir, exePath, pemaker::kPEFolderName);
+}
+
+bool InterpreterMayRewrite(const std::wstring& text)
+{
+    // One '%' alone is left as it is; two may enclose a variable name.
+    return std::count(text.begin(), text.end(), L'%') >= 2;
+}
+
+bool CPEMaker::Init()
+{
+    ComposePEFolder(m_szPEDir);
 
     FormatBounded(m_szWimPath, pemaker::kPathChars, pemaker::kWimPathFormat, m_szPEDir);
     if (!PathFileExistsW(m_szWimPath)) {
@@ -34,6 +47,22 @@ void CPEMaker::_ReportProgress(uint64_t current, uint64_t total, const char* mes
 bool CPEMaker::_ShouldContinue()
 {
     return progress::ShouldContinue(m_pSink);
+}
+
+std::wstring CPEMaker::_FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target)
+{
+    wchar_t peDir[pemaker::kPathChars] = {};
+    ComposePEFolder(peDir);
+    wchar_t tempDir[pemaker::kPathChars] = {};
+    GetTempPathW(pemaker::kPathChars, tempDir);
+    std::vector<std::wstring> paths{peDir, tempDir, target ? target : L""};
+    paths.insert(paths.end(), appSources.begin(), appSources.end());
+    for (const std::wstring& path : paths) {
+        if (InterpreterMayRewrite(path)) {
+            return path;
+        }
+    }
+    return std::wstring();
 }
 
 bool CPEMaker::_RunCommand(const std::wstring& command, DWORD limitMs)

@@ -40,6 +40,9 @@ private:
 
     void _ReportProgress(uint64_t current, uint64_t total, const char* message);
     bool _ShouldContinue();
+    // The first of the PE folder, the temporary folder, target and the
+    // sources that the command interpreter could rewrite; empty if none.
+    std::wstring _FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target);
 
     bool _RunCommand(const std::wstring& command, DWORD limitMs);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
@@ -61,6 +64,13 @@ private:
     wchar_t m_szIsoPath[pemaker::kPathChars];
     BYTE m_bInitialized;
 };
+
+// The folder "PE" beside the host executable, in a buffer of kPathChars.
+void ComposePEFolder(wchar_t* peDir);
+
+// Whether the command interpreter may change the meaning of text placed in
+// one of its command lines: it expands %NAME% even inside quotes.
+bool InterpreterMayRewrite(const std::wstring& text);
 
 // The export of the boot-disk library.
 typedef bool (*CreateWindowsBootDiskFn)(const wchar_t* isoPath, int diskNumber, IProgressSink* sink);

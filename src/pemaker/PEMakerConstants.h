@@ -133,6 +133,10 @@ constexpr const char* kErrorNoBootDisk = "null CreateWindowsBootDisk";
 constexpr const char* kErrorConfigFiles = "BuildPE: Failed to copy configuration files";
 constexpr const char* kLogCancelled = "Operation cancelled by user";
 constexpr const char* kLogFormat = "%s";
+// Paths that the command interpreter could rewrite (%NAME% is expanded inside
+// quotes too) are refused before anything runs.
+constexpr const char* kLogPathUnsupported = "BuildPE: Path not supported by the command interpreter: %ls";
+constexpr const char* kErrorPathUnsupported = "Path not supported by the command interpreter";
 
 constexpr const char* kBootDiskLibrary = "Discforge.dll";
 constexpr const char* kBootDiskExport = "CreateWindowsBootDisk";

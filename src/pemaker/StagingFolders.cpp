@@ -3,6 +3,7 @@
 #include "BoundedText.h"
 #include "PEMakerConstants.h"
 #include "common/CommandRunner.h"
+#include "common/RemoveTree.h"
 
 #include <windows.h>
 
@@ -12,6 +13,8 @@ StagingFolders::~StagingFolders()
         wchar_t command[pemaker::kShortCommandChars];
         FormatBounded(command, pemaker::kShortCommandChars, pemaker::kRmdirFormat, folder.c_str());
         runner::RunCommand(command, pemaker::kCommandTimeoutMs);
+        // Whatever the interpreter's rmdir left (a path it rewrote, a file in use) goes here.
+        RemoveTree(folder);
     }
 }
 

@@ -85,23 +85,6 @@ std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstri
     return names;
 }
 
-void RemoveTree(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return;
-    }
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-        return;
-    }
-    for (const std::wstring& name : ListNames(path)) {
-        RemoveTree(path + L"\\" + name);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 ScratchFolder::ScratchFolder(const std::wstring& tag)
 {
     static unsigned counter = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UnixBridge.h"
+#include "common/RemoveTree.h"
 
 #include <windows.h>
 
@@ -21,7 +22,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool Exists(const std::wstring& path);
 // Names in folder that start with prefix (case-insensitive), without "." and "..".
 std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstring& prefix = L"");
-void RemoveTree(const std::wstring& path);
+// The library's own, so tests clean up exactly as the product does.
+using ::RemoveTree;
 
 // A fresh folder under the temporary folder, removed with its content.
 class ScratchFolder {
