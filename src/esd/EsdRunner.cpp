@@ -4,6 +4,7 @@
 #include "EsdConstants.h"
 #include "../common/LogFile.h"
 #include "../common/RemoveTree.h"
+#include "../common/UniqueHandle.h"
 
 #include <process.h>
 #include <time.h>
@@ -19,31 +20,29 @@ bool CESDConverter::runCommand(const std::wstring& command)
     startup.hStdInput = nullptr;
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
+    PROCESS_INFORMATION info = {};
 
     // Process creation may write into its command-line buffer.
     std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
 
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
+                        nullptr, &startup, &info)) {
         const DWORD error = GetLastError();
         m_statusMessage = esd::kStatusCannotExecute + std::to_wstring(error) + L")";
         return false;
     }
+    ProcessHandles process;
+    process.Adopt(info);
 
-    if (WaitForSingleObject(process.hProcess, s_commandTimeoutMs) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(process.process.Get(), s_commandTimeoutMs) == WAIT_TIMEOUT) {
         TW_LOG("CESDConverter::runCommand", esd::kLogTimeout);
-        TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        TerminateProcess(process.process.Get(), 1);
         m_statusMessage = esd::kStatusTimedOut;
         return false;
     }
 
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    GetExitCodeProcess(process.process.Get(), &exitCode);
     if (exitCode == 0) {
         return true;
     }
