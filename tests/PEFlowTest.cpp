@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -61,6 +62,65 @@ TEST_F(PEFlowTest, IsoIntoTheTargetFolderOrThePEFolderWithTheFixedTimestamp)
                                                   Narrow(folder) + "\\boot.iso\"");
         EXPECT_EQ(caseJournal.WorkDir(4), Narrow(pe.path()));
         EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(maker)), folder + L"\\boot.iso");
+    }
+}
+
+TEST_F(PEFlowTest, EfisysBesideTheBootSectorAddsAUefiEntryForTheIsoAndTheDiskTypes)
+{
+    WriteBytes(pe / L"efisys.bin", "efi");
+    const std::wstring out = scratch / L"out";
+    const struct {
+        int type;
+        const wchar_t* target;
+        std::wstring iso;
+    } cases[] = {{2, out.c_str(), out + L"\\boot.iso"}, {3, L"31", pe / L"boot.iso"}};
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        CPEMaker maker;
+        Make(maker, c.type, c.target, nullptr);
+        ASSERT_EQ(caseJournal.Count(), 4u) << c.type;
+        EXPECT_EQ(caseJournal.CommandLine(4), "oscdimg.exe -n -m -o -bootdata:2#p0,e,b\"" + Narrow(pe / L"etfsboot.com") +
+                                                  "\"#pEF,e,b\"" + Narrow(pe / L"efisys.bin") +
+                                                  "\" -t07/09/2021,17:30:00 \"" + Narrow(pe / L"ISO") + "\" \"" +
+                                                  Narrow(c.iso) + "\"")
+            << c.type;
+    }
+}
+
+TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
+{
+    // A deep PE folder, so that its four paths bring the command to the
+    // 1040-character buffer; the output folder's length sets the last ones.
+    std::wstring deep = scratch.path();
+    while (deep.size() < 240) {
+        deep += L"\\" + std::wstring(std::min<size_t>(60, 240 - deep.size() - 1), L'p');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << Narrow(deep);
+    }
+    WriteBytes(deep + L"\\efisys.bin", "efi");
+    const auto command = [&](const std::wstring& out) {
+        return L"oscdimg.exe -n -m -o -bootdata:2#p0,e,b\"" + deep + L"\\etfsboot.com\"#pEF,e,b\"" + deep +
+               L"\\efisys.bin\" -t07/09/2021,17:30:00 \"" + deep + L"\\ISO\" \"" + out + L"\\boot.iso\"";
+    };
+    const size_t shortest = command(L"C:\\").size();
+    for (const size_t length : {1039u, 1040u}) {
+        const std::wstring out = L"C:\\" + std::wstring(length - shortest, L'o');
+        StandinJournal caseJournal;
+        LogWatch log;
+        CPEMaker maker;
+        wcscpy_s(PEMakerTestPeer::PEDir(maker), pemaker::kPathChars, deep.c_str());
+        const bool made = maker.CreateISO(out.c_str());
+        if (length < 1040) {
+            EXPECT_TRUE(made);
+            ASSERT_EQ(caseJournal.Count(), 1u);
+            EXPECT_EQ(caseJournal.CommandLine(1), Narrow(command(out)));
+            continue;
+        }
+        EXPECT_FALSE(made);
+        EXPECT_EQ(caseJournal.Count(), 0u);
+        EXPECT_TRUE(std::regex_search(log.Added(), std::regex(R"(    CPEMaker::CreateISO:\d+ PEMaker::CreateISO: )"
+                                                              R"(Failed to create ISO, error code: 122\r\n$)")))
+            << log.Added();
+        EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(maker)), out + L"\\boot.iso");
     }
 }
 

@@ -6,12 +6,26 @@
 
 #include <shlwapi.h>
 
+#include <cwchar>
+
+namespace {
+
+bool IsFile(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
 bool CPEMaker::CreateISO(const wchar_t* outputFolder)
 {
     wchar_t bootSector[pemaker::kPathChars];
+    wchar_t efiImage[pemaker::kPathChars];
     wchar_t isoRoot[pemaker::kPathChars];
     wchar_t isoPath[pemaker::kPathChars];
     FormatBounded(bootSector, pemaker::kPathChars, pemaker::kBootSectorFormat, m_szPEDir);
+    FormatBounded(efiImage, pemaker::kPathChars, pemaker::kEfiImageFormat, m_szPEDir);
     FormatBounded(isoRoot, pemaker::kPathChars, pemaker::kIsoRootFormat, m_szPEDir);
     if (!outputFolder) {
         FormatBounded(isoPath, pemaker::kPathChars, pemaker::kIsoFileFormat, m_szPEDir);
@@ -24,10 +38,25 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     }
     CopyBounded(m_szIsoPath, isoPath);
 
-    wchar_t command[pemaker::kCommandChars];
-    FormatBounded(command, pemaker::kCommandChars, pemaker::kOscdimgFormat, bootSector, pemaker::kIsoStampMonth,
-                  pemaker::kIsoStampDay, pemaker::kIsoStampYear, pemaker::kIsoStampHour, pemaker::kIsoStampMinute,
-                  isoRoot, isoPath);
+    // Four long paths can overflow the buffer; a cut command would master
+    // the wrong files, so it is not run at all. One character more than the
+    // buffer tells a command that fits from one that was cut.
+    wchar_t command[pemaker::kCommandChars + 1];
+    if (IsFile(efiImage)) {
+        FormatBounded(command, pemaker::kCommandChars + 1, pemaker::kOscdimgUefiFormat, bootSector, efiImage,
+                      pemaker::kIsoStampMonth, pemaker::kIsoStampDay, pemaker::kIsoStampYear, pemaker::kIsoStampHour,
+                      pemaker::kIsoStampMinute, isoRoot, isoPath);
+    } else {
+        FormatBounded(command, pemaker::kCommandChars + 1, pemaker::kOscdimgFormat, bootSector,
+                      pemaker::kIsoStampMonth, pemaker::kIsoStampDay, pemaker::kIsoStampYear, pemaker::kIsoStampHour,
+                      pemaker::kIsoStampMinute, isoRoot, isoPath);
+    }
+    if (std::wcslen(command) >= pemaker::kCommandChars) {
+        SetLastError(pemaker::kIsoCommandTooLongError);
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
+        return false;
+    }
+
     std::wstring output;
     const bool succeeded = _RunCommandWithOutput(command, output, m_szPEDir, pemaker::kCapturedCommandTimeoutMs);
     if (!succeeded) {

@@ -72,6 +72,13 @@ constexpr const wchar_t* kIsoRootFormat = L"%ls\\ISO";
 constexpr const wchar_t* kIsoFileFormat = L"%ls\\boot.iso";
 constexpr const wchar_t* kIsoFileName = L"boot.iso";
 constexpr const wchar_t* kOscdimgFormat = L"oscdimg.exe -n -m -o -b\"%ls\" -t%02d/%02d/%04d,%02d:%02d:00 \"%ls\" \"%ls\"";
+// An installation that ships efisys.bin beside etfsboot.com gets media that
+// boot on UEFI firmware too: a second, platform 0xEF, boot entry.
+constexpr const wchar_t* kEfiImageFormat = L"%ls\\efisys.bin";
+constexpr const wchar_t* kOscdimgUefiFormat =
+    L"oscdimg.exe -n -m -o -bootdata:2#p0,e,b\"%ls\"#pEF,e,b\"%ls\" -t%02d/%02d/%04d,%02d:%02d:00 \"%ls\" \"%ls\"";
+// Reported when the command does not fit its buffer; nothing is run then.
+constexpr DWORD kIsoCommandTooLongError = ERROR_INSUFFICIENT_BUFFER;
 constexpr int kIsoStampMonth = 7;
 constexpr int kIsoStampDay = 9;
 constexpr int kIsoStampYear = 2021;
