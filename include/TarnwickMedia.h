@@ -115,6 +115,16 @@ typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
 TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath);
 typedef bool (*ConvertESDToISO_Fn)(const wchar_t* esdPath, const wchar_t* isoPath);
 
+// Flags of ConvertESDToISOEx.
+enum {
+    kEsdIsoUefi = 1,  // also boot on UEFI firmware, from the setup media's efi\microsoft\boot\efisys.bin
+};
+
+// ConvertESDToISO with flags; flags 0 converts exactly as ConvertESDToISO.
+// Null paths and unknown flag bits are refused before anything is done.
+TARNWICK_API bool ConvertESDToISOEx(const wchar_t* esdPath, const wchar_t* isoPath, uint32_t flags);
+typedef bool (*ConvertESDToISOEx_Fn)(const wchar_t* esdPath, const wchar_t* isoPath, uint32_t flags);
+
 // Copies the Windows recovery image winre.wim out of the disk's recovery
 // partition (found through "reagentc /info" and read through ravenfs.dll)
 // into targetPath, which must not be null. Returns true only when the whole

@@ -24,6 +24,28 @@ std::vector<std::wstring> WorkFolders()
     return ListNames(TempFolder(), L"ESD_");
 }
 
+// "convertex ESD ISO FLAGS", "-" for a null path: ConvertESDToISOEx of the DLL.
+int ConvertExChild(int argc, wchar_t** argv)
+{
+    auto convert = LibraryExport<ConvertESDToISOEx_Fn>("ConvertESDToISOEx");
+    if (argc != 3 || !convert) {
+        return 2;
+    }
+    const auto path = [](const wchar_t* arg) { return std::wstring(arg) == L"-" ? nullptr : arg; };
+    return convert(path(argv[0]), path(argv[1]), static_cast<uint32_t>(wcstoul(argv[2], nullptr, 0))) ? 0 : 1;
+}
+
+const bool registered = [] {
+    RegisterChildMode("convertex", ConvertExChild);
+    return true;
+}();
+
+// The log entries added, without their time and source line.
+std::string LogEntries(const LogWatch& log)
+{
+    return std::regex_replace(log.Added(), std::regex(R"(\[Tarnwick\][0-9-]{10} [0-9:]{8}(\s+\S+):\d+)"), "<time>$1");
+}
+
 class EsdConverterTest : public testing::Test {
 protected:
     void SetUp() override
@@ -263,6 +285,93 @@ TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
         expected += "Command: " + journal.CommandLine(call) + "\r\n";
     }
     EXPECT_EQ(child.stdoutBytes, expected);
+}
+
+TEST_F(EsdConverterTest, ExRefusesNullPathsAndUnknownFlagsBeforeAnything)
+{
+    const std::wstring esd = L"\"" + esdPath + L"\"";
+    const std::wstring iso = L"\"" + isoPath + L"\"";
+    const struct {
+        std::wstring arguments;
+        std::string error;
+    } cases[] = {
+        {L"- " + iso + L" 1", "Error: null path argument"},
+        {esd + L" - 0", "Error: null path argument"},
+        {L"- - 2", "Error: null path argument"},
+        {esd + L" " + iso + L" 2", "Error: unknown flags"},
+        {esd + L" " + iso + L" 0x80000001", "Error: unknown flags"},
+    };
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        LogWatch log;
+        const ChildResult child = RunChild(L"convertex " + c.arguments);
+        EXPECT_EQ(child.exitCode, 1u) << Narrow(c.arguments);
+        EXPECT_EQ(child.stdoutBytes, "") << Narrow(c.arguments);
+        EXPECT_EQ(caseJournal.Count(), 0u);
+        EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISOEx failed: " + c.error + "\r\n\r\n")
+            << Narrow(c.arguments);
+    }
+}
+
+TEST_F(EsdConverterTest, ExWithoutFlagsConvertsExactlyAsConvertESDToISO)
+{
+    // Work folder numbers and time stamps differ from run to run.
+    const auto observe = [](const std::wstring& arguments, unsigned failingRun) {
+        StandinJournal caseJournal;
+        caseJournal.Respond(failingRun, 1);
+        LogWatch log;
+        const ChildResult child = RunChild(arguments);
+        std::string seen = std::to_string(child.exitCode) + "\n" + child.stdoutBytes;
+        for (unsigned run = 1; run <= caseJournal.Count(); ++run) {
+            seen += caseJournal.CommandLine(run) + "\n";
+        }
+        seen += std::regex_replace(LogEntries(log), std::regex("ConvertESDToISOEx"), "ConvertESDToISO");
+        return std::regex_replace(seen, std::regex(R"(ESD_\d+|-t[0-9/,:]+)"), "<varies>");
+    };
+    // A failing ISO run shows all five commands, the echo and the log entry.
+    const std::wstring paths = L"\"" + esdPath + L"\" \"" + isoPath + L"\"";
+    const std::string plain = observe(L"convert " + paths, 5);
+    EXPECT_EQ(observe(L"convertex " + paths + L" 0", 5), plain);
+    EXPECT_NE(plain.find(" -b\""), std::string::npos) << plain;
+    EXPECT_NE(plain.find("ConvertESDToISO failed: Command failed with exit code: 1"), std::string::npos) << plain;
+}
+
+TEST_F(EsdConverterTest, UefiNamesTheSetupMediaEfisysAsTheSecondBootImage)
+{
+    // The real WIM tool extracts a medium that carries both boot images; the
+    // other runs are answered.
+    const std::wstring media = scratch / L"media";
+    const std::wstring wim = scratch / L"media.wim";
+    WriteBytes(wim, "");
+    const standin::UnixResult made = Shell("m='" + UnixPath(scratch.path()) + "/media' && mkdir -p \"$m/boot\" " +
+                                           "\"$m/efi/microsoft/boot\" && echo bios > \"$m/boot/etfsboot.com\" && " +
+                                           "echo uefi > \"$m/efi/microsoft/boot/efisys.bin\" && wimlib-imagex capture " +
+                                           "\"$m\" '" + UnixPath(wim) + "' --quiet");
+    ASSERT_TRUE(made.answered && made.exitCode == 0) << made.output;
+    journal.EnableReal();
+    for (unsigned run = 2; run <= 5; ++run) {
+        journal.Respond(run, 0);
+    }
+    CESDConverter converter;
+    converter.enableUefi();
+    ASSERT_TRUE(converter.convert(wim, isoPath, L"Windows")) << Narrow(converter.getStatusMessage());
+    const std::string work = std::regex_replace(WorkFolderOfRun1(), std::regex(R"(\\)"), R"(\\)");
+    const std::string line5 = journal.CommandLine(5);
+    EXPECT_TRUE(std::regex_match(line5, std::regex(R"("tools\\cdimage\.exe" -l"Windows" -t[0-9/,:]{19} )"
+                                                   R"(-bootdata:2#p0,e,b")" + work + R"(\\boot\\etfsboot\.com"#pEF,e,b")" +
+                                                   work + R"(\\efi\\microsoft\\boot\\efisys\.bin" -h -n -o -m ")" +
+                                                   work + R"(" ".*\\out\.iso")")))
+        << line5;
+}
+
+TEST_F(EsdConverterTest, UefiWithoutEfisysOnTheMediaFailsBeforeTheExports)
+{
+    LogWatch log;
+    auto convert = LibraryExport<ConvertESDToISOEx_Fn>("ConvertESDToISOEx");
+    ASSERT_NE(convert, nullptr);
+    EXPECT_FALSE(convert(esdPath.c_str(), isoPath.c_str(), kEsdIsoUefi));
+    EXPECT_EQ(journal.Count(), 1u);
+    EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISOEx failed: Error: UEFI boot image not found\r\n\r\n");
 }
 
 }  // namespace

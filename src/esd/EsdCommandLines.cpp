@@ -1,5 +1,7 @@
 #include "EsdCommandLines.h"
 
+#include "EsdConstants.h"
+
 namespace esd {
 namespace {
 
@@ -45,10 +47,13 @@ std::wstring ExportInstallCommand(const ToolPaths& tools, const std::wstring& es
 }
 
 std::wstring IsoCommand(const ToolPaths& tools, const std::wstring& work, const std::wstring& iso,
-                        const std::wstring& label, const std::wstring& stamp)
+                        const std::wstring& label, const std::wstring& stamp, bool uefi)
 {
-    return Quoted(tools.cdimage) + L" -l" + Quoted(label) + L" -t" + stamp + L" -b" +
-           Quoted(work + L"\\boot\\etfsboot.com") + L" -h -n -o -m " + Quoted(work) + L" " + Quoted(iso);
+    const std::wstring bios = Quoted(work + kBiosBootImage);
+    const std::wstring boot = uefi ? L" -bootdata:2#p0,e,b" + bios + L"#pEF,e,b" + Quoted(work + kUefiBootImage)
+                                   : L" -b" + bios;
+    return Quoted(tools.cdimage) + L" -l" + Quoted(label) + L" -t" + stamp + boot + L" -h -n -o -m " +
+           Quoted(work) + L" " + Quoted(iso);
 }
 
 }  // namespace esd

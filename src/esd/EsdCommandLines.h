@@ -16,7 +16,8 @@ std::wstring ExtractCommand(const ToolPaths& tools, const std::wstring& esd, con
 std::wstring ExportWinPeCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& bootWim);
 std::wstring ExportSetupCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& bootWim);
 std::wstring ExportInstallCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& installWim);
+// uefi: the setup media's efisys.bin becomes a second, UEFI boot entry.
 std::wstring IsoCommand(const ToolPaths& tools, const std::wstring& work, const std::wstring& iso,
-                        const std::wstring& label, const std::wstring& stamp);
+                        const std::wstring& label, const std::wstring& stamp, bool uefi);
 
 }  // namespace esd

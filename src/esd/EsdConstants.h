@@ -9,6 +9,10 @@ constexpr const wchar_t* kDefaultWimlibPath = L"tools\\wimlib-imagex.exe";
 constexpr const wchar_t* kDefaultCdimagePath = L"tools\\cdimage.exe";
 constexpr const wchar_t* kIsoLabel = L"Windows";
 
+// Boot images of the setup media, relative to the work folder.
+constexpr const wchar_t* kBiosBootImage = L"\\boot\\etfsboot.com";
+constexpr const wchar_t* kUefiBootImage = L"\\efi\\microsoft\\boot\\efisys.bin";
+
 constexpr DWORD kCommandTimeoutMs = 300000;
 constexpr DWORD kTempPathChars = 260;
 constexpr size_t kStampChars = 30;
@@ -36,6 +40,7 @@ constexpr const wchar_t* kStatusInstallFailed = L"Error: Export Windows version 
 constexpr const wchar_t* kStatusBuildingIso = L"Building ISO file...";
 constexpr const wchar_t* kStatusDeleteIsoFailed = L"Failed to delete existing ISO file: ";
 constexpr const wchar_t* kStatusDone = L"ESD to ISO conversion completed";
+constexpr const wchar_t* kStatusUefiImageMissing = L"Error: UEFI boot image not found";
 
 constexpr const wchar_t* kStatusCannotExecute = L"Error: Cannot execute command (Error code: ";
 constexpr const wchar_t* kStatusTimedOut = L"Command timed out after ";
@@ -43,6 +48,12 @@ constexpr const wchar_t* kStatusExitCode = L"Command failed with exit code: ";
 constexpr const wchar_t* kStatusCommandSuffix = L" - Command: ";
 
 constexpr const char* kLogTimeout = "EsdConverter:RunCommand: command timeout\n";
+constexpr const char* kConvertFunction = "ConvertESDToISO";
+constexpr const char* kConvertExFunction = "ConvertESDToISOEx";
 constexpr const char* kLogConvertFailed = "ConvertESDToISO failed: %s\n";
+constexpr const char* kLogConvertExFailed = "ConvertESDToISOEx failed: %s\n";
+constexpr const char* kErrorNullPath = "Error: null path argument";
+constexpr const char* kErrorUnknownFlags = "Error: unknown flags";
+constexpr const char* kErrorUnexpected = "unexpected error";
 
 }  // namespace esd

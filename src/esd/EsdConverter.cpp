@@ -35,6 +35,12 @@ private:
     std::wstring m_path;
 };
 
+bool IsFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool CreateFolderOrExisting(const std::wstring& path, DWORD& error)
 {
     if (CreateDirectoryW(path.c_str(), nullptr)) {
@@ -52,7 +58,8 @@ CESDConverter::CESDConverter()
     : m_wimlibPath(esd::kDefaultWimlibPath),
       m_cdimagePath(esd::kDefaultCdimagePath),
       m_progress(esd::kProgressStart),
-      m_verbose(false)
+      m_verbose(false),
+      m_uefi(false)
 {
 }
 
@@ -61,6 +68,7 @@ CESDConverter::~CESDConverter() = default;
 void CESDConverter::setWimlibPath(const std::wstring& path) { m_wimlibPath = path; }
 void CESDConverter::setCdimagePath(const std::wstring& path) { m_cdimagePath = path; }
 void CESDConverter::enableVerbose() { m_verbose = true; }
+void CESDConverter::enableUefi() { m_uefi = true; }
 int CESDConverter::getProgress() const { return m_progress; }
 std::wstring CESDConverter::getStatusMessage() const { return m_statusMessage; }
 
@@ -131,7 +139,15 @@ bool CESDConverter::extractBootFiles(const std::wstring& esdPath, const std::wst
         return false;
     }
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
-    return runEchoed(esd::ExtractCommand(tools, esdPath, workDir));
+    if (!runEchoed(esd::ExtractCommand(tools, esdPath, workDir))) {
+        return false;
+    }
+    // Checked here so that a medium without the image costs no exports.
+    if (m_uefi && !IsFile(workDir + esd::kUefiBootImage)) {
+        m_statusMessage = esd::kStatusUefiImageMissing;
+        return false;
+    }
+    return true;
 }
 
 bool CESDConverter::createBootWim(const std::wstring& esdPath, const std::wstring& workDir)
@@ -177,5 +193,5 @@ bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& is
     }
 
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
-    return runEchoed(esd::IsoCommand(tools, workDir, isoPath, label, stamp));
+    return runEchoed(esd::IsoCommand(tools, workDir, isoPath, label, stamp, m_uefi));
 }

@@ -14,6 +14,8 @@ public:
     void setWimlibPath(const std::wstring& path);
     void setCdimagePath(const std::wstring& path);
     void enableVerbose();
+    // The ISO also boots on UEFI firmware, from the setup media's efisys.bin.
+    void enableUefi();
     int getProgress() const;
     std::wstring getStatusMessage() const;
 
@@ -41,4 +43,5 @@ private:
     std::wstring m_statusMessage;
     int m_progress;
     bool m_verbose;
+    bool m_uefi;
 };

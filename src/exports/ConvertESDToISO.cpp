@@ -6,11 +6,20 @@
 
 #include <exception>
 
-TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath)
+namespace {
+
+// The one conversion behind both exports; function and failureFormat name
+// the export in its log entry.
+bool Convert(const char* function, const char* failureFormat, const wchar_t* esdPath, const wchar_t* isoPath,
+             uint32_t flags)
 {
-    // Null paths are refused up front rather than dereferenced.
+    // Refused up front, before any output, folder or tool.
     if (!esdPath || !isoPath) {
-        TW_LOG("ConvertESDToISO", esd::kLogConvertFailed, "Error: null path argument");
+        TW_LOG(function, failureFormat, esd::kErrorNullPath);
+        return false;
+    }
+    if (flags & ~static_cast<uint32_t>(kEsdIsoUefi)) {
+        TW_LOG(function, failureFormat, esd::kErrorUnknownFlags);
         return false;
     }
     try {
@@ -18,15 +27,30 @@ TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath
         converter.setWimlibPath(esd::kDefaultWimlibPath);
         converter.setCdimagePath(esd::kDefaultCdimagePath);
         converter.enableVerbose();
+        if (flags & kEsdIsoUefi) {
+            converter.enableUefi();
+        }
         if (!converter.convert(esdPath, isoPath, esd::kIsoLabel)) {
-            TW_LOG("ConvertESDToISO", esd::kLogConvertFailed, WideToAnsi(converter.getStatusMessage()).c_str());
+            TW_LOG(function, failureFormat, WideToAnsi(converter.getStatusMessage()).c_str());
             return false;
         }
         return true;
     } catch (const std::exception& error) {
-        TW_LOG("ConvertESDToISO", esd::kLogConvertFailed, error.what());
+        TW_LOG(function, failureFormat, error.what());
     } catch (...) {
-        TW_LOG("ConvertESDToISO", esd::kLogConvertFailed, "unexpected error");
+        TW_LOG(function, failureFormat, esd::kErrorUnexpected);
     }
     return false;
+}
+
+}  // namespace
+
+TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath)
+{
+    return Convert(esd::kConvertFunction, esd::kLogConvertFailed, esdPath, isoPath, 0);
+}
+
+TARNWICK_API bool ConvertESDToISOEx(const wchar_t* esdPath, const wchar_t* isoPath, uint32_t flags)
+{
+    return Convert(esd::kConvertExFunction, esd::kLogConvertExFailed, esdPath, isoPath, flags);
 }
