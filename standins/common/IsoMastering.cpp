@@ -4,15 +4,90 @@
 #include "UnixBridge.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 namespace standin {
 namespace {
 
 const char kHiddenBootName[] = "etfsboot.com";
+const char kHiddenEfiName[] = "efisys.bin";
 const char kCatalogName[] = "boot.catalog";
 
+// One -bootdata entry, "pXX,e,bFILE": the platform and the file. The file
+// comes last and may hold commas.
+bool ParseBootEntry(const std::wstring& entry, std::wstring& platform, std::wstring& file)
+{
+    bool noEmulation = false;
+    size_t pos = 0;
+    while (pos < entry.size() && entry[pos] != L'b') {
+        const size_t comma = entry.find(L',', pos);
+        if (comma == std::wstring::npos) {
+            return false;
+        }
+        const std::wstring option = entry.substr(pos, comma - pos);
+        if (option == L"e") {
+            noEmulation = true;
+        } else if (option.size() > 1 && option[0] == L'p') {
+            platform = option.substr(1);
+        } else {
+            return false;
+        }
+        pos = comma + 1;
+    }
+    file = pos < entry.size() ? entry.substr(pos + 1) : std::wstring();
+    return noEmulation && !platform.empty() && !file.empty();
+}
+
+// The path a boot image has in the ISO: where it lies when inside the tree,
+// else hiddenName, grafted from outside and hidden.
+std::string BootImageInIso(const std::string& root, const std::wstring& image, const char* hiddenName,
+                           std::vector<std::string>& hiding, std::vector<std::string>& grafts)
+{
+    const std::string path = TranslateArg(image);
+    if (path.compare(0, root.size() + 1, root + "/") == 0) {
+        return path.substr(root.size() + 1);
+    }
+    hiding.insert(hiding.end(), {"-hide", hiddenName, "-hide-joliet", hiddenName});
+    grafts.push_back(std::string("/") + hiddenName + "=" + path);
+    return hiddenName;
+}
+
 }  // namespace
+
+bool ParseBootData(const std::wstring& value, IsoRequest& request)
+{
+    const size_t hash = value.find(L'#');
+    if (hash == 0 || hash == std::wstring::npos ||
+        value.find_first_not_of(L"0123456789") != hash) {
+        return false;
+    }
+    const unsigned long count = wcstoul(value.c_str(), nullptr, 10);
+    unsigned long entries = 0;
+    size_t start = hash + 1;
+    while (start <= value.size()) {
+        const size_t next = value.find(L"#p", start);
+        const size_t end = next == std::wstring::npos ? value.size() : next;
+        std::wstring platform;
+        std::wstring file;
+        if (!ParseBootEntry(value.substr(start, end - start), platform, file)) {
+            return false;
+        }
+        std::wstring* slot = nullptr;
+        if (platform == L"0") {
+            slot = &request.bootImage;
+        } else if (platform == L"EF" || platform == L"ef") {
+            slot = &request.efiImage;
+        }
+        if (!slot || !slot->empty()) {
+            return false;
+        }
+        *slot = file;
+        ++entries;
+        start = end + 1;
+    }
+    return entries == count;
+}
 
 std::string XorrisoDate(const std::wstring& stamp)
 {
@@ -40,23 +115,27 @@ std::vector<std::string> XorrisoArgv(const IsoRequest& request)
         }
         argv.insert(argv.end(), {"--set_all_file_dates", date, "--modification-date=" + date});
     }
-    std::string graftedBoot;
+    std::vector<std::string> hiding;
+    std::vector<std::string> grafts;
+    std::vector<std::string> boot;
     if (!request.bootImage.empty()) {
-        const std::string boot = TranslateArg(request.bootImage);
-        std::string inTree = kHiddenBootName;
-        if (boot.compare(0, root.size() + 1, root + "/") == 0) {
-            inTree = boot.substr(root.size() + 1);
-        } else {
-            graftedBoot = std::string("/") + kHiddenBootName + "=" + boot;
-            argv.insert(argv.end(), {"-hide", kHiddenBootName, "-hide-joliet", kHiddenBootName});
+        boot.insert(boot.end(), {"-b", BootImageInIso(root, request.bootImage, kHiddenBootName, hiding, grafts),
+                                 "-no-emul-boot"});
+    }
+    if (!request.efiImage.empty()) {
+        if (!boot.empty()) {
+            boot.push_back("-eltorito-alt-boot");
         }
-        argv.insert(argv.end(), {"-b", inTree, "-no-emul-boot", "-c", kCatalogName, "-hide", kCatalogName,
-                                 "-hide-joliet", kCatalogName});
+        boot.insert(boot.end(), {"-e", BootImageInIso(root, request.efiImage, kHiddenEfiName, hiding, grafts),
+                                 "-no-emul-boot"});
+    }
+    if (!boot.empty()) {
+        argv.insert(argv.end(), hiding.begin(), hiding.end());
+        argv.insert(argv.end(), {"-c", kCatalogName, "-hide", kCatalogName, "-hide-joliet", kCatalogName});
+        argv.insert(argv.end(), boot.begin(), boot.end());
     }
     argv.push_back("/=" + root);
-    if (!graftedBoot.empty()) {
-        argv.push_back(graftedBoot);
-    }
+    argv.insert(argv.end(), grafts.begin(), grafts.end());
     return argv;
 }
 
