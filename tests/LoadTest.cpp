@@ -1,0 +1,145 @@
+// Load without leaks: every export many times on its fast failure path, then
+// whole conversions and extractions, in one process. Open handles, the
+// working set and the temporary folder must not grow.
+#include "TestSupport.h"
+#include "WinreImageHost.h"
+
+#include "TarnwickMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <psapi.h>
+
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"load_test");
+
+// Under Wine the process's own handle count answers 0, so the handles are
+// counted in the system handle table.
+struct HandleEntry {
+    USHORT processId;
+    USHORT creatorBackTraceIndex;
+    UCHAR objectTypeIndex;
+    UCHAR attributes;
+    USHORT handle;
+    void* object;
+    ULONG grantedAccess;
+};
+struct HandleTable {
+    ULONG count;
+    HandleEntry entries[1];
+};
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+size_t OpenHandles()
+{
+    const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<unsigned char> buffer(1 << 16);
+    LONG status = kInfoLengthMismatch;
+    while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), nullptr)) ==
+           kInfoLengthMismatch) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+    const USHORT self = static_cast<USHORT>(GetCurrentProcessId());
+    size_t count = 0;
+    for (ULONG i = 0; i < table->count; ++i) {
+        count += table->entries[i].processId == self ? 1 : 0;
+    }
+    return count;
+}
+
+size_t WorkingSet()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
+}
+
+class LoadTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(kOwnLogFolder);
+        ASSERT_TRUE(winrehost::PrepareHost(Library()));
+        const std::string dir = UnixPath(scratch.path()) + "/";
+        ASSERT_EQ(winrehost::MakeRandomFile(dir + "winre.wim", 300000).size(), 64u);
+        ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "recovery.img", 8,
+                                             "mkdir /Recovery\nmkdir /Recovery/WindowsRE\n"
+                                             "put /Recovery/WindowsRE/winre.wim " + dir + "winre.wim\n"));
+        ASSERT_TRUE(winrehost::LinkPartition(0, 4, dir + "recovery.img"));
+        WriteBytes(scratch / L"install.esd", "esd");
+        // No PE folder beside the program: ConfigureBootWim fails in Init.
+        ASSERT_FALSE(Exists(ExeFolder() + L"PE"));
+    }
+    void TearDown() override { winrehost::UnlinkPartition(0, 4); }
+
+    // One of each export on its fast failure path: no tool runs.
+    void FailEveryExportOnce()
+    {
+        const std::vector<std::wstring> unsafe{L"C:\\%A%\\%B%"};
+        const wchar_t* const unsafeList[] = {L"C:\\%A%\\%B%"};
+        const std::wstring missing = scratch / L"missing.esd";
+        EXPECT_FALSE(makePE(&unsafe, L"app.exe", kMakePEWriteIso, nullptr, nullptr));
+        EXPECT_FALSE(makePEFromList(unsafeList, 1, L"app.exe", kMakePEWriteIso, nullptr, nullptr));
+        EXPECT_FALSE(configure(nullptr));
+        EXPECT_FALSE(convert(missing.c_str(), (scratch / L"out.iso").c_str()));
+        EXPECT_FALSE(extract(nullptr));
+    }
+
+    ScratchFolder scratch;
+    const MakePE_Fn makePE = LibraryExport<MakePE_Fn>("MakePE");
+    const MakePEFromList_Fn makePEFromList = LibraryExport<MakePEFromList_Fn>("MakePEFromList");
+    const ConfigureBootWim_Fn configure = LibraryExport<ConfigureBootWim_Fn>("ConfigureBootWim");
+    const ConvertESDToISO_Fn convert = LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO");
+    const ExtractWinreFromRecoveryPartition_Fn extract =
+        LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition");
+};
+
+TEST_F(LoadTest, HandlesWorkingSetAndTemporaryFolderStayFlat)
+{
+    StandinJournal journal;
+    journal.RespondTool(L"reagentc", 0, 0,
+                        "    Windows RE status:         Enabled\r\n"
+                        "    Windows RE location:       \\\\?\\GLOBALROOT\\device\\harddisk0\\partition4\\Recovery\r\n");
+    const std::vector<std::wstring> tempBefore = ListNames(TempFolder());
+    const std::wstring esd = scratch / L"install.esd";
+    const std::wstring iso = scratch / L"out.iso";
+    const std::wstring target = scratch / L"winre.wim";
+    // Warm-up: the C runtime, the log file and the loader settle first.
+    for (int i = 0; i < 50; ++i) {
+        FailEveryExportOnce();
+    }
+    ASSERT_TRUE(convert(esd.c_str(), iso.c_str()));
+    ASSERT_TRUE(extract(target.c_str()));
+    const size_t handles = OpenHandles();
+    const size_t workingSet = WorkingSet();
+    ASSERT_GT(handles, 0u) << "the system handle table lists this process";
+    ASSERT_GT(workingSet, 0u);
+
+    for (int i = 0; i < 1000; ++i) {
+        FailEveryExportOnce();
+    }
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(convert(esd.c_str(), iso.c_str())) << i;
+        EXPECT_TRUE(extract(target.c_str())) << i;
+    }
+    EXPECT_EQ(ReadBytes(target), ReadBytes(scratch / L"winre.wim"));
+
+    EXPECT_LE(OpenHandles(), handles + 2) << "handles before: " << handles;
+    // 5,000 failing calls and 20 whole jobs; a leak of even 256 bytes a call would show.
+    EXPECT_LT(WorkingSet(), workingSet + (1u << 20)) << "working set before: " << workingSet;
+    EXPECT_EQ(ListNames(TempFolder()), tempBefore);
+}
+
+}  // namespace
