@@ -1,19 +1,29 @@
 #!/bin/sh
 # Builds a sample installation ESD: a solid (LZMS) WIM of four images laid out
-# as installation media are: 1 setup media (with boot/etfsboot.com), 2 WinPE,
-# 3 Windows Setup, 4 a Windows edition.
-#   make-sample-esd.sh OUT.esd [PAYLOAD_MIB]
+# as installation media are: 1 setup media (with boot/etfsboot.com and
+# efi/microsoft/boot/efisys.bin), 2 WinPE, 3 Windows Setup, 4 a Windows edition.
+#   make-sample-esd.sh OUT.esd [PAYLOAD_MIB [BOOT_DIR]]
 # PAYLOAD_MIB adds that much incompressible data to image 4 (for benchmarks).
+# BOOT_DIR holds an etfsboot.com and an efisys.bin that boot (see
+# tests/boot/build-payloads.sh); without it both are marked placeholders.
 set -eu
 out="$1"
 payload_mib="${2:-0}"
+boot_dir="${3:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 media="$work/media"
-mkdir -p "$media/boot" "$media/efi/boot" "$media/sources"
-# A 2048-byte no-emulation boot sector, marked so tests can find it.
-{ printf 'TWBOOTSECTOR'; head -c 2036 /dev/zero; } > "$media/boot/etfsboot.com"
+mkdir -p "$media/boot" "$media/efi/boot" "$media/efi/microsoft/boot" "$media/sources"
+if [ -n "$boot_dir" ]; then
+    cp "$boot_dir/etfsboot.com" "$media/boot/etfsboot.com"
+    cp "$boot_dir/efisys.bin" "$media/efi/microsoft/boot/efisys.bin"
+else
+    # A 2048-byte no-emulation boot sector and an EFI boot image, marked so
+    # tests can find them.
+    { printf 'TWBOOTSECTOR'; head -c 2036 /dev/zero; } > "$media/boot/etfsboot.com"
+    { printf 'TWEFISYS'; head -c 4088 /dev/zero; } > "$media/efi/microsoft/boot/efisys.bin"
+fi
 printf 'bootmgr sample\n' > "$media/bootmgr"
 printf '[AutoRun.Amd64]\nopen=setup.exe\n' > "$media/autorun.inf"
 printf 'setup launcher\n' > "$media/setup.exe"

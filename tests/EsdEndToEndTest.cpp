@@ -83,7 +83,8 @@ TEST_F(EsdEndToEndTest, ConvertsASampleEsdIntoABootableInstallationIso)
     // Image 1's files form the root of the ISO, next to the two new WIMs.
     const std::string isoFiles = Sh("xorriso -indev " + iso + " -find / -type f 2>/dev/null | sort");
     EXPECT_EQ(isoFiles,
-              "'/autorun.inf'\n'/boot/etfsboot.com'\n'/bootmgr'\n'/efi/boot/bootx64.efi'\n'/setup.exe'\n"
+              "'/autorun.inf'\n'/boot/etfsboot.com'\n'/bootmgr'\n'/efi/boot/bootx64.efi'\n"
+              "'/efi/microsoft/boot/efisys.bin'\n'/setup.exe'\n"
               "'/sources/boot.wim'\n'/sources/install.wim'\n'/sources/lang.ini'\n");
 
     const std::string out = "'" + UnixPath(scratch->path()) + "/iso'";
