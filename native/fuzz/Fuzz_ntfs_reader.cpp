@@ -1,7 +1,7 @@
 // Mutates a real NTFS image with byte patches taken from the input, then
 // mounts it, walks the tree and reads every file. The reader must return
 // errors for whatever damage results, never crash, hang or overrun.
-#include "NtfsReader.h"
+#include "Ntfs.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -103,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(buffer, image.data() + begin, static_cast<size_t>(length));
         return true;
     };
-    ntfs::Status status = ntfs::Status::Ok;
-    std::unique_ptr<ntfs::Volume> volume = ntfs::Volume::Mount(reader, sectorSize, image.size() / sectorSize, status);
+    ntfs::Error error;
+    std::unique_ptr<ntfs::Volume> volume = ntfs::Volume::Mount(reader, sectorSize, image.size() / sectorSize, error);
     if (!volume) {
         return 0;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NtfsReader.h"
+#include "Ntfs.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 // The reader against real images made by mkntfs and filled through ntfs-3g.
 #include "NtfsImage.h"
-#include "NtfsReader.h"
+#include "Ntfs.h"
 
 #include <gtest/gtest.h>
 
@@ -69,10 +69,10 @@ protected:
 
     static std::unique_ptr<Volume> Mount(NtfsImage& image, uint32_t sectorSize)
     {
-        Status status = Status::Ok;
+        ntfs::Error error;
         std::unique_ptr<Volume> volume =
-            Volume::Mount(image.Reader(sectorSize), sectorSize, image.bytes.size() / sectorSize, status);
-        EXPECT_EQ(status, Status::Ok);
+            Volume::Mount(image.Reader(sectorSize), sectorSize, image.bytes.size() / sectorSize, error);
+        EXPECT_EQ(error.status, Status::Ok) << error.expected << " at " << error.offset;
         return volume;
     }
 
@@ -233,15 +233,23 @@ TEST_F(NtfsReaderTest, RefusesAVolumeWithoutNtfsOrWithFailingReads)
 {
     NtfsImage blank = *tree;
     std::memset(blank.bytes.data(), 0, 512);
-    Status status = Status::Ok;
-    EXPECT_FALSE(Volume::Mount(blank.Reader(512), 512, blank.bytes.size() / 512, status));
-    EXPECT_EQ(status, Status::Unsupported);
+    ntfs::Error error;
+    EXPECT_FALSE(Volume::Mount(blank.Reader(512), 512, blank.bytes.size() / 512, error));
+    EXPECT_EQ(error.status, Status::Unsupported);
+    EXPECT_EQ(error.offset, 3u);
+
+    // MFT records said to be 128 KiB: the byte at 0x40 is to blame.
+    NtfsImage huge = *tree;
+    huge.bytes[0x40] = 0xEF;
+    EXPECT_FALSE(Volume::Mount(huge.Reader(512), 512, huge.bytes.size() / 512, error));
+    EXPECT_EQ(error.status, Status::Corrupt);
+    EXPECT_EQ(error.offset, 0x40u);
 
     const ntfs::SectorReader failing = [](void*, uint64_t, uint32_t) { return false; };
-    EXPECT_FALSE(Volume::Mount(failing, 512, 1000, status));
-    EXPECT_EQ(status, Status::IoError);
-    EXPECT_FALSE(Volume::Mount(nullptr, 512, 1000, status));
-    EXPECT_FALSE(Volume::Mount(tree->Reader(512), 1000, 1000, status));
+    EXPECT_FALSE(Volume::Mount(failing, 512, 1000, error));
+    EXPECT_EQ(error.status, Status::IoError);
+    EXPECT_FALSE(Volume::Mount(nullptr, 512, 1000, error));
+    EXPECT_FALSE(Volume::Mount(tree->Reader(512), 1000, 1000, error));
 }
 
 TEST_F(NtfsReaderTest, ReportsDamagedRecordsAndIndexBlocks)
@@ -264,14 +272,20 @@ TEST_F(NtfsReaderTest, ReportsDamagedRecordsAndIndexBlocks)
     std::vector<DirEntry> entries;
     EXPECT_EQ(volume->ListDirectory(big.record, entries), Status::Corrupt);
     EXPECT_TRUE(entries.empty());
+    const uint64_t signature = volume->LastError().offset;
+    ASSERT_LT(signature, damaged.bytes.size());
+    EXPECT_EQ(damaged.bytes[signature], 'X');
+    EXPECT_STREQ(volume->LastError().expected, "the INDX signature");
     EXPECT_EQ(volume->ListDirectory(small.record, entries), Status::Ok);
     EXPECT_EQ(entries.size(), 2u);
 
     // A torn write in the root directory's record breaks its update sequence.
     uint64_t mftLcn = 0;
     std::memcpy(&mftLcn, damaged.bytes.data() + 0x30, 8);
-    damaged.bytes[mftLcn * 4096 + 5 * 1024 + 510] ^= 0xFF;
+    const uint64_t torn = mftLcn * 4096 + 5 * 1024 + 510;
+    damaged.bytes[torn] ^= 0xFF;
     EXPECT_EQ(volume->ListDirectory(5, entries), Status::Corrupt);
+    EXPECT_EQ(volume->LastError().offset, torn);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Stand-in for the volume file-system library: a read-only NTFS file-system
 // object over an IStorageDevice. The three values given to OpenFile (access,
 // sharing, options) are accepted as they come: the volume is only ever read.
-#include "NtfsReader.h"
+// The reader is found by relative path, so that a compile of this file alone
+// needs no more than the public include folder.
+#include "../../ntfs/Ntfs.h"
 #include "TarnwickVolumeFs.h"
 
 #include <algorithm>
@@ -267,9 +269,9 @@ RAVENFS_API IVolumeFsDevice* CreateVolumeFsDevice(IStorageDevice* device)
         const ntfs::SectorReader reader = [device](void* buffer, uint64_t first, uint32_t count) {
             return device->ReadSectors(buffer, first, count) != FALSE;
         };
-        ntfs::Status status = ntfs::Status::Ok;
+        ntfs::Error error;
         std::unique_ptr<ntfs::Volume> volume =
-            ntfs::Volume::Mount(reader, device->GetSectorSize(), device->GetSectorCount(), status);
+            ntfs::Volume::Mount(reader, device->GetSectorSize(), device->GetSectorCount(), error);
         return volume ? new CNtfsFsDevice(std::move(volume)) : nullptr;
     } catch (...) {
         return nullptr;
