@@ -4,7 +4,7 @@ BUILD := build
 NATIVE_BUILD := build-native
 JOBS := 2
 
-.PHONY: all deps build native demo test bench clean
+.PHONY: all deps build native demo test bench dist clean
 
 all: build
 
@@ -31,6 +31,11 @@ test: build native
 bench: build
 	bench/esd-bench.sh $(BUILD)
 	bench/winre-bench.sh $(BUILD)
+
+# The release zip, dist/TarnwickMedia-<version>-win64.zip, of the default build.
+dist: build
+	rm -rf dist
+	cmake -DTW_DIST_DIR=$(CURDIR)/dist -P $(BUILD)/packaging/make-zip.cmake
 
 clean:
 	rm -rf $(BUILD) $(NATIVE_BUILD)

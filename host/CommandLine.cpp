@@ -11,6 +11,7 @@ const wchar_t kUsage[] =
     L"  tarnwick esd-to-iso ESD ISO\n"
     L"  tarnwick extract-winre TARGET\n"
     L"  tarnwick --help\n"
+    L"  tarnwick --version\n"
     L"\n"
     L"make-pe builds the WinPE image from the PE folder beside this program, puts the\n"
     L"SOURCE files and folders into it and starts EXE at boot. --deliver iso writes\n"
@@ -126,6 +127,11 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args)
     if (helpAsked) {
         ParseResult result;
         result.options.command = Command::Help;
+        return result;
+    }
+    if (args.size() == 1 && command == L"--version") {
+        ParseResult result;
+        result.options.command = Command::Version;
         return result;
     }
     if (command == L"make-pe") {

@@ -6,7 +6,7 @@
 // Command line of the console host, parsed without touching the system.
 namespace host {
 
-enum class Command { None, Help, MakePe, ConfigureBootWim, EsdToIso, ExtractWinre };
+enum class Command { None, Help, Version, MakePe, ConfigureBootWim, EsdToIso, ExtractWinre };
 
 struct Options {
     Command command = Command::None;
@@ -34,5 +34,7 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args);
 int ProductionType(const std::wstring& deliver);
 
 extern const wchar_t kUsage[];
+// The project version, in a source file the build generates.
+extern const wchar_t kVersion[];
 
 }  // namespace host

@@ -31,6 +31,10 @@ int wmain()
         fputws(host::kUsage, stdout);
         return host::kExitSuccess;
     }
+    if (parsed.options.command == host::Command::Version) {
+        fwprintf(stdout, L"tarnwick %ls\n", host::kVersion);
+        return host::kExitSuccess;
+    }
     host::Options options = parsed.options;
     host::MakePathsAbsolute(options);
     if (options.command == host::Command::MakePe) {
