@@ -9,6 +9,7 @@ const wchar_t kUsage[] =
     L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] --startup EXE SOURCE...\n"
     L"  tarnwick configure-boot-wim\n"
     L"  tarnwick esd-to-iso ESD ISO\n"
+    L"  tarnwick esd-to-iso --uefi ESD ISO\n"
     L"  tarnwick extract-winre TARGET\n"
     L"  tarnwick --help\n"
     L"  tarnwick --version\n"
@@ -17,7 +18,10 @@ const wchar_t kUsage[] =
     L"SOURCE files and folders into it and starts EXE at boot. --deliver iso writes\n"
     L"boot.iso into the --target folder; --deliver disk writes it to the disk whose\n"
     L"number --target gives; --deliver restart adds a one-time boot entry and restarts\n"
-    L"this machine at once (asks first unless --yes is given).\n";
+    L"this machine at once (asks first unless --yes is given).\n"
+    L"\n"
+    L"esd-to-iso --uefi makes the installation ISO boot on UEFI firmware too, from the\n"
+    L"ESD's efi\\microsoft\\boot\\efisys.bin.\n";
 
 int ProductionType(const std::wstring& deliver)
 {
@@ -141,10 +145,20 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args)
         return ParsePositional(Command::ConfigureBootWim, args, 0, L"configure-boot-wim");
     }
     if (command == L"esd-to-iso") {
-        ParseResult result = ParsePositional(Command::EsdToIso, args, 2, L"esd-to-iso ESD ISO");
+        std::vector<std::wstring> rest;
+        bool uefi = false;
+        for (const std::wstring& arg : args) {
+            if (arg == L"--uefi") {
+                uefi = true;
+            } else {
+                rest.push_back(arg);
+            }
+        }
+        ParseResult result = ParsePositional(Command::EsdToIso, rest, 2, L"esd-to-iso ESD ISO");
         if (result.error.empty()) {
-            result.options.esd = args[1];
-            result.options.iso = args[2];
+            result.options.esd = rest[1];
+            result.options.iso = rest[2];
+            result.options.uefi = uefi;
         }
         return result;
     }

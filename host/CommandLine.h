@@ -19,6 +19,7 @@ struct Options {
     // esd-to-iso
     std::wstring esd;
     std::wstring iso;
+    bool uefi = false;  // --uefi: the ISO boots on UEFI firmware too
     // extract-winre
     std::wstring winreTarget;
 };

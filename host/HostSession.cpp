@@ -100,6 +100,12 @@ int Run(const Options& options)
     const LogExcerpt log;
     switch (options.command) {
     case Command::EsdToIso: {
+        if (options.uefi) {
+            auto convertEx = Require<ConvertESDToISOEx_Fn>(library, "ConvertESDToISOEx");
+            return convertEx ? Report(convertEx(options.esd.c_str(), options.iso.c_str(), kEsdIsoUefi),
+                                      L"esd-to-iso failed", log)
+                             : kExitFailure;
+        }
         auto convert = Require<ConvertESDToISO_Fn>(library, "ConvertESDToISO");
         return convert ? Report(convert(options.esd.c_str(), options.iso.c_str()), L"esd-to-iso failed", log)
                        : kExitFailure;
