@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 using namespace testsupport;
@@ -77,6 +78,31 @@ TEST(LogFile, FormatsArgumentsIncludingWideStrings)
     const std::string before = log.GetTimeString();
     log.Write(16, "G", 1, "code %lu path %ls %s", 4294967295ul, L"C:\\PE", "x");
     ExpectEntry(watch.Added(), before, log.GetTimeString(), "G", 1, "code 4294967295 path C:\\PE x");
+}
+
+TEST(LogFile, WideTextOutsideTheCodePageComesOutAsTheDefaultCharacter)
+{
+    CLogFile& log = CLogFile::GetInstance();
+    const std::wstring path = L"C:\\\u65E5\u672C\\PE\\ISO\\SOURCES\\BOOT.wim";
+    const std::string day = WideToAnsi(L"\u65E5");
+    const struct {
+        std::function<void()> write;
+        std::string message;
+    } cases[] = {
+        {[&] { log.Write(16, "CPEMaker::Init", 9, "PEMaker::Init: Source WIM not found at %ls, error code: %lu",
+                         path.c_str(), 3ul); },
+         "PEMaker::Init: Source WIM not found at " + WideToAnsi(path) + ", error code: 3"},
+        // The conversions around the wide text keep their own form.
+        {[&] { log.Write(16, "CPEMaker::Init", 9, "%-4s|%5ls|%.2ls|%c|%I64u|%*.*f|%%|%ls|%x", "ab", L"\u65E5",
+                         L"xyz", 'q', 1ull << 40, 6, 1, 2.5, static_cast<const wchar_t*>(nullptr), 255u); },
+         "ab  |" + std::string(5 - day.size(), ' ') + day + "|xy|q|1099511627776|   2.5|%|(null)|ff"},
+    };
+    for (const auto& c : cases) {
+        LogWatch watch;
+        const std::string before = log.GetTimeString();
+        c.write();
+        ExpectEntry(watch.Added(), before, log.GetTimeString(), "CPEMaker::Init", 9, c.message);
+    }
 }
 
 TEST(LogFile, MessageEndingInLineBreakLeavesAnEmptyLine)

@@ -23,6 +23,9 @@ private:
     CLogFile();
     ~CLogFile();
 
+    // Fields 1 to 9 of one entry, flushed.
+    void WriteEntry(const char* function, unsigned int line, const char* message);
+
     static constexpr size_t kMessageBufferSize = 1024;
 
     FILE* m_stream;
