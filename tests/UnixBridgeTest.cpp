@@ -45,6 +45,46 @@ TEST(UnixBridge, HungToolIsEndedAtItsLimit)
     EXPECT_EQ(r.exitCode, 124u) << "timeout's code for a program it had to end";
 }
 
+// What the bridge script writes to the code file instead of the exit code,
+// as a full file system leaves it, for the object's lifetime.
+class CodeFileText {
+public:
+    explicit CodeFileText(const char* text) { SetEnvironmentVariableA("TWBRIDGE_RC_TEXT", text); }
+    ~CodeFileText() { SetEnvironmentVariableA("TWBRIDGE_RC_TEXT", nullptr); }
+    CodeFileText(const CodeFileText&) = delete;
+    CodeFileText& operator=(const CodeFileText&) = delete;
+};
+
+TEST(UnixBridge, AnAnswerWithoutAWholeExitCodeOrItsOutputFails)
+{
+    const struct {
+        const char* text;
+        unsigned long exitCode;
+    } cases[] = {
+        {"42\n", 42}, {"", standin::kBrokenAnswer}, {"\n", standin::kBrokenAnswer}, {"7", standin::kBrokenAnswer},
+        {"7x\n", standin::kBrokenAnswer}, {" 7\n", standin::kBrokenAnswer},
+        {"99999999999999999999\n", standin::kBrokenAnswer},
+    };
+    for (const auto& c : cases) {
+        CodeFileText code(c.text);
+        const standin::UnixResult r = Bridge({"echo", "partial"});
+        ASSERT_TRUE(r.answered) << c.text;
+        EXPECT_EQ(r.exitCode, c.exitCode) << "code file \"" << c.text << "\"";
+        EXPECT_EQ(r.output, "partial\n") << c.text;
+    }
+
+    // The program takes its own output file away.
+    const standin::UnixResult r = Bridge({"sh", "-c", "rm \"$(readlink /proc/$$/fd/1)\""});
+    ASSERT_TRUE(r.answered);
+    EXPECT_EQ(r.exitCode, standin::kBrokenAnswer);
+
+    // A stand-in that gets no code fails and says why on its error output.
+    CodeFileText empty("");
+    const ChildResult tool = RunProgram(L"\"" + ExeFolder() + L"tools\\wimlib-imagex.exe\" --version");
+    EXPECT_EQ(tool.exitCode, standin::kBrokenAnswer);
+    EXPECT_EQ(tool.stderrBytes, "bridge: no exit code from wimlib-imagex\n");
+}
+
 TEST(UnixBridge, LeavesNoRequestFilesBehind)
 {
     Bridge({"true"});

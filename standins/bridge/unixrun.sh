@@ -3,7 +3,11 @@
 # on a Unix process. Called as: unixrun.sh BASE LIMIT WORKDIR
 # BASE.argv holds the command (NUL-separated), BASE.in its input if any. The
 # answer is BASE.out (standard output and error) and BASE.rc, which appears
-# last and atomically. The command is ended after LIMIT seconds.
+# last and atomically. BASE.rc holds the exit code in decimal and a line
+# break; the reader takes anything else, such as the empty file that a full
+# file system leaves, for a failure. The command is ended after LIMIT seconds.
+# TWBRIDGE_RC_TEXT, when set, is written to BASE.rc in place of the code: the
+# tests' stand-in for such a file.
 base="$1"
 limit="$2"
 mapfile -d '' args < "$base.argv"
@@ -13,5 +17,10 @@ input=/dev/null
     cd "$3" 2>/dev/null || cd /
     exec timeout -k 5 "$limit" "${args[@]}" < "$input" > "$base.out" 2>&1
 )
-echo "$?" > "$base.rc.tmp"
+code="$?"
+if [ "${TWBRIDGE_RC_TEXT+set}" = set ]; then
+    printf '%s' "$TWBRIDGE_RC_TEXT" > "$base.rc.tmp"
+else
+    echo "$code" > "$base.rc.tmp"
+fi
 mv "$base.rc.tmp" "$base.rc"

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace standin {
@@ -35,11 +36,33 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
     bytes.clear();
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    BOOL read = FALSE;
+    while ((read = ReadFile(file, buffer, sizeof(buffer), &got, nullptr)) && got > 0) {
         bytes.append(buffer, got);
     }
     CloseHandle(file);
-    return true;
+    return read != FALSE;
+}
+
+// The script writes the code in decimal with a line break. Anything else is
+// no code: an empty file, as a full file system leaves it, a cut or garbled one.
+bool ParseExitCode(const std::string& text, unsigned long& code)
+{
+    if (text.size() < 2 || text.find_first_not_of("0123456789") != text.size() - 1 || text.back() != '\n') {
+        return false;
+    }
+    errno = 0;
+    code = std::strtoul(text.c_str(), nullptr, 10);
+    return errno != ERANGE;
+}
+
+void WriteStderr(const std::string& text)
+{
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0;
+    if (error && error != INVALID_HANDLE_VALUE) {
+        WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
 }
 
 // Owns the files of one request, named from a unique base in the temporary
@@ -178,11 +201,17 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
         }
         Sleep(now - start < kFastPollPeriodMs ? kFastPollMs : kSlowPollMs);
     }
-    std::string rcText;
-    ReadWholeFile(rcFile, rcText);
-    ReadWholeFile(request.File(L".out"), result.output);
-    result.exitCode = std::strtoul(rcText.c_str(), nullptr, 10);
     result.answered = true;
+    std::string rcText;
+    const bool outputRead = ReadWholeFile(request.File(L".out"), result.output);
+    const std::string program = argv.empty() ? std::string() : argv.front();
+    if (!ReadWholeFile(rcFile, rcText) || !ParseExitCode(rcText, result.exitCode)) {
+        result.exitCode = kBrokenAnswer;
+        WriteStderr("bridge: no exit code from " + program + "\n");
+    } else if (!outputRead) {
+        result.exitCode = kBrokenAnswer;
+        WriteStderr("bridge: cannot read the output of " + program + "\n");
+    }
     return result;
 }
 

@@ -7,9 +7,14 @@
 // the script tools\unixrun.sh, because Wine gives no handle for a Unix process.
 namespace standin {
 
+// Exit code of a call whose answer came but cannot be trusted: its exit code
+// is missing, empty or not a number, or its output cannot be read. The reason
+// then goes to standard error.
+constexpr unsigned long kBrokenAnswer = 255;
+
 struct UnixResult {
     bool answered = false;        // false: the bridge could not start or gave no answer in time
-    unsigned long exitCode = 1;
+    unsigned long exitCode = 1;   // the program's, or kBrokenAnswer
     std::string output;           // standard output and error together
 };
 
