@@ -4,13 +4,12 @@
 #include "../winre/RecoveryPartitionLocator.h"
 #include "../winre/SearchWinre.h"
 #include "TarnwickVolumeFs.h"
+#include "../common/UniqueHandle.h"
 #include "../winre/VolumeNumberDevice.h"
 #include "../winre/WinreConstants.h"
 
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -59,17 +58,52 @@ private:
     char* m_bytes;
 };
 
+// The target file, created or truncated and shared with everyone. It is
+// written through its handle because a C++ stream keeps no error code: on a
+// full disk its write fails after a partial write that set none, which left
+// an earlier call's code for the log.
+class TargetFile {
+public:
+    bool Create(const wchar_t* path)
+    {
+        m_file.Reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return m_file.Valid();
+    }
+    // All bytes, or false with the failing call's code as the last error.
+    bool Write(const char* bytes, uint32_t count)
+    {
+        while (count > 0) {
+            DWORD written = 0;
+            if (!WriteFile(m_file.Get(), bytes, count, &written, nullptr)) {
+                return false;
+            }
+            // A target that takes nothing would be asked forever.
+            if (written == 0) {
+                SetLastError(ERROR_WRITE_FAULT);
+                return false;
+            }
+            bytes += written;
+            count -= written;
+        }
+        return true;
+    }
+
+private:
+    UniqueHandle m_file;
+};
+
 uint64_t OpenImage(IVolumeFsDevice* fs, const std::wstring& path)
 {
     return fs->OpenFile(path.c_str(), winre::kOpenAccess, winre::kOpenShare, winre::kOpenFlags);
 }
 
 // Everything after the file-system object exists. Locals are destroyed in
-// reverse order: the image file, then the target stream, before the caller
+// reverse order: the image file, then the target file, before the caller
 // destroys the file-system object and then the device.
 bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
 {
-    std::ofstream target;
+    TargetFile target;
     uint64_t handle = OpenImage(fs, winre::kStandardWinrePath);
     if (handle == 0) {
         const std::wstring found = SearchWinre(fs, winre::kRootPath);
@@ -98,8 +132,7 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
         return false;
     }
 
-    target.open(std::filesystem::path(targetPath), std::ios::binary | std::ios::out | std::ios::trunc);
-    if (!target.is_open()) {
+    if (!target.Create(targetPath)) {
         const unsigned long error = GetLastError();
         TW_LOG(kFunction, winre::kLogNoTarget, WideToAnsi(targetPath).c_str(), error);
         return false;
@@ -121,8 +154,9 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
         }
         // A write that fails ends the copy as a failure: the host must not
         // take a short target for the whole image.
-        if (!target.write(buffer.data(), count)) {
-            TW_LOG(kFunction, winre::kLogWriteError, static_cast<unsigned long>(GetLastError()));
+        if (!target.Write(buffer.data(), count)) {
+            const unsigned long error = GetLastError();
+            TW_LOG(kFunction, winre::kLogWriteError, error);
             return false;
         }
         total += count;
@@ -138,6 +172,12 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
 
 TARNWICK_API bool ExtractWinreFromRecoveryPartition(const wchar_t* targetPath)
 {
+    // Refused before the recovery tool runs: the path is first used only
+    // once the image is open.
+    if (!targetPath) {
+        TW_LOG(kFunction, winre::kLogInvalidTarget);
+        return false;
+    }
     try {
         const std::string partition = LocateRecoveryPartition();
         if (partition.empty()) {

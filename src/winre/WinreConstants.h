@@ -39,6 +39,7 @@ constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr uint64_t kInvalidFindHandle = ~0ull;
 constexpr uint32_t kCopyBufferSize = 0x200000;
 
+constexpr const char* kLogInvalidTarget = "invalid target path";
 constexpr const char* kLogNoPartition = "not find recovery partition";
 constexpr const char* kLogPartitionPath = "find recovery partition path: %s";
 constexpr const char* kLogNotOpenPartition = "not open recovery partition";

@@ -1,0 +1,212 @@
+// Null, empty and over-long arguments of the exports. Each call is made by a
+// host program of its own, a copy of this test program in a host folder with
+// a PE folder, so that a fault ends its row and not the table; the tools
+// answer from the journal at once. Then a recovery image target that fills up.
+#include "PETestSupport.h"
+#include "WinreImageHost.h"
+#include "common/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <regex>
+
+using namespace testsupport;
+using namespace petest;
+
+namespace {
+
+// "-" stands for a null argument.
+const wchar_t* Arg(const wchar_t* text)
+{
+    return std::wcscmp(text, L"-") == 0 ? nullptr : text;
+}
+
+template <typename Fn>
+Fn Export(HMODULE dll, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+// "call DLL EXPORT ARGS...", with MakePE's as TYPE TARGET STARTUP SOURCE...
+// and a null sink; exit code 0 for true.
+int CallMode(int argc, wchar_t** argv)
+{
+    HMODULE dll = argc >= 2 ? LoadLibraryExW(argv[0], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    if (!dll) {
+        return 2;
+    }
+    const std::string name = Narrow(argv[1]);
+    wchar_t** const args = argv + 2;
+    const int count = argc - 2;
+    bool result = false;
+    if (name == "ExtractWinreFromRecoveryPartition" && count == 1) {
+        result = Export<ExtractWinreFromRecoveryPartition_Fn>(dll, name.c_str())(Arg(args[0]));
+    } else if (name == "ConvertESDToISO" && count == 2) {
+        result = Export<ConvertESDToISO_Fn>(dll, name.c_str())(Arg(args[0]), Arg(args[1]));
+    } else if (name == "MakePE" && count >= 3) {
+        const std::vector<std::wstring> sources(args + 3, args + count);
+        result = Export<MakePE_Fn>(dll, name.c_str())(&sources, Arg(args[2]), _wtoi(args[0]), Arg(args[1]), nullptr);
+    } else {
+        return 2;
+    }
+    return result ? 0 : 1;
+}
+
+// "extract TARGET": the recovery image into TARGET; prints the error code
+// with which one more byte then fails to reach TARGET.
+int ExtractMode(int argc, wchar_t** argv)
+{
+    if (argc != 1 || !winrehost::PrepareHost(Library())) {
+        return 2;
+    }
+    const bool copied =
+        LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition")(argv[0]);
+    const UniqueHandle target(
+        CreateFileW(argv[0], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    std::printf("%lu\n", WriteFile(target.Get(), "x", 1, &written, nullptr) ? 0 : GetLastError());
+    return copied ? 0 : 1;
+}
+
+const bool kCallMode = (RegisterChildMode("call", CallMode), RegisterChildMode("extract", ExtractMode), true);
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::wstring ThisProgram()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// Log lines reduced to "Function: message".
+std::vector<std::string> Messages(const std::string& log)
+{
+    static const std::regex line("\\[Tarnwick\\][0-9: -]{19}    ([^ ]+):[0-9]+ ([^\r\n]*)\r\n");
+    std::vector<std::string> messages;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it) {
+        messages.push_back((*it)[1].str() + ": " + (*it)[2].str());
+    }
+    return messages;
+}
+
+// A tool run's command line and its standard input, UTF-16 read as ASCII.
+std::string RunText(const StandinJournal& journal, unsigned run)
+{
+    std::string text = journal.CommandLine(run) + "\n";
+    const std::string input = journal.Stdin(run);
+    for (size_t i = 0; i < input.size(); i += 2) {
+        text.push_back(input[i]);
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
+{
+    ASSERT_TRUE(kCallMode);
+    PrivateTemp temp;
+    ToolsFirstOnPath toolsOnPath;
+    ScratchFolder scratch;
+    const std::wstring host = scratch / L"host";
+    const std::wstring pe = host + L"\\PE";
+    MakeTree(host, {L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\SOURCES"}, {{L"\\PE\\ISO\\SOURCES\\BOOT.wim", ""}});
+    const std::wstring exe = Quoted(host + L"\\host.exe");
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), (host + L"\\host.exe").c_str(), FALSE));
+    // Beside the host program, where the WIM tool is looked for first.
+    CreateDirectoryW((host + L"\\tools").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((ExeFolder() + L"tools\\wimlib-imagex.exe").c_str(),
+                          (host + L"\\tools\\wimlib-imagex.exe").c_str(), FALSE));
+
+    // Beyond the 260-character buffers: a folder path and a file in a folder.
+    const std::wstring longFolder = scratch / std::wstring(300, L'f');
+    const std::wstring longFile = scratch / (std::wstring(250, L'd') + L"\\" + std::wstring(20, L'e') + L".exe");
+    CreateDirectoryW((scratch / std::wstring(250, L'd')).c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(longFile, "app"));
+
+    const std::string clearOut = "--rebuild";
+    const std::string addHost = "\"\\TarnwickToolset\\host.exe\"";
+    const std::string winpeshl = "\"\\Windows\\System32\\winpeshl.ini\"";
+    const std::string nullPath = "ConvertESDToISO: ConvertESDToISO failed: Error: null path argument";
+    const struct {
+        std::wstring arguments;
+        bool result;
+        std::vector<std::string> messages;
+        std::vector<std::string> runs;  // a text that each tool run holds, in order
+    } rows[] = {
+        {L"ExtractWinreFromRecoveryPartition -", false, {"ExtractWinreFromRecoveryPartition: invalid target path"}, {}},
+        {L"ConvertESDToISO - " + Quoted(scratch / L"x.iso"), false, {nullPath}, {}},
+        {L"ConvertESDToISO " + Quoted(scratch / L"x.esd") + L" -", false, {nullPath}, {}},
+        {L"ConvertESDToISO " + Quoted(longFolder + L".esd") + L" " + Quoted(longFolder + L".iso"), false,
+         {"ConvertESDToISO: ConvertESDToISO failed: Error: ESD file not found"}, {}},
+        {L"MakePE 2 - - " + exe, false,
+         {"CPEMaker::CopyApp: PEMaker::CopyApp: invalid parameters.",
+          "CPEMaker::CreatePE: BuildPE: Failed to copy application files"},
+         {}},
+        // Without a target the ISO goes into the PE folder. A source beyond
+        // the buffers is never cut: only its name goes into one.
+        {L"MakePE 2 - " + Quoted(longFile) + L" " + Quoted(longFile), true, {},
+         {clearOut, "add \"" + Narrow(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\"",
+          winpeshl, Narrow(Quoted(pe + L"\\boot.iso"))}},
+        // An empty start-up program installs no start-up file. The target is
+        // cut to 259 characters, and "boot.iso" no longer fits beside it.
+        {L"MakePE 2 " + Quoted(longFolder) + L" \"\" " + exe, true, {},
+         {clearOut, addHost, Narrow(Quoted(pe + L"\\ISO")) + " \"\""}},
+        {L"MakePE 7 - " + exe + L" " + exe, false, {"CPEMaker::CreatePE: Incorrect production type"},
+         {clearOut, addHost, winpeshl}},
+    };
+    for (const auto& row : rows) {
+        const std::string name = Narrow(row.arguments).substr(0, 80);
+        StandinJournal journal;
+        LogWatch log;
+        const ChildResult call =
+            RunProgram(exe + L" --child call " + Quoted(ExeFolder() + L"TarnwickMedia.dll") + L" " + row.arguments,
+                       CurrentFolder());
+        EXPECT_EQ(call.exitCode, row.result ? 0u : 1u) << name;
+        EXPECT_EQ(Messages(log.Added()), row.messages) << name;
+        ASSERT_EQ(journal.Count(), row.runs.size()) << name;
+        for (unsigned run = 1; run <= journal.Count(); ++run) {
+            EXPECT_NE(RunText(journal, run).find(row.runs[run - 1]), std::string::npos)
+                << name << "\nrun " << run << ": " << RunText(journal, run);
+        }
+    }
+}
+
+TEST(ExportArguments, ATargetThatFillsUpFailsWithTheCodeOfTheFailedWrite)
+{
+    ASSERT_TRUE(kCallMode);
+    ScratchFolder scratch;
+    const std::string dir = UnixPath(scratch.path());
+    ASSERT_EQ(winrehost::MakeRandomFile(dir + "/winre.wim", 3 << 20).size(), 64u);
+    ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "/recovery.img", 16,
+                                         "mkdir /Recovery\nmkdir /Recovery/WindowsRE\n"
+                                         "put /Recovery/WindowsRE/winre.wim " + dir + "/winre.wim\n"));
+    ASSERT_TRUE(winrehost::LinkPartition(6, 3, dir + "/recovery.img"));
+    StandinJournal journal;
+    journal.RespondTool(L"reagentc", 0, 0, "    Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk6\\partition3\r\n");
+    // Opening an existing target leaves 183, "already exists", as the last error.
+    const std::wstring target = scratch / L"target.wim";
+    ASSERT_TRUE(WriteBytes(target, "an older image"));
+
+    // Files stop growing at 1 MiB, as on a disk that is full, and the signal
+    // for it is ignored, so the copy's write fails after a partial one.
+    const standin::UnixResult run = Shell("cd '" + dir + "' && trap '' XFSZ && ulimit -f 1024 && exec '" + SourceDir() +
+                                          "/cmake/wine-run.sh' '" + UnixPath(ThisProgram()) + "' --child extract '" +
+                                          Narrow(target) + "'");
+    winrehost::UnlinkPartition(6, 3);
+    ASSERT_TRUE(run.answered);
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    const std::string probe = run.output.substr(0, run.output.find_first_of("\r\n"));
+    EXPECT_NE(probe, "0");
+    EXPECT_EQ(Messages(ReadBytes(scratch / L"tarnwick.log")),
+              (std::vector<std::string>{
+                  "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk6Partition3",
+                  "ExtractWinreFromRecoveryPartition: write target file error, error code: " + probe}));
+    EXPECT_EQ(ReadBytes(target).size(), 1u << 20);
+}
