@@ -30,6 +30,7 @@ test: build native
 
 bench: build
 	bench/esd-bench.sh $(BUILD)
+	bench/makepe-bench.sh $(BUILD)
 	bench/winre-bench.sh $(BUILD)
 
 # The release zip, dist/TarnwickMedia-<version>-win64.zip, of the default build.

@@ -1,48 +1,57 @@
 #!/bin/sh
-# Benchmark of ConvertESDToISO: the conversion through the library under Wine
-# (tarnwick.exe esd-to-iso, stand-ins bridging to the Linux tools) against the
-# same five tool runs made directly by this script, on the same sample ESD,
-# alternating in one run. Prints the median wall time of each and their ratio.
-# A third series runs the library with journalling stand-ins that do no work:
-# what Wine and process starts cost by themselves, so that the bridge's own
-# share (library - no-work - direct) can be told apart.
-#   bench/esd-bench.sh [BUILD] [PAYLOAD_MIB] [ROUNDS]
+# Benchmark of ConvertESDToISO, at each payload size, four series alternating
+# in one run:
+#   library  tarnwick.exe esd-to-iso under Wine, the stand-ins bridging to the
+#            Linux tools, which do the real work;
+#   no work  the same call with journalling stand-ins that do no work;
+#   floor    bench/floor.cpp: the same six processes (five tools and the
+#            interpreter's rmdir) started with the library's creation
+#            settings, journalling stand-ins too;
+#   direct   the same five Linux tool runs made by this script.
+# Own overhead = median(no work) - median(floor): what the library and its
+# host add to Wine's process starts, shown as a share of the library's median.
+# The install image is compressible, so the export recompresses it as on a
+# real ESD. No work and floor are cheap and noisy: each round runs them
+# three times.
+#   bench/esd-bench.sh [BUILD] [MIB:ROUNDS ...]     (default 100:5 1024:3)
+# The table goes to BUILD/bench/esd.csv too.
 set -eu
 build="$(cd "${1:-build}" && pwd)"
-payload="${2:-100}"
-rounds="${3:-3}"
+[ $# -gt 0 ] && shift
+sizes="${*:-100:5 1024:3}"
 src="$(cd "$(dirname "$0")/.." && pwd)"
+. "$src/scripts/lib.sh"
 # Everything the runs read and write, the Wine prefix with its temporary
 # folder included, lives in memory (BENCH_DIR, /dev/shm by default), so that
 # disk write-back does not decide the times. A prefix of its own also keeps
 # the work folder names apart from a test run at the same time.
 bench_dir="${BENCH_DIR:-/dev/shm}/tarnwick-bench-esd"
 work="$bench_dir/work"
-prefix="$bench_dir/wineprefix"
+app="$work/app"
+csv="$build/bench/esd.csv"
 
-mkdir -p "$bench_dir"
-"$src/cmake/wine-prefix.sh" "$prefix"
-export TW_WINEPREFIX="$prefix"
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-now() { date +%s.%N; }
-
-mkdir -p "$work/app/tools" "$work/direct"
-trap 'WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$bench_dir"' EXIT
-cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$build/bin/ravenfs.dll" "$work/app/"
-cp "$build/bin/tools/"* "$work/app/tools/"
-echo "Generating a sample ESD with $payload MiB of incompressible data..."
-"$src/scripts/make-sample-esd.sh" "$work/sample.esd" "$payload"
-ls -l "$work/sample.esd" | awk '{printf "ESD size: %.1f MiB\n", $5 / 1048576}'
+mkdir -p "$bench_dir" "$build/bench"
+use_wine_prefix "$bench_dir/wineprefix"
+trap 'stop_wine_prefix; rm -rf "$bench_dir"' EXIT
+rm -f "$csv"
 
 through_library() {
-    (cd "$work/app" && "$src/cmake/wine-run.sh" tarnwick.exe esd-to-iso \
-        "$(winpath "$work/sample.esd")" "$(winpath "$work/library.iso")" >/dev/null)
+    rm -f "$work/library.iso"
+    wine_in "$app" tarnwick.exe esd-to-iso "$(winpath "$work/sample.esd")" "$(winpath "$work/library.iso")" >/dev/null
+}
+
+fresh_journal() {
+    rm -rf "$work/journal" && mkdir -p "$work/journal"
 }
 
 no_work() {
-    rm -rf "$work/journal" && mkdir -p "$work/journal"
-    (cd "$work/app" && TWSTANDIN_DIR="$(winpath "$work/journal")" "$src/cmake/wine-run.sh" tarnwick.exe \
-        esd-to-iso "$(winpath "$work/sample.esd")" "$(winpath "$work/nowork.iso")" >/dev/null)
+    TWSTANDIN_DIR="$(winpath "$work/journal")" wine_in "$app" tarnwick.exe esd-to-iso \
+        "$(winpath "$work/sample.esd")" "$(winpath "$work/nowork.iso")" >/dev/null
+}
+
+floor() {
+    TWSTANDIN_DIR="$(winpath "$work/journal")" wine_in "$app" floor.exe esd \
+        "$(winpath "$work/sample.esd")" "$(winpath "$work/nowork.iso")" >/dev/null
 }
 
 direct() {
@@ -59,28 +68,45 @@ direct() {
     rm -rf "$d"
 }
 
-: > "$work/library.times"
-: > "$work/direct.times"
-: > "$work/nowork.times"
-i=1
-while [ "$i" -le "$rounds" ]; do
-    t0=$(now); through_library; t1=$(now)
-    t2=$(now); direct; t3=$(now)
-    t4=$(now); no_work; t5=$(now)
-    awk "BEGIN {print $t1 - $t0}" >> "$work/library.times"
-    awk "BEGIN {print $t3 - $t2}" >> "$work/direct.times"
-    awk "BEGIN {print $t5 - $t4}" >> "$work/nowork.times"
-    printf 'round %d: library %.3f s, direct %.3f s, library without tool work %.3f s\n' "$i" \
-        "$(tail -1 "$work/library.times")" "$(tail -1 "$work/direct.times")" "$(tail -1 "$work/nowork.times")"
-    i=$((i + 1))
-done
+# A solid ESD whose edition image holds MIB MiB of compressible files.
+make_esd() {
+    "$src/scripts/make-sample-esd.sh" "$work/sample.esd" 0
+    payload_tree "$work/payload" "$1"
+    wimlib-imagex update "$work/sample.esd" 4 --command="add \"$work/payload\" /Windows/System32/payload" >/dev/null
+    wimlib-imagex optimize "$work/sample.esd" --solid >/dev/null
+    rm -rf "$work/payload"
+}
 
-median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-lib=$(median "$work/library.times")
-dir=$(median "$work/direct.times")
-none=$(median "$work/nowork.times")
-printf 'median library %.3f s, median direct %.3f s, ratio library/direct %.3f\n' "$lib" "$dir" \
-    "$(awk "BEGIN {print $lib / $dir}")"
-printf 'median without tool work %.3f s (Wine and process starts); bridge share %.3f s = %.1f%% of direct\n' \
-    "$none" "$(awk "BEGIN {print $lib - $none - $dir}")" "$(awk "BEGIN {print 100 * ($lib - $none - $dir) / $dir}")"
-rm -rf "$work"
+for size in $sizes; do
+    payload="${size%:*}"
+    rounds="${size#*:}"
+    rm -rf "$work"
+    mkdir -p "$app" "$work/direct"
+    install_app "$build" "$app"
+    cp "$build/bench/floor.exe" "$app/"
+    echo "Generating a sample ESD with $payload MiB of compressible files..."
+    make_esd "$payload"
+    ls -l "$work/sample.esd" | awk '{ printf "ESD size: %.1f MiB\n", $5 / 1048576 }'
+    for series in library direct nowork floor; do : > "$work/$series.times"; done
+    for round in $(seq "$rounds"); do
+        timed "$work/library.times" through_library
+        timed "$work/direct.times" direct
+        for pair in 1 2 3; do
+            fresh_journal
+            timed "$work/nowork.times" no_work
+            fresh_journal
+            timed "$work/floor.times" floor
+        done
+        echo "$payload MiB round $round: library $(tail -1 "$work/library.times") s," \
+            "direct $(tail -1 "$work/direct.times") s, no work $(tail -1 "$work/nowork.times") s," \
+            "floor $(tail -1 "$work/floor.times") s"
+    done
+    lib=$(median "$work/library.times")
+    dir=$(median "$work/direct.times")
+    none=$(median "$work/nowork.times")
+    flo=$(median "$work/floor.times")
+    csv_row "$csv" "payload_mib,rounds,library_s,nowork_s,floor_s,direct_s,own_s,own_share_pct,library_per_direct" \
+        "$payload,$rounds,$lib,$none,$flo,$dir,$(calc 3 "$none - $flo"),$(calc 2 "100 * ($none - $flo) / $lib"),$(calc 3 "$lib / $dir")"
+done
+echo "ConvertESDToISO, medians in seconds; own = no work - floor, share of library:"
+print_table "$csv"

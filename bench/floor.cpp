@@ -1,0 +1,235 @@
+// The least a Windows program can do to start the processes one export
+// starts, with the same creation settings, and wait for each: the floor the
+// benchmarks subtract from a library run whose tools do no work.
+//   floor esd ESD ISO            the converter's five tools and its rmdir
+//   floor makepe APP TARGET      the builder's WIM updates, ROBOCOPY, rmdir, oscdimg
+//   floor winre TOOLS VOLUMELIB  the recovery report and the volume library;
+//                                prints the seconds both took
+#include <windows.h>
+
+#include <process.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kWimlib[] = L"tools\\wimlib-imagex.exe";
+const wchar_t kCdimage[] = L"tools\\cdimage.exe";
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::wstring TempFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, path);
+    return path;
+}
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+int WaitAndClose(const PROCESS_INFORMATION& info)
+{
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return static_cast<int>(code);
+}
+
+// As the converter: standard output and error inherited, no input.
+int RunInherited(const std::wstring& command)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info = {};
+    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &info)) {
+        return -1;
+    }
+    return WaitAndClose(info);
+}
+
+// As the builder's plain interpreter runs: hidden, nothing inherited.
+int RunHidden(const std::wstring& command)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &info)) {
+        return -1;
+    }
+    return WaitAndClose(info);
+}
+
+// As the builder's WIM updates and captured runs: hidden, output into a pipe
+// read to its end, and optionally a file as input.
+int RunCaptured(const std::wstring& command, const std::wstring& inputFile, const wchar_t* workDir)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        return -1;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = nullptr;
+    if (!inputFile.empty()) {
+        input = CreateFileW(inputFile.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info = {};
+    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                        workDir, &startup, &info);
+    CloseHandle(writeEnd);
+    if (input && input != INVALID_HANDLE_VALUE) {
+        CloseHandle(input);
+    }
+    int code = -1;
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        }
+        code = WaitAndClose(info);
+    }
+    CloseHandle(readEnd);
+    return code;
+}
+
+bool WriteSmallFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return written == bytes.size();
+}
+
+int Esd(const std::wstring& esd, const std::wstring& iso)
+{
+    srand(GetTickCount());
+    const std::wstring work = TempFolder() + L"ESD_" + std::to_wstring(rand());
+    CreateDirectoryW(work.c_str(), nullptr);
+    CreateDirectoryW((work + L"\\sources").c_str(), nullptr);
+    const std::wstring wimlib = Quoted(kWimlib) + L" ";
+    const std::wstring boot = Quoted(work + L"\\sources\\boot.wim");
+    const std::vector<std::wstring> commands{
+        wimlib + L"extract " + Quoted(esd) + L" 1 --dest-dir=" + Quoted(work) + L" --no-acls --quiet",
+        wimlib + L"export " + Quoted(esd) + L" 2 " + boot + L" --compress=LZX --chunk-size 32K --quiet",
+        wimlib + L"export " + Quoted(esd) + L" 3 " + boot + L" --compress=LZX --chunk-size 32K --boot --quiet",
+        wimlib + L"export " + Quoted(esd) + L" 4 " + Quoted(work + L"\\sources\\install.wim") +
+            L" --compress=LZMS --chunk-size 128K --quiet",
+        Quoted(kCdimage) + L" -l\"Windows\" -t01/01/2024,00:00:00 -b" + Quoted(work + L"\\boot\\etfsboot.com") +
+            L" -h -n -o -m " + Quoted(work) + L" " + Quoted(iso)};
+    int failed = 0;
+    for (const std::wstring& command : commands) {
+        failed |= RunInherited(command);
+    }
+    _wsystem((L"rmdir /s /q " + Quoted(work)).c_str());
+    return failed ? 1 : 0;
+}
+
+int MakePe(const std::wstring& app, const std::wstring& target)
+{
+    const std::wstring pe = ProgramFolder() + L"\\PE";
+    const std::wstring wimlib = Quoted(ProgramFolder() + L"\\" + kWimlib) + L" update " +
+                                Quoted(pe + L"\\ISO\\SOURCES\\BOOT.wim") + L" 1";
+    const std::wstring commandFile = TempFolder() + L"floor-update.txt";
+    if (!WriteSmallFile(commandFile, "d\0e\0l\0e\0t\0e\0\r\0\n\0")) {
+        return 1;
+    }
+    wchar_t staging[MAX_PATH] = {};
+    GetTempFileNameW(TempFolder().c_str(), L"PEC", 0, staging);
+    DeleteFileW(staging);
+    CreateDirectoryW(staging, nullptr);
+
+    int failed = RunCaptured(wimlib + L" --rebuild --no-acls --quiet", commandFile, nullptr);
+    // ROBOCOPY's exit codes tell what it copied, as for the builder.
+    RunHidden(L"cmd.exe /C ROBOCOPY " + Quoted(app) + L" " + Quoted(staging) + L" /E /NFL /NDL /R:1 /W:1 /XD " +
+              Quoted(pe));
+    failed |= RunCaptured(wimlib + L" --no-acls --quiet", commandFile, nullptr);
+    failed |= RunCaptured(wimlib + L" --no-acls --quiet", commandFile, nullptr);
+    RunHidden(L"cmd.exe /C rmdir /s /q " + Quoted(staging));
+    failed |= RunCaptured(L"cmd.exe /C oscdimg.exe -n -m -o -b" + Quoted(pe + L"\\etfsboot.com") +
+                              L" -t01/01/2024,00:00:00 " + Quoted(pe + L"\\ISO") + L" " +
+                              Quoted(target + L"\\boot.iso"),
+                          std::wstring(), pe.c_str());
+    DeleteFileW(commandFile.c_str());
+    return failed ? 1 : 0;
+}
+
+int Winre(const std::wstring& tools, const std::wstring& volumeLibrary)
+{
+    wchar_t path[32767] = {};
+    GetEnvironmentVariableW(L"PATH", path, 32767);
+    SetEnvironmentVariableW(L"PATH", (tools + L";" + path).c_str());
+
+    LARGE_INTEGER start, stop, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    FILE* report = _popen("reagentc /info", "r");
+    if (!report) {
+        return 1;
+    }
+    char chunk[512];
+    while (std::fgets(chunk, sizeof chunk, report)) {
+    }
+    _pclose(report);
+    const HMODULE library = LoadLibraryW(volumeLibrary.c_str());
+    QueryPerformanceCounter(&stop);
+    if (!library) {
+        return 1;
+    }
+    std::printf("%.3f\n", static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart);
+    FreeLibrary(library);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 4 && std::wstring(argv[1]) == L"esd") {
+        return Esd(argv[2], argv[3]);
+    }
+    if (argc == 4 && std::wstring(argv[1]) == L"makepe") {
+        return MakePe(argv[2], argv[3]);
+    }
+    if (argc == 4 && std::wstring(argv[1]) == L"winre") {
+        return Winre(argv[2], argv[3]);
+    }
+    std::fprintf(stderr, "usage: floor esd ESD ISO | makepe APP TARGET | winre TOOLS VOLUMELIB\n");
+    return 2;
+}
