@@ -325,7 +325,8 @@ TEST_F(EsdConverterTest, ExWithoutFlagsConvertsExactlyAsConvertESDToISO)
         for (unsigned run = 1; run <= caseJournal.Count(); ++run) {
             seen += caseJournal.CommandLine(run) + "\n";
         }
-        seen += std::regex_replace(LogEntries(log), std::regex("ConvertESDToISOEx"), "ConvertESDToISO");
+        // Only the entry's function name may differ.
+        seen += std::regex_replace(LogEntries(log), std::regex("    ConvertESDToISOEx "), "    ConvertESDToISO ");
         return std::regex_replace(seen, std::regex(R"(ESD_\d+|-t[0-9/,:]+)"), "<varies>");
     };
     // A failing ISO run shows all five commands, the echo and the log entry.
@@ -371,7 +372,7 @@ TEST_F(EsdConverterTest, UefiWithoutEfisysOnTheMediaFailsBeforeTheExports)
     ASSERT_NE(convert, nullptr);
     EXPECT_FALSE(convert(esdPath.c_str(), isoPath.c_str(), kEsdIsoUefi));
     EXPECT_EQ(journal.Count(), 1u);
-    EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISOEx failed: Error: UEFI boot image not found\r\n\r\n");
+    EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISO failed: Error: UEFI boot image not found\r\n\r\n");
 }
 
 }  // namespace

@@ -8,18 +8,20 @@
 
 namespace {
 
-// The one conversion behind both exports; function and failureFormat name
-// the export in its log entry.
-bool Convert(const char* function, const char* failureFormat, const wchar_t* esdPath, const wchar_t* isoPath,
+// The one conversion behind both exports. function names the export in its
+// log entries and refusalFormat its refusals; a conversion that fails logs
+// the same text whichever export started it.
+bool Convert(const char* function, const char* refusalFormat, const wchar_t* esdPath, const wchar_t* isoPath,
              uint32_t flags)
 {
+    const char* const failureFormat = esd::kLogConvertFailed;
     // Refused up front, before any output, folder or tool.
     if (!esdPath || !isoPath) {
-        TW_LOG(function, failureFormat, esd::kErrorNullPath);
+        TW_LOG(function, refusalFormat, esd::kErrorNullPath);
         return false;
     }
     if (flags & ~static_cast<uint32_t>(kEsdIsoUefi)) {
-        TW_LOG(function, failureFormat, esd::kErrorUnknownFlags);
+        TW_LOG(function, refusalFormat, esd::kErrorUnknownFlags);
         return false;
     }
     try {
