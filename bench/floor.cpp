@@ -146,11 +146,11 @@ int Esd(const std::wstring& esd, const std::wstring& iso)
     const std::wstring wimlib = Quoted(kWimlib) + L" ";
     const std::wstring boot = Quoted(work + L"\\sources\\boot.wim");
     const std::vector<std::wstring> commands{
-        wimlib + L"extract " + Quoted(esd) + L" 1 --dest-dir=" + Quoted(work) + L" --no-acls --quiet",
-        wimlib + L"export " + Quoted(esd) + L" 2 " + boot + L" --compress=LZX --chunk-size 32K --quiet",
-        wimlib + L"export " + Quoted(esd) + L" 3 " + boot + L" --compress=LZX --chunk-size 32K --boot --quiet",
+        wimlib + L"extract " + Quoted(esd) + L" 1 --dest-dir=" + Quoted(work) + L" --no-acls",
+        wimlib + L"export " + Quoted(esd) + L" 2 " + boot + L" --compress=LZX --chunk-size 32K",
+        wimlib + L"export " + Quoted(esd) + L" 3 " + boot + L" --compress=LZX --chunk-size 32K --boot",
         wimlib + L"export " + Quoted(esd) + L" 4 " + Quoted(work + L"\\sources\\install.wim") +
-            L" --compress=LZMS --chunk-size 128K --quiet",
+            L" --compress=LZMS --chunk-size 128K",
         Quoted(kCdimage) + L" -l\"Windows\" -t01/01/2024,00:00:00 -b" + Quoted(work + L"\\boot\\etfsboot.com") +
             L" -h -n -o -m " + Quoted(work) + L" " + Quoted(iso)};
     int failed = 0;
@@ -183,7 +183,7 @@ int MakePe(const std::wstring& app, const std::wstring& target)
     failed |= RunCaptured(wimlib + L" --no-acls --quiet", commandFile, nullptr);
     RunHidden(L"cmd.exe /C rmdir /s /q " + Quoted(staging));
     failed |= RunCaptured(L"cmd.exe /C oscdimg.exe -n -m -o -b" + Quoted(pe + L"\\etfsboot.com") +
-                              L" -t01/01/2024,00:00:00 " + Quoted(pe + L"\\ISO") + L" " +
+                              L" -t07/09/2021,17:30:00 " + Quoted(pe + L"\\ISO") + L" " +
                               Quoted(target + L"\\boot.iso"),
                           std::wstring(), pe.c_str());
     DeleteFileW(commandFile.c_str());

@@ -27,7 +27,7 @@ work="$bench_dir/work"
 app="$work/app"
 pe="$app/PE"
 csv="$build/bench/makepe.csv"
-stamp=2024010100000000
+stamp=2021070917300000
 
 rm -rf "$bench_dir"
 mkdir -p "$bench_dir" "$build/bench"
