@@ -68,13 +68,15 @@ direct() {
     rm -rf "$d"
 }
 
-# A solid ESD whose edition image holds MIB MiB of compressible files.
+# A solid ESD whose edition image holds MIB MiB of compressible files: the
+# sample's images, uncompressed, take the files, then all are compressed once.
 make_esd() {
-    "$src/scripts/make-sample-esd.sh" "$work/sample.esd" 0
+    "$src/scripts/make-sample-esd.sh" "$work/base.esd" 0
+    wimlib-imagex export "$work/base.esd" all "$work/plain.wim" --compress=none >/dev/null
     payload_tree "$work/payload" "$1"
-    wimlib-imagex update "$work/sample.esd" 4 --command="add \"$work/payload\" /Windows/System32/payload" >/dev/null
-    wimlib-imagex optimize "$work/sample.esd" --solid >/dev/null
-    rm -rf "$work/payload"
+    wimlib-imagex update "$work/plain.wim" 4 --command="add \"$work/payload\" /Windows/System32/payload" >/dev/null
+    wimlib-imagex export "$work/plain.wim" all "$work/sample.esd" --solid >/dev/null
+    rm -rf "$work/payload" "$work/base.esd" "$work/plain.wim"
 }
 
 for size in $sizes; do
