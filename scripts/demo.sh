@@ -1,31 +1,55 @@
 #!/bin/sh
-# The main job on a built-in sample: lays out a sample installation of the
+# The four jobs on a built-in sample: lays out a sample installation of the
 # host program beside the library, its tools and its PE folder, then runs
-# under Wine: configure-boot-wim, make-pe --deliver iso of a sample
-# application, and esd-to-iso --uefi of a generated installation ESD. Lists
-# with real tools what the two ISOs hold and boots the WinPE ISO in QEMU under
-# SeaBIOS and under OVMF, whose boot payloads each print a marker.
+# under Wine configure-boot-wim; make-pe of a sample application delivered as
+# an ISO (booted in QEMU under SeaBIOS and OVMF), to a disk (a file behind
+# \\.\PhysicalDrive5) and as a one-time ramdisk boot plus restart (into the
+# stand-ins' simulated boot store); esd-to-iso --uefi of a generated
+# installation ESD; and the extraction of winre.wim from a generated NTFS
+# recovery partition. Real Linux tools check every result; a summary table
+# ends it.
+#   scripts/demo.sh [BUILD]
 set -eu
 build="$(cd "${1:-build}" && pwd)"
 src="$(cd "$(dirname "$0")/.." && pwd)"
+. "$src/scripts/lib.sh"
 demo="$build/demo"
 prefix="$build/wineprefix"
+app="$demo/app"
+pe="$app/PE"
+out="$demo/out"
+summary="$demo/summary.csv"
+disk_link="$prefix/dosdevices/physicaldrive5"
+partition_link="$prefix/dosdevices/harddisk0partition4"
+demo_start=$(now)
 
-"$src/cmake/wine-prefix.sh" "$prefix"
-export TW_WINEPREFIX="$prefix"
-# The stand-ins in tools\ come first on the search path, ahead of Wine's own
-# robocopy stub, as the real tools would be on a Windows machine.
-wine() { (cd "$demo/app" && WINEPATH="$(winpath "$demo/app/tools")" "$src/cmake/wine-run.sh" "$@"); }
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+use_wine_prefix "$prefix"
+trap 'rm -f "$disk_link" "$partition_link"' EXIT
 
-echo "== Sample installation in $demo/app"
+tarnwick() { wine_in "$app" tarnwick.exe "$@"; }
+indent() { sed "s/^/$1/"; }
+say() { printf '%s\n' "$*"; }
+fail() {
+    say "   $*" >&2
+    exit 1
+}
+size_of() { numfmt --to=iec-i --suffix=B "$(stat -c %s "$1")"; }
+# Runs a job and keeps its wall time for the summary: job NAME COMMAND...
+job() {
+    _job_name=$1
+    shift
+    rm -f "$demo/time.$_job_name"
+    timed "$demo/time.$_job_name" "$@"
+}
+# A job's summary row, once its result is checked: row NAME JOB RESULT FILE
+# (FILE shown relative to the demo folder).
+row() { say "$2,$3,${4#"$demo/"},$(size_of "$4"),$(calc 1 "$(head -n1 "$demo/time.$1")") s" > "$demo/row.$1"; }
+
+echo "== Sample installation in $app"
 rm -rf "$demo"
-mkdir -p "$demo/app/tools" "$demo/out"
-cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$build/bin/ravenfs.dll" "$build/bin/Discforge.dll" \
-    "$demo/app/"
-cp "$build/bin/tools/"* "$demo/app/tools/"
+mkdir -p "$out"
+install_app "$build" "$app"
 
-pe="$demo/app/PE"
 mkdir -p "$pe/ISO/BOOT" "$pe/ISO/SOURCES" "$pe/pe_requirements/cef/locales" "$pe/pe_requirements/system"
 # The boot sector and, for UEFI firmware, efisys.bin: small payloads that
 # print a marker on the serial port instead of starting Windows.
@@ -41,56 +65,147 @@ mkdir -p "$tree/Windows/System32" "$tree/TarnwickToolset/Brightmoor"
 printf 'winpe shell\n' > "$tree/Windows/System32/winpeshl.exe"
 printf 'previous build\n' > "$tree/TarnwickToolset/Brightmoor/old.txt"
 wimlib-imagex capture "$tree" "$pe/ISO/SOURCES/BOOT.wim" "Microsoft Windows PE (amd64)" --boot --quiet >/dev/null
-echo "   PE\ISO\SOURCES\BOOT.wim made by wimlib from a small WinPE tree"
+say '   PE\ISO\SOURCES\BOOT.wim made by wimlib from a small WinPE tree'
 
 # The application put into WinPE is the sample installation itself; as it
 # holds the PE folder, the library stages a copy without it first.
-app="$demo/app"
 mkdir -p "$app/help"
 printf 'sample application settings\n' > "$app/tarnwick.ini"
 printf 'How to use the rescue media\n' > "$app/help/readme.txt"
+make_pe() { tarnwick make-pe "$@" --startup "$(winpath "$app/tarnwick.exe")" "$(winpath "$app")"; }
 
 echo "== tarnwick configure-boot-wim"
-wine tarnwick.exe configure-boot-wim
+job configure tarnwick configure-boot-wim
+say '   The requirements inside PE\ISO\SOURCES\BOOT.wim:'
+wimlib-imagex dir "$pe/ISO/SOURCES/BOOT.wim" 1 | grep -E '/(libcef\.dll|en-US\.pak|msvcp140\.dll)$' > "$demo/requirements"
+indent '      ' < "$demo/requirements"
+[ "$(wc -l < "$demo/requirements")" -eq 3 ] || fail "BOOT.wim lacks a requirement"
+row configure configure-boot-wim "3 requirements added" "$pe/ISO/SOURCES/BOOT.wim"
 
 echo "== tarnwick make-pe --deliver iso"
-wine tarnwick.exe make-pe --deliver iso --target "$(winpath "$demo/out")" \
-    --startup "$(winpath "$app/tarnwick.exe")" "$(winpath "$app")"
+job iso make_pe --deliver iso --target "$(winpath "$out")"
 
 echo "== What the WinPE ISO holds"
-xorriso -indev "$demo/out/boot.iso" -report_el_torito plain 2>/dev/null | grep 'El Torito boot img' | sed 's/^/   /'
-xorriso -indev "$demo/out/boot.iso" -find / -type f 2>/dev/null | sed 's/^/   /'
+xorriso -indev "$out/boot.iso" -report_el_torito plain 2>/dev/null | grep 'El Torito boot img' |
+    tee "$demo/boot-iso.eltorito" | indent '   '
+xorriso -indev "$out/boot.iso" -find / -type f 2>/dev/null | tee "$demo/boot-iso.files" | indent '   '
 mkdir -p "$demo/pe-iso"
-xorriso -osirrox on -indev "$demo/out/boot.iso" -extract /SOURCES/BOOT.wim "$demo/pe-iso/BOOT.wim" 2>/dev/null
-echo "   \\TarnwickToolset inside SOURCES/BOOT.wim:"
-wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset | sed 's/^/      /'
-echo "   \\Windows\\System32\\winpeshl.ini inside SOURCES/BOOT.wim:"
+xorriso -osirrox on -indev "$out/boot.iso" -extract /SOURCES/BOOT.wim "$demo/pe-iso/BOOT.wim" 2>/dev/null
+say '   \TarnwickToolset inside SOURCES/BOOT.wim:'
+wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset | indent '      '
+say '   \Windows\System32\winpeshl.ini inside SOURCES/BOOT.wim:'
 wimlib-imagex extract "$demo/pe-iso/BOOT.wim" 1 /Windows/System32/winpeshl.ini --to-stdout 2>/dev/null |
-    iconv -f UTF-16LE -t UTF-8 | sed 's/\r$//; s/^/      /'
+    iconv -f UTF-16LE -t UTF-8 | sed 's/\r$//' | indent '      '
 echo
 
-echo "== Booting the WinPE ISO in QEMU, under SeaBIOS and under OVMF"
-serial=$("$src/tests/boot/boot-iso.sh" "$demo/out/boot.iso" bios uefi)
-printf '%s\n' "$serial" | grep -E '^== |^TW-' | sed 's/^== /   serial port under /; s/^TW-/      TW-/'
+# QEMU boots the ISO while the next jobs run; its time limit ends a hung boot.
+echo "== Booting the WinPE ISO in QEMU, under SeaBIOS and under OVMF, in the background"
+"$src/tests/boot/boot-iso.sh" "$out/boot.iso" bios uefi > "$demo/boot.serial" 2> "$demo/boot.err" &
+boot_pid=$!
+
+# \\.\PhysicalDrive5 is a file here, through a device link of the Wine prefix.
+say "== tarnwick make-pe --deliver disk --target 5 (\\\\.\\PhysicalDrive5 is $out/disk5.img)"
+: > "$out/disk5.img"
+ln -sfn "$out/disk5.img" "$disk_link"
+job disk make_pe --deliver disk --target 5
+rm -f "$disk_link"
+[ ! -e "$pe/boot.iso" ] || fail "the ISO handed to the boot-disk library was left in PE"
+
+echo "== What disk 5 holds, read by xorriso as an ISO"
+xorriso -indev "$out/disk5.img" -pvd_info 2>/dev/null | grep 'Volume Id' | indent '   '
+xorriso -indev "$out/disk5.img" -report_el_torito plain 2>/dev/null | grep 'El Torito boot img' |
+    tee "$demo/disk.eltorito" | indent '   '
+xorriso -indev "$out/disk5.img" -find / -type f 2>/dev/null > "$demo/disk.files"
+cmp -s "$demo/boot-iso.eltorito" "$demo/disk.eltorito" && cmp -s "$demo/boot-iso.files" "$demo/disk.files" ||
+    fail "disk 5 does not hold the boot images and files of the WinPE ISO"
+echo "   the boot images and the $(wc -l < "$demo/disk.files") files of the WinPE ISO"
+row disk "make-pe --deliver disk" "the WinPE ISO's boot images and files" "$out/disk5.img"
+
+echo "== tarnwick make-pe --deliver restart --yes"
+job restart make_pe --deliver restart --yes
+
+say '== The boot store of the bcdedit stand-in (app\tools\bcdstore.txt)'
+store="$app/tools/bcdstore.txt"
+sed 's/\r$//' "$store" | indent '   '
+entry=$(sed -n 's/^sequence \({[^}]*}\)$/\1/p' "$store")
+[ -n "$entry" ] || fail "no one-time boot sequence"
+grep -q "^set $entry path \\\\windows\\\\system32\\\\winload.efi$" "$store" || fail "entry $entry has no loader path"
+# The device names the ramdisk image as [drive]path; Z: is the Unix root.
+device=$(sed -n "s/^set $entry device ramdisk=\\[Z:\\]\\(.*\\),{ramdiskoptions}$/\\1/p" "$store")
+ramdisk=$(printf '%s' "$device" | tr '\\' /)
+[ "$ramdisk" = "$pe/ISO/SOURCES/BOOT.wim" ] || fail "entry $entry boots \"$device\", not PE\\ISO\\SOURCES\\BOOT.wim"
+say "   The one-time entry $entry boots $device, which wimlib reads as:"
+wimlib-imagex info "$ramdisk" | grep -E '^(Boot Index|Name):' | indent '      '
+wimlib-imagex dir "$ramdisk" 1 --path=/TarnwickToolset/Brightmoor | grep -q '/tarnwick\.exe$' ||
+    fail "the ramdisk image lacks the application"
+say '== The restart the shutdown stand-in recorded (app\tools\shutdown.log)'
+sed 's/\r$//' "$app/tools/shutdown.log" | indent '   '
+grep -q '^restart ordered: .*/r /t 0' "$app/tools/shutdown.log" || fail "no restart ordered"
+row restart "make-pe --deliver restart" "one-time ramdisk entry and restart" "$ramdisk"
+
+echo "== What reached the serial port of the WinPE ISO in QEMU"
+wait "$boot_pid" || { cat "$demo/boot.err" >&2; fail "QEMU could not boot the ISO"; }
+grep -E '^== |^TW-' "$demo/boot.serial" | sed 's/^== /   under /; s/^TW-/      TW-/'
 for marker in TW-BIOS-BOOT-OK TW-UEFI-BOOT-OK; do
-    printf '%s\n' "$serial" | grep -q "^$marker" || { echo "   no $marker: the ISO did not boot" >&2; exit 1; }
+    grep -q "^$marker" "$demo/boot.serial" || fail "no $marker: the ISO did not boot"
 done
+row iso "make-pe --deliver iso" "boots under SeaBIOS and OVMF" "$out/boot.iso"
 
 echo "== Generating a sample installation ESD"
 "$src/scripts/make-sample-esd.sh" "$demo/sample.esd" 0 "$demo/payloads"
-wimlib-imagex info "$demo/sample.esd" | grep -E '^(Index|Name):' | paste - - | sed 's/^/   /'
+wimlib-imagex info "$demo/sample.esd" | grep -E '^(Index|Name):' | paste - - | indent '   '
 
 echo "== tarnwick esd-to-iso --uefi"
-wine tarnwick.exe esd-to-iso --uefi "$(winpath "$demo/sample.esd")" "$(winpath "$demo/out/windows.iso")"
+job esd tarnwick esd-to-iso --uefi "$(winpath "$demo/sample.esd")" "$(winpath "$out/windows.iso")"
 
 echo "== What the installation ISO holds"
-xorriso -indev "$demo/out/windows.iso" -pvd_info 2>/dev/null | grep 'Volume Id'
-xorriso -indev "$demo/out/windows.iso" -report_el_torito plain 2>/dev/null | grep 'El Torito img path' | sed 's/^/   /'
-xorriso -indev "$demo/out/windows.iso" -find / -type f 2>/dev/null | sed 's/^/   /'
+xorriso -indev "$out/windows.iso" -pvd_info 2>/dev/null | grep 'Volume Id' | tee "$demo/windows.label"
+grep -q ': Windows$' "$demo/windows.label" || fail "the installation ISO is not labelled Windows"
+xorriso -indev "$out/windows.iso" -report_el_torito plain 2>/dev/null | grep 'El Torito img path' | indent '   '
+xorriso -indev "$out/windows.iso" -find / -type f 2>/dev/null | indent '   '
 mkdir -p "$demo/iso"
-xorriso -osirrox on -indev "$demo/out/windows.iso" -extract /sources "$demo/iso/sources" 2>/dev/null
+xorriso -osirrox on -indev "$out/windows.iso" -extract /sources "$demo/iso/sources" 2>/dev/null
 for wim in boot.wim install.wim; do
     echo "   sources/$wim:"
-    wimlib-imagex info "$demo/iso/sources/$wim" | grep -E '^(Image Count|Compression|Boot Index|Name):' | sed 's/^/      /'
+    wimlib-imagex info "$demo/iso/sources/$wim" | grep -E '^(Image Count|Compression|Boot Index|Name):' |
+        indent '      '
 done
-echo "== Done"
+row esd "esd-to-iso --uefi" "label Windows with BIOS and UEFI boot" "$out/windows.iso"
+
+echo "== Generating an NTFS recovery partition with a winre.wim made by wimlib"
+mkdir -p "$demo/winre-tree/Windows/System32"
+printf 'recovery shell\n' > "$demo/winre-tree/Windows/System32/winpeshl.exe"
+head -c 3M /dev/urandom > "$demo/winre-tree/Windows/System32/recovery.dat"
+wimlib-imagex capture "$demo/winre-tree" "$demo/winre.wim" "Microsoft Windows Recovery Environment (x64)" \
+    --boot --quiet >/dev/null
+"$src/scripts/make-ntfs-image.sh" "$demo/recovery.img" 16 > "$demo/ntfs.log" 2>&1 <<COMMANDS ||
+mkdir /Recovery
+mkdir /Recovery/WindowsRE
+put /Recovery/WindowsRE/winre.wim $demo/winre.wim
+COMMANDS
+    { cat "$demo/ntfs.log" >&2; fail "the NTFS image could not be made"; }
+ntfsls -l "$demo/recovery.img" -p /Recovery/WindowsRE | indent '   '
+ln -sfn "$demo/recovery.img" "$partition_link"
+say "   \\\\.\\Harddisk0Partition4 is $demo/recovery.img"
+
+echo "== ExtractWinreFromRecoveryPartition"
+echo "   Wine refuses the disk-geometry query, so demo-tools/winre-extract.exe, not tarnwick, calls the export and answers it."
+job winre wine_in "$app" "$build/demo-tools/winre-extract.exe" "$(winpath "$app/TarnwickMedia.dll")" \
+    "$(winpath "$out/winre.wim")"
+rm -f "$partition_link"
+
+echo "== What the copy holds"
+[ "$(sha256sum < "$out/winre.wim")" = "$(sha256sum < "$demo/winre.wim")" ] ||
+    fail "the copy differs from the winre.wim in the partition"
+echo "   byte for byte the winre.wim in the partition; wimlib-imagex info:"
+wimlib-imagex info "$out/winre.wim" | grep -E '^(Image Count|Compression|Boot Index|Name|Total Bytes):' |
+    indent '      '
+row winre "extract-winre (demo host)" "same SHA-256 as in the partition" "$out/winre.wim"
+
+echo "== Summary"
+{
+    say "job,result,output,size,time"
+    for name in configure iso disk restart esd winre; do cat "$demo/row.$name"; done
+} > "$summary"
+print_table "$summary" | indent '   '
+echo "   The demo took $(calc 0 "$(now) - $demo_start") s."
