@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
+
 // Sole owner of a kernel handle; closes it when it goes. Both null and
 // INVALID_HANDLE_VALUE mean "no handle".
 class UniqueHandle {
@@ -66,6 +69,12 @@ public:
 private:
     HANDLE m_handle;
 };
+
+// Sole owner of a loaded module; frees it when it goes.
+struct ModuleFree {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
 
 // The two handles that process creation hands back.
 struct ProcessHandles {

@@ -6,6 +6,9 @@
 #include "../common/Standin.h"
 #include "../common/UnixBridge.h"
 
+#include "ProgramFolder.h"
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 #include <objbase.h>
 
@@ -22,7 +25,7 @@ std::wstring StorePath()
     if (length > 0 && length < MAX_PATH) {
         return buffer;
     }
-    return standin::ModuleFolder() + L"bcdstore.txt";
+    return plainwin::ProgramFolder() + L"bcdstore.txt";
 }
 
 const DWORD kOpenAttempts = 100;
@@ -44,17 +47,12 @@ HANDLE OpenStore(const std::wstring& path, DWORD access, DWORD creation)
 std::vector<std::string> ReadStore(const std::wstring& path)
 {
     std::vector<std::string> lines;
-    HANDLE file = OpenStore(path, GENERIC_READ, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(OpenStore(path, GENERIC_READ, OPEN_EXISTING));
+    if (!file.Valid()) {
         return lines;
     }
     std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
+    plainwin::ReadToEnd(file.Get(), bytes);
     size_t start = 0;
     while (start < bytes.size()) {
         size_t end = bytes.find('\n', start);
@@ -75,14 +73,8 @@ bool WriteStore(const std::wstring& path, const std::vector<std::string>& lines)
     for (const std::string& line : lines) {
         bytes += line + "\n";
     }
-    HANDLE file = OpenStore(path, GENERIC_WRITE, CREATE_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok != FALSE;
+    const UniqueHandle file(OpenStore(path, GENERIC_WRITE, CREATE_ALWAYS));
+    return file.Valid() && plainwin::WriteAll(file.Get(), bytes);
 }
 
 std::string Lower(const std::wstring& text)
@@ -119,7 +111,7 @@ int Fail(const std::string& message)
     return 1;
 }
 
-int Run(const std::vector<std::wstring>& args, std::vector<std::string>& store)
+int Apply(const std::vector<std::wstring>& args, std::vector<std::string>& store)
 {
     if (args.empty()) {
         return Fail("The parameter is incorrect.");
@@ -172,20 +164,20 @@ int Run(const std::vector<std::wstring>& args, std::vector<std::string>& store)
     return 0;
 }
 
-}  // namespace
-
-int wmain()
+int Run(const standin::Invocation& invocation)
 {
-    const standin::Invocation invocation = standin::CaptureInvocation(L"bcdedit");
-    unsigned long exitCode = 0;
-    if (standin::AnswerFromJournal(invocation, exitCode)) {
-        return static_cast<int>(exitCode);
-    }
     const std::wstring path = StorePath();
     std::vector<std::string> store = ReadStore(path);
-    const int code = Run(invocation.args, store);
+    const int code = Apply(invocation.args, store);
     if (code == 0 && !WriteStore(path, store)) {
         return Fail("The boot configuration data store could not be written.");
     }
     return code;
+}
+
+}  // namespace
+
+int wmain()
+{
+    return standin::Main(L"bcdedit", Run);
 }

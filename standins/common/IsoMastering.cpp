@@ -139,9 +139,35 @@ std::vector<std::string> XorrisoArgv(const IsoRequest& request)
     return argv;
 }
 
-int MasterIso(const Invocation& invocation, IsoRequest request, const std::vector<std::wstring>& paths)
+namespace {
+
+bool TakeOption(const std::wstring& arg, const std::vector<IsoOption>& options, IsoRequest& request)
+{
+    for (const IsoOption& option : options) {
+        const size_t length = std::wcslen(option.name);
+        if (arg.compare(0, length, option.name) == 0 && (!option.valueRequired || arg.size() > length)) {
+            request.*option.field = arg.substr(length);
+            return true;
+        }
+    }
+    return false;
+}
+
+int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& options)
 {
     const std::string tool = ToUtf8(invocation.tool);
+    IsoRequest request;
+    std::vector<std::wstring> paths;
+    for (const std::wstring& arg : invocation.args) {
+        if (arg.compare(0, 10, L"-bootdata:") == 0) {
+            if (!ParseBootData(arg.substr(10), request)) {
+                WriteStdout(tool + ": bad -bootdata\r\n");
+                return 1;
+            }
+        } else if (!TakeOption(arg, options, request) && (arg.empty() || arg[0] != L'-')) {
+            paths.push_back(arg);
+        }
+    }
     if (paths.size() != 2) {
         WriteStdout(tool + ": expected a source folder and an image file\r\n");
         return 1;
@@ -154,6 +180,13 @@ int MasterIso(const Invocation& invocation, IsoRequest request, const std::vecto
         return 1;
     }
     return static_cast<int>(RunReal(argv, invocation, std::string()));
+}
+
+}  // namespace
+
+int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options)
+{
+    return Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); });
 }
 
 }  // namespace standin

@@ -29,10 +29,18 @@ std::string XorrisoDate(const std::wstring& stamp);
 // malformed.
 std::vector<std::string> XorrisoArgv(const IsoRequest& request);
 
-struct Invocation;
+// An option of an ISO tool: its name and the request field that takes the rest
+// of the argument. With valueRequired the bare name is no option.
+struct IsoOption {
+    const wchar_t* name;
+    std::wstring IsoRequest::*field;
+    bool valueRequired;
+};
 
-// Masters the ISO of a stand-in call whose options are already in request:
-// paths must hold the source folder and the image file. Returns the exit code.
-int MasterIso(const Invocation& invocation, IsoRequest request, const std::vector<std::wstring>& paths);
+// The whole of an ISO stand-in's wmain. A call the journal does not answer
+// is mastered: -bootdata: and the tool's options go into the request, other
+// options are ignored, and the arguments left must be the source folder and
+// the image file. Returns the exit code.
+int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options);
 
 }  // namespace standin

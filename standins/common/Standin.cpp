@@ -2,6 +2,9 @@
 
 #include "UnixBridge.h"
 
+#include "FileText.h"
+#include "ProgramFolder.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -22,61 +25,17 @@ std::wstring EnvVar(const wchar_t* name)
     return buffer;
 }
 
-bool WriteNewFile(const std::wstring& path, const std::string& bytes, bool exclusive)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, exclusive ? CREATE_NEW : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    if (!bytes.empty()) {
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    }
-    CloseHandle(file);
-    return true;
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return true;
-}
-
 std::string ReadAllStdin()
 {
     std::string bytes;
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (!input || input == INVALID_HANDLE_VALUE || GetFileType(input) == FILE_TYPE_CHAR) {
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(input, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
+    if (input && input != INVALID_HANDLE_VALUE && GetFileType(input) != FILE_TYPE_CHAR) {
+        plainwin::ReadToEnd(input, bytes);
     }
     return bytes;
 }
 
 }  // namespace
-
-std::wstring ModuleFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
 
 Invocation CaptureInvocation(const std::wstring& tool)
 {
@@ -101,11 +60,19 @@ Invocation CaptureInvocation(const std::wstring& tool)
 void WriteStdout(const std::string& bytes)
 {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (!output || output == INVALID_HANDLE_VALUE || bytes.empty()) {
-        return;
+    if (output && output != INVALID_HANDLE_VALUE) {
+        plainwin::WriteAll(output, bytes);
     }
-    DWORD written = 0;
-    WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+int Main(const wchar_t* tool, const Work& work)
+{
+    const Invocation invocation = CaptureInvocation(tool);
+    unsigned long exitCode = 0;
+    if (AnswerFromJournal(invocation, exitCode)) {
+        return static_cast<int>(exitCode);
+    }
+    return work(invocation);
 }
 
 bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode)
@@ -115,21 +82,22 @@ bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode)
         return false;
     }
     unsigned number = 1;
-    while (!WriteNewFile(dir + L"\\" + std::to_wstring(number) + L".cmdline", ToUtf8(invocation.commandLine), true)) {
+    while (!plainwin::WriteNewFile(dir + L"\\" + std::to_wstring(number) + L".cmdline",
+                                   ToUtf8(invocation.commandLine))) {
         if (GetLastError() != ERROR_FILE_EXISTS || ++number > 100000) {
             exitCode = 1;
             return true;
         }
     }
     const std::wstring base = dir + L"\\" + std::to_wstring(number);
-    WriteNewFile(base + L".tool", ToUtf8(invocation.tool), false);
-    WriteNewFile(base + L".cwd", ToUtf8(invocation.workDir), false);
-    WriteNewFile(base + L".stdin", invocation.stdinBytes, false);
-    WriteNewFile(base + L".pid", std::to_string(GetCurrentProcessId()), false);
+    plainwin::WriteWholeFile(base + L".tool", ToUtf8(invocation.tool));
+    plainwin::WriteWholeFile(base + L".cwd", ToUtf8(invocation.workDir));
+    plainwin::WriteWholeFile(base + L".stdin", invocation.stdinBytes);
+    plainwin::WriteWholeFile(base + L".pid", std::to_string(GetCurrentProcessId()));
 
     std::string response;
-    if (ReadFileBytes(base + L".response", response) ||
-        ReadFileBytes(dir + L"\\" + invocation.tool + L".response", response)) {
+    if (plainwin::ReadWholeFile(base + L".response", response) ||
+        plainwin::ReadWholeFile(dir + L"\\" + invocation.tool + L".response", response)) {
         const size_t lineEnd = response.find('\n');
         const std::string header = response.substr(0, lineEnd);
         char* rest = nullptr;
@@ -170,8 +138,8 @@ std::string TranslateArg(const std::wstring& arg)
 unsigned long RunReal(const std::vector<std::string>& argv, const Invocation& invocation,
                       const std::string& stdinBytes)
 {
-    const UnixResult result = RunOnUnix(ModuleFolder() + L"unixrun.sh", argv, ToUnixPath(invocation.workDir),
-                                        stdinBytes, kRealLimitSeconds);
+    const UnixResult result = RunOnUnix(plainwin::ProgramFolder() + L"unixrun.sh", argv,
+                                        ToUnixPath(invocation.workDir), stdinBytes, kRealLimitSeconds);
     WriteStdout(result.output);
     return result.answered ? result.exitCode : 1;
 }

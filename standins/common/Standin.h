@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,15 @@ struct Invocation {
 
 Invocation CaptureInvocation(const std::wstring& tool);
 
-// Folder of the running stand-in, with a trailing backslash.
-std::wstring ModuleFolder();
-
 void WriteStdout(const std::string& bytes);
+
+// What a stand-in does with a call the journal did not answer; returns the
+// exit code.
+using Work = std::function<int(const Invocation& invocation)>;
+
+// The whole of a stand-in's wmain: captures the call, answers it from the
+// journal when tests keep one, else does the work.
+int Main(const wchar_t* tool, const Work& work);
 
 // Journals the call and answers it if the test scripted an answer or asked
 // for no real work. Returns true when exitCode holds the answer.

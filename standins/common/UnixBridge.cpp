@@ -1,5 +1,7 @@
 #include "UnixBridge.h"
 
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cerrno>
@@ -12,37 +14,6 @@ const DWORD kFastPollMs = 1;
 const DWORD kSlowPollMs = 5;
 const ULONGLONG kFastPollPeriodMs = 200;
 const unsigned kGraceSeconds = 30;
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok = bytes.empty() ||
-                    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bytes.clear();
-    char buffer[65536];
-    DWORD got = 0;
-    BOOL read = FALSE;
-    while ((read = ReadFile(file, buffer, sizeof(buffer), &got, nullptr)) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return read != FALSE;
-}
 
 // The script writes the code in decimal with a line break. Anything else is
 // no code: an empty file, as a full file system leaves it, a cut or garbled one.
@@ -59,9 +30,8 @@ bool ParseExitCode(const std::string& text, unsigned long& code)
 void WriteStderr(const std::string& text)
 {
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD written = 0;
     if (error && error != INVALID_HANDLE_VALUE) {
-        WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        plainwin::WriteAll(error, text);
     }
 }
 
@@ -96,7 +66,7 @@ public:
     bool WriteInput(const std::string& bytes)
     {
         m_hasInput = !bytes.empty();
-        return !m_hasInput || WriteWholeFile(File(L".in"), bytes);
+        return !m_hasInput || plainwin::WriteWholeFile(File(L".in"), bytes);
     }
 
 private:
@@ -105,30 +75,6 @@ private:
 };
 
 }  // namespace
-
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr,
-                        nullptr);
-    return result;
-}
-
-std::wstring FromUtf8(const std::string& text)
-{
-    if (text.empty()) {
-        return std::wstring();
-    }
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
-    return result;
-}
 
 std::string ToUnixPath(const std::wstring& windowsPath)
 {
@@ -157,7 +103,7 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
         packedArgs += arg;
         packedArgs.push_back('\0');
     }
-    if (!WriteWholeFile(request.File(L".argv"), packedArgs) || !request.WriteInput(stdinBytes)) {
+    if (!plainwin::WriteWholeFile(request.File(L".argv"), packedArgs) || !request.WriteInput(stdinBytes)) {
         result.output = "bridge: cannot write request\n";
         return result;
     }
@@ -182,12 +128,8 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
         result.output = "bridge: cannot start " + ToUtf8(bridgeScript) + "\n";
         return result;
     }
-    if (process.hProcess) {
-        CloseHandle(process.hProcess);
-    }
-    if (process.hThread) {
-        CloseHandle(process.hThread);
-    }
+    ProcessHandles bridge;
+    bridge.Adopt(process);
 
     // Short tools answer within milliseconds: poll fast first, then slower.
     const ULONGLONG start = GetTickCount64();
@@ -203,9 +145,9 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
     }
     result.answered = true;
     std::string rcText;
-    const bool outputRead = ReadWholeFile(request.File(L".out"), result.output);
+    const bool outputRead = plainwin::ReadWholeFile(request.File(L".out"), result.output);
     const std::string program = argv.empty() ? std::string() : argv.front();
-    if (!ReadWholeFile(rcFile, rcText) || !ParseExitCode(rcText, result.exitCode)) {
+    if (!plainwin::ReadWholeFile(rcFile, rcText) || !ParseExitCode(rcText, result.exitCode)) {
         result.exitCode = kBrokenAnswer;
         WriteStderr("bridge: no exit code from " + program + "\n");
     } else if (!outputRead) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileText.h"
+
 #include <string>
 #include <vector>
 
@@ -21,8 +23,8 @@ struct UnixResult {
 // The Unix path of a Windows path, or empty when not running under Wine.
 std::string ToUnixPath(const std::wstring& windowsPath);
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
+using plainwin::FromUtf8;
+using plainwin::ToUtf8;
 
 // argv[0] is looked up on the Linux PATH. The Linux side ends the program
 // after limitSeconds; this side gives up 30 seconds after that.

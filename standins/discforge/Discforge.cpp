@@ -3,6 +3,8 @@
 // and reports its progress to the host's sink.
 #include "TarnwickMedia.h"
 
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -27,24 +29,6 @@ void Report(IProgressSink* sink, uint64_t done, uint64_t total)
     sink->OnProgress(&info);
 }
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : m_handle(handle) {}
-    ~Handle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_handle);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE Get() const { return m_handle; }
-    bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
-
 }  // namespace
 
 extern "C" __declspec(dllexport) bool CreateWindowsBootDisk(const wchar_t* isoPath, int diskNumber,
@@ -53,11 +37,11 @@ extern "C" __declspec(dllexport) bool CreateWindowsBootDisk(const wchar_t* isoPa
     if (!isoPath || diskNumber < 0) {
         return false;
     }
-    Handle iso(CreateFileW(isoPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr));
+    const UniqueHandle iso(CreateFileW(isoPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::wstring device = L"\\\\.\\PhysicalDrive" + std::to_wstring(diskNumber);
-    Handle disk(CreateFileW(device.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle disk(CreateFileW(device.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (!iso.Valid() || !disk.Valid() || !GetFileSizeEx(iso.Get(), &size)) {
         return false;

@@ -21,15 +21,15 @@ const char* const kEnabledReport =
     "REAGENTC.EXE: Operation Successful.\r\n"
     "\r\n";
 
+int Report(const standin::Invocation&)
+{
+    standin::WriteStdout(kEnabledReport);
+    return 0;
+}
+
 }  // namespace
 
 int wmain()
 {
-    const standin::Invocation invocation = standin::CaptureInvocation(L"reagentc");
-    unsigned long exitCode = 0;
-    if (standin::AnswerFromJournal(invocation, exitCode)) {
-        return static_cast<int>(exitCode);
-    }
-    standin::WriteStdout(kEnabledReport);
-    return 0;
+    return standin::Main(L"reagentc", Report);
 }

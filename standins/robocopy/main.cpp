@@ -4,6 +4,8 @@
 // copies failed, 16 nothing could be done.
 #include "../common/Standin.h"
 
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cwctype>
@@ -57,8 +59,8 @@ void CopyTree(const Request& request, const std::wstring& from, const std::wstri
 {
     CreateDirectoryW(to.c_str(), nullptr);
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle find(FindFirstFileW((from + L"\\*").c_str(), &data));
+    if (!find.Valid()) {
         return;
     }
     do {
@@ -77,8 +79,7 @@ void CopyTree(const Request& request, const std::wstring& from, const std::wstri
         } else {
             ++counts.failed;
         }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.Get(), &data));
 }
 
 Request Parse(const std::vector<std::wstring>& args)
@@ -107,15 +108,8 @@ Request Parse(const std::vector<std::wstring>& args)
     return request;
 }
 
-}  // namespace
-
-int wmain()
+int Copy(const standin::Invocation& invocation)
 {
-    const standin::Invocation invocation = standin::CaptureInvocation(L"robocopy");
-    unsigned long exitCode = 0;
-    if (standin::AnswerFromJournal(invocation, exitCode)) {
-        return static_cast<int>(exitCode);
-    }
     const Request request = Parse(invocation.args);
     const DWORD attributes = GetFileAttributesW(request.source.c_str());
     if (request.source.empty() || request.destination.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
@@ -129,4 +123,11 @@ int wmain()
         return kCopyFailures;
     }
     return counts.copied > 0 ? kFilesCopied : kNothingCopied;
+}
+
+}  // namespace
+
+int wmain()
+{
+    return standin::Main(L"robocopy", Copy);
 }

@@ -4,24 +4,28 @@
 #include "../common/Standin.h"
 #include "../common/UnixBridge.h"
 
+#include "ProgramFolder.h"
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
+
+namespace {
+
+int Record(const standin::Invocation& invocation)
+{
+    const std::wstring record = plainwin::ProgramFolder() + L"shutdown.log";
+    const UniqueHandle file(CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        return 1;
+    }
+    plainwin::WriteAll(file.Get(), "restart ordered: " + standin::ToUtf8(invocation.commandLine) + "\r\n");
+    return 0;
+}
+
+}  // namespace
 
 int wmain()
 {
-    const standin::Invocation invocation = standin::CaptureInvocation(L"shutdown");
-    unsigned long exitCode = 0;
-    if (standin::AnswerFromJournal(invocation, exitCode)) {
-        return static_cast<int>(exitCode);
-    }
-    const std::wstring record = standin::ModuleFolder() + L"shutdown.log";
-    HANDLE file = CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 1;
-    }
-    const std::string line = "restart ordered: " + standin::ToUtf8(invocation.commandLine) + "\r\n";
-    DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
-    return 0;
+    return standin::Main(L"shutdown", Record);
 }

@@ -87,16 +87,8 @@ std::string ToLinuxUpdateCommands(const std::string& utf16Bytes)
     return result;
 }
 
-}  // namespace
-
-int wmain()
+int RunLinuxWimlib(const standin::Invocation& invocation)
 {
-    const standin::Invocation invocation = standin::CaptureInvocation(L"wimlib-imagex");
-    unsigned long exitCode = 0;
-    if (standin::AnswerFromJournal(invocation, exitCode)) {
-        return static_cast<int>(exitCode);
-    }
-
     std::vector<std::string> argv{"wimlib-imagex"};
     for (const std::wstring& arg : invocation.args) {
         argv.push_back(standin::TranslateArg(arg));
@@ -106,4 +98,11 @@ int wmain()
         input = ToLinuxUpdateCommands(input);
     }
     return static_cast<int>(standin::RunReal(argv, invocation, input));
+}
+
+}  // namespace
+
+int wmain()
+{
+    return standin::Main(L"wimlib-imagex", RunLinuxWimlib);
 }
