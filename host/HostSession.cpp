@@ -6,6 +6,9 @@
 
 #include "TarnwickMedia.h"
 
+#include "ProgramFolder.h"
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -29,25 +32,17 @@ bool ConfirmRestart()
 
 class Library {
 public:
-    Library() : m_module(LoadLibraryW((ProgramFolder() + L"TarnwickMedia.dll").c_str())) {}
-    ~Library()
-    {
-        if (m_module) {
-            FreeLibrary(m_module);
-        }
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
+    Library() : m_module(LoadLibraryW((plainwin::ProgramFolder() + L"TarnwickMedia.dll").c_str())) {}
 
     bool loaded() const { return m_module != nullptr; }
     template <typename Fn>
     Fn Export(const char* name) const
     {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_module.get(), name)));
     }
 
 private:
-    HMODULE m_module;
+    UniqueModule m_module;
 };
 
 int Report(bool ok, const std::wstring& failure, const LogExcerpt& log)
@@ -93,8 +88,8 @@ int Run(const Options& options)
 {
     Library library;
     if (!library.loaded()) {
-        fwprintf(stderr, L"tarnwick: cannot load %lsTarnwickMedia.dll (error %lu)\n", ProgramFolder().c_str(),
-                 GetLastError());
+        fwprintf(stderr, L"tarnwick: cannot load %lsTarnwickMedia.dll (error %lu)\n",
+                 plainwin::ProgramFolder().c_str(), GetLastError());
         return kExitFailure;
     }
     const LogExcerpt log;

@@ -1,5 +1,8 @@
 #include "LogExcerpt.h"
 
+#include "FileText.h"
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 
 namespace host {
@@ -23,46 +26,22 @@ long long LogSize(const std::wstring& path)
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-class ReadHandle {
-public:
-    explicit ReadHandle(const std::wstring& path)
-        : m_handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
-    ~ReadHandle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_handle);
-        }
-    }
-    ReadHandle(const ReadHandle&) = delete;
-    ReadHandle& operator=(const ReadHandle&) = delete;
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
-
 }  // namespace
 
 LogExcerpt::LogExcerpt() : m_path(FullPath(kLogFile)), m_start(LogSize(m_path)) {}
 
 std::string LogExcerpt::Added(size_t maxLines) const
 {
-    const ReadHandle file(m_path);
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
         return std::string();
     }
     LARGE_INTEGER offset;
     offset.QuadPart = m_start;
     std::string text;
-    if (SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) {
-        char buffer[65536];
-        DWORD got = 0;
-        while (ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-            text.append(buffer, got);
-        }
+    if (SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN)) {
+        plainwin::ReadToEnd(file.Get(), text);
     }
     return LastLines(text, maxLines);
 }

@@ -1,5 +1,7 @@
 #include "Preflight.h"
 
+#include "ProgramFolder.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -50,14 +52,6 @@ std::wstring WithError(const std::wstring& text, DWORD error)
 }
 
 }  // namespace
-
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
 
 void MakePathsAbsolute(Options& options)
 {
@@ -113,7 +107,7 @@ std::wstring EnterWorkFolder(Command command)
     std::wstring folder;
     if (command == Command::EsdToIso) {
         // The converter finds its tools as tools\... below the current folder.
-        folder = ProgramFolder();
+        folder = plainwin::ProgramFolder();
     } else {
         wchar_t local[MAX_PATH] = {};
         const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);

@@ -8,9 +8,6 @@
 // make-pe would only fail on later, and the folder the library runs in.
 namespace host {
 
-// The folder of tarnwick.exe, with a trailing backslash.
-std::wstring ProgramFolder();
-
 // Resolves the path arguments against the folder tarnwick was started from.
 void MakePathsAbsolute(Options& options);
 
