@@ -4,6 +4,10 @@
 
 #include "TarnwickMedia.h"
 
+#include "FileText.h"
+#include "ProgramFolder.h"
+#include "common/UniqueHandle.h"
+
 #include <shellapi.h>
 
 #include <cwctype>
@@ -13,10 +17,7 @@ namespace testsupport {
 
 std::wstring ExeFolder()
 {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+    return plainwin::ProgramFolder();
 }
 
 std::wstring TempFolder()
@@ -36,30 +37,13 @@ std::wstring CurrentFolder()
 std::string ReadBytes(const std::wstring& path)
 {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
+    plainwin::ReadWholeFile(path, bytes);
     return bytes;
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok != FALSE;
+    return plainwin::WriteWholeFile(path, bytes);
 }
 
 bool Exists(const std::wstring& path)
@@ -71,8 +55,8 @@ std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstri
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle find(FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &data));
+    if (!find.Valid()) {
         return names;
     }
     do {
@@ -80,8 +64,7 @@ std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstri
         if (name != L"." && name != L"..") {
             names.push_back(name);
         }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.Get(), &data));
     return names;
 }
 
@@ -141,13 +124,8 @@ bool StandinJournal::Running(unsigned call) const
 {
     const DWORD pid = std::stoul("0" + ReadBytes(m_folder / (std::to_wstring(call) + L".pid")));
     EXPECT_NE(pid, 0u) << "call " << call << " recorded no process id";
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!process) {
-        return false;
-    }
-    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process.Valid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
 }
 
 void StandinJournal::Respond(unsigned call, unsigned long exitCode, unsigned long delayMs, const std::string& output)
@@ -210,6 +188,36 @@ std::map<std::string, std::function<int(int, wchar_t**)>>& ChildModes()
     return modes;
 }
 
+// The files are closed again on return, so that their content can be read.
+DWORD RunWithStdFiles(const std::wstring& commandLine, const std::wstring& workDir, const std::wstring& inputPath,
+                      const std::wstring& outputPath, const std::wstring& errorPath)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    const UniqueHandle input(CreateFileW(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle error(CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = output.Get();
+    startup.hStdError = error.Get();
+    PROCESS_INFORMATION info = {};
+    DWORD exitCode = 99;
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+        ProcessHandles child;
+        child.Adopt(info);
+        WaitForSingleObject(child.process.Get(), INFINITE);
+        GetExitCodeProcess(child.process.Get(), &exitCode);
+    }
+    return exitCode;
+}
+
 }  // namespace
 
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode)
@@ -232,32 +240,7 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
     const std::wstring outputPath = capture / L"stdout";
     const std::wstring errorPath = capture / L"stderr";
     WriteBytes(inputPath, input);
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE inputHandle = CreateFileW(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE error = CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::wstring writable = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inputHandle;
-    startup.hStdOutput = output;
-    startup.hStdError = error;
-    PROCESS_INFORMATION process = {};
-    result.exitCode = 99;
-    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &result.exitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(inputHandle);
-    CloseHandle(output);
-    CloseHandle(error);
+    result.exitCode = RunWithStdFiles(commandLine, workDir, inputPath, outputPath, errorPath);
     result.stdoutBytes = ReadBytes(outputPath);
     result.stderrBytes = ReadBytes(errorPath);
     return result;
