@@ -1,8 +1,8 @@
 #!/bin/sh
-# Compiles every translation unit of the library and the host, and each public
-# header on its own, as Microsoft's compiler would see them (clang in
-# Microsoft mode, warnings as errors); the C-includable header also as C under
-# both x64 ABIs.
+# Compiles every translation unit of the library, the host and its helpers,
+# and each public header on its own, as Microsoft's compiler would see them
+# (clang in Microsoft mode, warnings as errors); the C-includable header also
+# as C under both x64 ABIs.
 #   check-msvc-mode.sh [JOBS]
 # Flag lists are split into words on purpose.
 # shellcheck disable=SC2086
@@ -19,7 +19,8 @@ trap 'rm -f "$work"' EXIT
 # One compile per line: the file, then the flags of its target in the build.
 {
     find src -name '*.cpp' | sort | sed 's/$/ -DTARNWICKMEDIA_BUILD -Iinclude -Isrc/'
-    find host -name '*.cpp' | sort | sed 's/$/ -Ihost -Iinclude/'
+    find host -name '*.cpp' | sort | sed 's/$/ -Ihost -Iinclude -Isupport -Isrc/'
+    find support -name '*.cpp' | sort | sed 's/$/ -Isupport -Isrc/'
 } >"$work"
 
 export TW_MSVC_CXX strict
