@@ -4,6 +4,7 @@
 #include "Layout.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ntfs {
 
@@ -11,6 +12,8 @@ Error ParseAttributes(const Record& record, std::vector<AttrView>& views)
 {
     const uint8_t* bytes = record.bytes.data();
     const size_t inUse = std::min<size_t>(Le32(bytes + kRecordBytesInUse), record.bytes.size());
+    // Enough for most files at once: growing a vector costs more than the parse.
+    views.reserve(8);
     size_t at = Le16(bytes + kRecordFirstAttribute);
     while (true) {
         if (at + 4 > inUse) {
@@ -59,18 +62,27 @@ Error DecodeRuns(const Context& context, const AttrView& view, std::vector<Run>&
     return DecodeRuns(view.header, view.length, view.lowestVcn, context.geometry.clusterCount, view.origin, runs);
 }
 
+Error ReadBaseRecord(const Context& context, uint64_t number, BaseRecord& base)
+{
+    base.number = number;
+    const Error error = ReadRecord(context, number, base.record);
+    return error.status == Status::Ok ? ParseAttributes(base.record, base.views) : error;
+}
+
 Error FindAttribute(const Context& context, uint64_t number, uint32_t type, const std::u16string& name,
                     Attribute& attribute)
 {
-    Record base;
-    Error error = ReadRecord(context, number, base);
-    std::vector<AttrView> views;
-    if (error.status == Status::Ok) {
-        error = ParseAttributes(base, views);
-    }
-    if (error.status != Status::Ok) {
-        return error;
-    }
+    BaseRecord base;
+    const Error error = ReadBaseRecord(context, number, base);
+    return error.status == Status::Ok ? FindAttribute(context, base, type, name, attribute) : error;
+}
+
+Error FindAttribute(const Context& context, const BaseRecord& base, uint32_t type, const std::u16string& name,
+                    Attribute& attribute)
+{
+    const uint64_t number = base.number;
+    const std::vector<AttrView>& views = base.views;
+    Error error;
 
     // The segments of the attribute: from the attribute list when there is
     // one (a fragmented or crowded file), else from the base record alone.
@@ -92,7 +104,7 @@ Error FindAttribute(const Context& context, uint64_t number, uint32_t type, cons
         Record extension;
         std::vector<AttrView> extensionViews;
         const std::vector<AttrView>* recordViews = &views;
-        Origin where = base.origin;
+        Origin where = base.record.origin;
         if (segment.second != number) {
             error = ReadRecord(context, segment.second, extension);
             if (error.status == Status::Ok) {
@@ -158,6 +170,65 @@ Error FindAttribute(const Context& context, uint64_t number, uint32_t type, cons
             return Error{Status::Corrupt, attribute.stream.header, "a data size that the runs cover"};
         }
     }
+    return Error();
+}
+
+// A file's unnamed data stream, unless stored in a way the reader cannot decode.
+Error OpenData(const Context& context, uint64_t record, Attribute& data)
+{
+    const Error error = FindAttribute(context, record, kTypeData, std::u16string(), data);
+    if (error.status == Status::Ok && (data.flags & (kAttrCompressed | kAttrEncrypted))) {
+        return Error{Status::Unsupported, data.stream.header, "a stream neither compressed nor encrypted"};
+    }
+    return error;
+}
+
+Error ReadData(const Context& context, const Attribute& data, uint64_t offset, uint8_t* dest, uint64_t length)
+{
+    if (data.resident) {
+        std::memcpy(dest, data.value.data() + offset, static_cast<size_t>(length));
+        return Error();
+    }
+    return ReadStream(context.device, context.geometry.clusterSize, data.stream, offset, dest, length);
+}
+
+Error LoadMft(Context& context)
+{
+    // The first record is found through the boot sector; every other one
+    // through the MFT's own data runs, which may span several records.
+    Record record;
+    Error error = ReadFirstRecord(context, record);
+    std::vector<AttrView> views;
+    if (error.status == Status::Ok) {
+        error = ParseAttributes(record, views);
+    }
+    if (error.status != Status::Ok) {
+        return error;
+    }
+    const auto data = std::find_if(views.begin(), views.end(), [](const AttrView& view) {
+        return view.type == kTypeData && view.name.empty() && view.nonResident && view.lowestVcn == 0;
+    });
+    if (data == views.end()) {
+        return Corrupt(record.origin, "the MFT's data attribute in its first record");
+    }
+    error = DecodeRuns(context, *data, context.mft.runs);
+    if (error.status != Status::Ok) {
+        return error;
+    }
+    context.mft.size = Le64(data->header + kAttrDataSize);
+    context.mft.initialized = context.mft.size;
+    context.mft.header = data->origin.DeviceOffset();
+    Attribute full;
+    error = FindAttribute(context, kRecordMft, kTypeData, std::u16string(), full);
+    if (error.status != Status::Ok) {
+        return error;
+    }
+    if (full.resident) {
+        return Error{Status::Corrupt, full.stream.header, "a non-resident MFT"};
+    }
+    context.mft.runs = std::move(full.stream.runs);
+    context.mft.size = full.stream.size;
+    context.mft.initialized = full.stream.size;
     return Error();
 }
 

@@ -41,7 +41,23 @@ struct Attribute {
     Stream stream;
 };
 
+// A file's base record and its attribute headers, read once for several lookups.
+struct BaseRecord {
+    uint64_t number = 0;
+    Record record;
+    std::vector<AttrView> views;
+};
+
+Error ReadBaseRecord(const Context& context, uint64_t number, BaseRecord& base);
+Error FindAttribute(const Context& context, const BaseRecord& base, uint32_t type, const std::u16string& name,
+                    Attribute& attribute);
 Error FindAttribute(const Context& context, uint64_t number, uint32_t type, const std::u16string& name,
                     Attribute& attribute);
+// A file's unnamed data stream, unless stored in a way the reader cannot decode.
+Error OpenData(const Context& context, uint64_t record, Attribute& data);
+Error ReadData(const Context& context, const Attribute& data, uint64_t offset, uint8_t* dest, uint64_t length);
+
+// Fills context.mft once the geometry is known.
+Error LoadMft(Context& context);
 
 }  // namespace ntfs

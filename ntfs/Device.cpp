@@ -15,11 +15,13 @@ Device::Device(SectorReader reader, uint32_t sectorSize, uint64_t sectorCount)
     }
 }
 
-uint8_t* Device::Bounce() const
+uint8_t* Device::Bounce(uint64_t bytes) const
 {
-    // Unbuffered devices want sector-aligned buffers, so the bounce buffer is aligned by hand.
-    if (m_bounce.empty()) {
-        m_bounce.resize(kBounceBytes + m_sectorSize);
+    // Grown to the largest transfer so far rather than to the most it may
+    // take: most are a record or an index block. Unbuffered devices want
+    // sector-aligned buffers, so the buffer is aligned by hand.
+    if (m_bounce.size() < bytes + m_sectorSize) {
+        m_bounce.resize(static_cast<size_t>(bytes + m_sectorSize));
     }
     const uintptr_t address = reinterpret_cast<uintptr_t>(m_bounce.data());
     return m_bounce.data() + (m_sectorSize - address % m_sectorSize) % m_sectorSize;
@@ -33,7 +35,6 @@ Error Device::Read(uint64_t offset, uint8_t* dest, uint64_t length) const
     if (offset > m_bytes || length > m_bytes - offset) {
         return Error{Status::IoError, offset, "a range inside the device"};
     }
-    uint8_t* bounce = Bounce();
     while (length > 0) {
         const uint64_t sector = offset / m_sectorSize;
         const uint64_t within = offset % m_sectorSize;
@@ -42,6 +43,7 @@ Error Device::Read(uint64_t offset, uint8_t* dest, uint64_t length) const
             // Partial sectors, and whole ones bound for an unaligned buffer, pass through the bounce buffer.
             const uint64_t span = within + std::min<uint64_t>(length, kBounceBytes - m_sectorSize);
             const uint64_t sectors = (span + m_sectorSize - 1) / m_sectorSize;
+            uint8_t* bounce = Bounce(sectors * m_sectorSize);
             if (!m_reader(bounce, sector, static_cast<uint32_t>(sectors))) {
                 return Error{Status::IoError, sector * m_sectorSize, "readable sectors"};
             }

@@ -15,7 +15,7 @@ public:
     Error Read(uint64_t offset, uint8_t* dest, uint64_t length) const;
 
 private:
-    uint8_t* Bounce() const;
+    uint8_t* Bounce(uint64_t bytes) const;
 
     SectorReader m_reader;
     uint32_t m_sectorSize;

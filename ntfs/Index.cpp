@@ -134,8 +134,13 @@ Error IndexWalk::Child(uint64_t vcn, const Origin& vcnField, unsigned depth)
 Error ListIndex(const Context& context, uint64_t record, std::vector<DirEntry>& entries)
 {
     static const std::u16string kIndexName = u"$I30";
+    BaseRecord base;
+    Error error = ReadBaseRecord(context, record, base);
+    if (error.status != Status::Ok) {
+        return error;
+    }
     Attribute root;
-    Error error = FindAttribute(context, record, kTypeIndexRoot, kIndexName, root);
+    error = FindAttribute(context, base, kTypeIndexRoot, kIndexName, root);
     if (error.status == Status::NotFound) {
         return Error{Status::NotADirectory, error.offset, "a file-name index root"};
     }
@@ -151,7 +156,7 @@ Error ListIndex(const Context& context, uint64_t record, std::vector<DirEntry>& 
                        "an index block size of a power of two from 512 bytes to 64 KiB");
     }
     Attribute allocation;
-    error = FindAttribute(context, record, kTypeIndexAllocation, kIndexName, allocation);
+    error = FindAttribute(context, base, kTypeIndexAllocation, kIndexName, allocation);
     if (error.status == Status::NotFound) {
         allocation = Attribute();
     } else if (error.status != Status::Ok) {

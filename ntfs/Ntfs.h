@@ -38,6 +38,7 @@ struct DirEntry {
 
 struct Attribute;
 struct Context;
+class UpCaseTable;
 class Volume;
 
 // An open file's unnamed data stream.
@@ -78,12 +79,11 @@ public:
 private:
     friend class File;
     explicit Volume(std::unique_ptr<Context> context);
-    void LoadUpCase();
     Status Report(const Error& error) const;
     bool SameName(const std::u16string& a, const std::u16string& b) const;
 
     std::unique_ptr<Context> m_context;
-    std::vector<uint16_t> m_upCase;
+    std::unique_ptr<UpCaseTable> m_upCase;
     mutable Error m_lastError;
 };
 

@@ -5,9 +5,9 @@
 #include "Context.h"
 #include "Index.h"
 #include "Layout.h"
+#include "UpCase.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace ntfs {
 
@@ -18,70 +18,11 @@ bool IsOk(const Error& error)
     return error.status == Status::Ok;
 }
 
-Error LoadMft(Context& context)
-{
-    // The first record is found through the boot sector; every other one
-    // through the MFT's own data runs, which may span several records.
-    Record record;
-    Error error = ReadFirstRecord(context, record);
-    std::vector<AttrView> views;
-    if (IsOk(error)) {
-        error = ParseAttributes(record, views);
-    }
-    if (!IsOk(error)) {
-        return error;
-    }
-    const auto data = std::find_if(views.begin(), views.end(), [](const AttrView& view) {
-        return view.type == kTypeData && view.name.empty() && view.nonResident && view.lowestVcn == 0;
-    });
-    if (data == views.end()) {
-        return Corrupt(record.origin, "the MFT's data attribute in its first record");
-    }
-    error = DecodeRuns(context, *data, context.mft.runs);
-    if (!IsOk(error)) {
-        return error;
-    }
-    context.mft.size = Le64(data->header + kAttrDataSize);
-    context.mft.initialized = context.mft.size;
-    context.mft.header = data->origin.DeviceOffset();
-    Attribute full;
-    error = FindAttribute(context, kRecordMft, kTypeData, std::u16string(), full);
-    if (!IsOk(error)) {
-        return error;
-    }
-    if (full.resident) {
-        return Error{Status::Corrupt, full.stream.header, "a non-resident MFT"};
-    }
-    context.mft.runs = std::move(full.stream.runs);
-    context.mft.size = full.stream.size;
-    context.mft.initialized = full.stream.size;
-    return Error();
-}
-
 Error Missing(const Context& context, uint64_t record, const char* expected)
 {
     const Geometry& geometry = context.geometry;
     const Origin origin = Origin::InStream(context.mft, geometry.clusterSize, record * geometry.recordSize);
     return Error{Status::NotFound, origin.DeviceOffset(), expected};
-}
-
-// A file's unnamed data stream, unless stored in a way the reader cannot decode.
-Error OpenData(const Context& context, uint64_t record, Attribute& data)
-{
-    const Error error = FindAttribute(context, record, kTypeData, std::u16string(), data);
-    if (IsOk(error) && (data.flags & (kAttrCompressed | kAttrEncrypted))) {
-        return Error{Status::Unsupported, data.stream.header, "a stream neither compressed nor encrypted"};
-    }
-    return error;
-}
-
-Error ReadData(const Context& context, const Attribute& data, uint64_t offset, uint8_t* dest, uint64_t length)
-{
-    if (data.resident) {
-        std::memcpy(dest, data.value.data() + offset, static_cast<size_t>(length));
-        return Error();
-    }
-    return ReadStream(context.device, context.geometry.clusterSize, data.stream, offset, dest, length);
 }
 
 }  // namespace
@@ -91,7 +32,10 @@ bool DirEntry::IsDirectory() const
     return (attributes & kWinAttrDirectory) != 0;
 }
 
-Volume::Volume(std::unique_ptr<Context> context) : m_context(std::move(context)) {}
+Volume::Volume(std::unique_ptr<Context> context)
+    : m_context(std::move(context)), m_upCase(new UpCaseTable(*m_context))
+{
+}
 
 Volume::~Volume() = default;
 
@@ -109,26 +53,7 @@ std::unique_ptr<Volume> Volume::Mount(SectorReader reader, uint32_t sectorSize, 
     if (!IsOk(error)) {
         return nullptr;
     }
-    std::unique_ptr<Volume> volume(new Volume(std::move(context)));
-    volume->LoadUpCase();
-    return volume;
-}
-
-void Volume::LoadUpCase()
-{
-    // Without a readable table, names compare with ASCII case folding only.
-    Attribute table;
-    if (!IsOk(OpenData(*m_context, kRecordUpCase, table)) || table.stream.size < kUpCaseChars * 2) {
-        return;
-    }
-    std::vector<uint8_t> bytes(kUpCaseChars * 2);
-    if (!IsOk(ReadData(*m_context, table, 0, bytes.data(), bytes.size()))) {
-        return;
-    }
-    m_upCase.resize(kUpCaseChars);
-    for (size_t i = 0; i < kUpCaseChars; ++i) {
-        m_upCase[i] = Le16(bytes.data() + i * 2);
-    }
+    return std::unique_ptr<Volume>(new Volume(std::move(context)));
 }
 
 Status Volume::Report(const Error& error) const
@@ -160,16 +85,7 @@ bool Volume::SameName(const std::u16string& a, const std::u16string& b) const
         return false;
     }
     for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i];
-        char16_t y = b[i];
-        if (!m_upCase.empty()) {
-            x = m_upCase[x];
-            y = m_upCase[y];
-        } else {
-            x = (x >= u'a' && x <= u'z') ? static_cast<char16_t>(x - 32) : x;
-            y = (y >= u'a' && y <= u'z') ? static_cast<char16_t>(y - 32) : y;
-        }
-        if (x != y) {
+        if (a[i] != b[i] && m_upCase->Fold(a[i]) != m_upCase->Fold(b[i])) {
             return false;
         }
     }

@@ -177,6 +177,33 @@ TEST_F(NtfsReaderTest, FindsNamesInAnyCaseAndReportsTheStoredOne)
     EXPECT_NE(volume->OpenFile(entry.record, file), Status::Ok);
 }
 
+TEST_F(NtfsReaderTest, ComparesNamesThroughTheUpCasePagesItNeedsOrByAsciiRulesWithoutATable)
+{
+    uint64_t bytesRead = 0;
+    const ntfs::SectorReader inner = tree->Reader(512);
+    const ntfs::SectorReader counting = [&](void* buffer, uint64_t first, uint32_t count) {
+        bytesRead += uint64_t(count) * 512;
+        return inner(buffer, first, count);
+    };
+    ntfs::Error error;
+    std::unique_ptr<Volume> volume = Volume::Mount(counting, 512, tree->bytes.size() / 512, error);
+    ASSERT_TRUE(volume);
+    DirEntry entry;
+    ASSERT_EQ(volume->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
+    // Records, index blocks and one page of the table: far from its 128 KiB.
+    EXPECT_LT(bytesRead, 32u * 1024);
+
+    // The table's record loses its signature.
+    NtfsImage damaged = *tree;
+    uint64_t mftLcn = 0;
+    std::memcpy(&mftLcn, damaged.bytes.data() + 0x30, 8);
+    damaged.bytes[mftLcn * 4096 + 10 * 1024] = 'X';
+    volume = Mount(damaged, 512);
+    ASSERT_TRUE(volume);
+    ASSERT_EQ(volume->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
+    EXPECT_EQ(entry.name, u"winre.wim");
+}
+
 TEST_F(NtfsReaderTest, ReadsInTwoMiBPiecesEndingWithZeroAndInLargeTransfers)
 {
     std::unique_ptr<Volume> volume = Mount(*tree, 512);
