@@ -106,9 +106,9 @@ TEST_F(WinreDeviceTest, ReadsAndWritesWholeSectorsOfThePartition)
     EXPECT_EQ(sectors.substr(0, 512), written);
 
     // Opening again keeps the open handle: no second geometry query.
-    const unsigned queries = winrehost::GeometryQueries();
+    const unsigned queries = ImageGeometryQueries();
     EXPECT_TRUE(device.Open());
-    EXPECT_EQ(winrehost::GeometryQueries(), queries);
+    EXPECT_EQ(ImageGeometryQueries(), queries);
 
     EXPECT_TRUE(device.Close());
     EXPECT_FALSE(device.IsOpen());

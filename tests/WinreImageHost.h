@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ImageDisk.h"
+
 #include <windows.h>
 
 #include <string>
@@ -8,14 +10,10 @@
 // under Wine: disk geometry for them, partition device links and NTFS images.
 namespace winrehost {
 
-// Replaces module's import of function from dll (case-insensitive) with
-// replacement; false when the module does not import it.
-bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+// Import patching and the image-file geometry answer, shared with the demo's host.
+using ::ImageDeviceIoControl;
+using ::PatchImport;
 
-// Answers the drive geometry query for image files from their size in
-// sectors of 512 bytes; everything else goes to the system.
-BOOL WINAPI ImageDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                                 LPDWORD returned, LPOVERLAPPED overlapped);
 // Makes bin/logs/NAME the current folder, so that the program's tarnwick.log
 // lies there and other programs running beside it do not see its lines.
 bool UseOwnLogFolder(const std::wstring& name);
@@ -23,9 +21,6 @@ bool UseOwnLogFolder(const std::wstring& name);
 // Puts the stand-ins of bin/tools/ first on PATH, where the command
 // interpreter finds reagentc, and has library use ImageDeviceIoControl.
 bool PrepareHost(HMODULE library);
-
-// Calls of ImageDeviceIoControl so far.
-unsigned GeometryQueries();
 
 // Points \\.\HarddiskNPartitionM at an image (a Unix path), or removes the link.
 bool LinkPartition(unsigned disk, unsigned partition, const std::string& unixImage);
