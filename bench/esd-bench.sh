@@ -91,14 +91,7 @@ for size in $sizes; do
     ls -l "$work/sample.esd" | awk '{ printf "ESD size: %.1f MiB\n", $5 / 1048576 }'
     for series in library direct nowork floor; do : > "$work/$series.times"; done
     for round in $(seq "$rounds"); do
-        timed "$work/library.times" through_library
-        timed "$work/direct.times" direct
-        for pair in 1 2 3; do
-            fresh_journal
-            timed "$work/nowork.times" no_work
-            fresh_journal
-            timed "$work/floor.times" floor
-        done
+        bench_round
         echo "$payload MiB round $round: library $(tail -1 "$work/library.times") s," \
             "direct $(tail -1 "$work/direct.times") s, no work $(tail -1 "$work/nowork.times") s," \
             "floor $(tail -1 "$work/floor.times") s"

@@ -75,3 +75,17 @@ csv_row() {
 
 # A CSV file as an aligned table.
 print_table() { column -t -s, "$1"; }
+
+# One round of a benchmark's four series into $work/*.times: the library, the
+# direct run, then three alternated pairs of the no-work run and the floor.
+# The caller defines through_library, direct, no_work, floor, fresh_journal.
+bench_round() {
+    timed "$work/library.times" through_library
+    timed "$work/direct.times" direct
+    for pair in 1 2 3; do
+        fresh_journal
+        timed "$work/nowork.times" no_work
+        fresh_journal
+        timed "$work/floor.times" floor
+    done
+}
