@@ -17,33 +17,33 @@ const size_t kTimeBufferSize = 64;
 
 // Appends one conversion, formatted by the C runtime on its own.
 template <typename T>
-void AppendConversion(std::string& message, const std::string& spec, T value)
+void AppendConversion(std::string& message, const std::string& directive, T value)
 {
-    const int length = std::snprintf(nullptr, 0, spec.c_str(), value);
+    const int length = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (length <= 0) {
         return;
     }
     std::string piece(static_cast<size_t>(length) + 1, '\0');
-    std::snprintf(&piece[0], piece.size(), spec.c_str(), value);
+    std::snprintf(&piece[0], piece.size(), directive.c_str(), value);
     message.append(piece, 0, static_cast<size_t>(length));
 }
 
 // Appends a width or precision, taking a "*" from the arguments.
-const char* CopyNumber(const char* at, std::string& spec, va_list& args, bool precision)
+const char* CopyNumber(const char* at, std::string& directive, va_list& args, bool precision)
 {
     if (*at == '*') {
         const int value = va_arg(args, int);
         // A negative precision counts as none; a negative width is "-" and its size.
         if (!precision || value >= 0) {
-            spec += (precision ? "." : "") + std::to_string(value);
+            directive += (precision ? "." : "") + std::to_string(value);
         }
         return at + 1;
     }
     if (precision) {
-        spec.push_back('.');
+        directive.push_back('.');
     }
     while (std::isdigit(static_cast<unsigned char>(*at))) {
-        spec.push_back(*at++);
+        directive.push_back(*at++);
     }
     return at;
 }
@@ -68,13 +68,13 @@ std::string FormatConvertingWideText(const char* format, va_list args)
             continue;
         }
         const char* const start = at++;
-        std::string spec = "%";
+        std::string directive = "%";
         while (*at != '\0' && std::strchr("-+ #0", *at)) {
-            spec.push_back(*at++);
+            directive.push_back(*at++);
         }
-        at = CopyNumber(at, spec, args, false);
+        at = CopyNumber(at, directive, args, false);
         if (*at == '.') {
-            at = CopyNumber(at + 1, spec, args, true);
+            at = CopyNumber(at + 1, directive, args, true);
         }
         const char* const size = at;
         for (const char* modifier : {"I64", "I32", "hh", "ll", "h", "l", "w", "L", "I", "j", "z", "t"}) {
@@ -94,7 +94,7 @@ std::string FormatConvertingWideText(const char* format, va_list args)
                               ((conversion == 'C' || conversion == 'S') && modifier != "h");
         const bool size64 = modifier == "ll" || modifier == "I64" || modifier == "I" || modifier == "j" ||
                             modifier == "z" || modifier == "t";
-        const std::string numeric = spec + modifier + conversion;
+        const std::string numeric = directive + modifier + conversion;
         switch (conversion) {
         case 'd':
         case 'i':
@@ -143,7 +143,7 @@ std::string FormatConvertingWideText(const char* format, va_list args)
         case 'C':
             if (wideText) {
                 const wchar_t character = static_cast<wchar_t>(va_arg(args, int));
-                AppendConversion(message, spec + "s", WideToAnsi(std::wstring(1, character)).c_str());
+                AppendConversion(message, directive + "s", WideToAnsi(std::wstring(1, character)).c_str());
             } else {
                 AppendConversion(message, numeric, va_arg(args, int));
             }
@@ -152,7 +152,7 @@ std::string FormatConvertingWideText(const char* format, va_list args)
         case 'S':
             if (wideText) {
                 const wchar_t* text = va_arg(args, const wchar_t*);
-                AppendConversion(message, spec + "s", text ? WideToAnsi(text).c_str() : nullptr);
+                AppendConversion(message, directive + "s", text ? WideToAnsi(text).c_str() : nullptr);
             } else {
                 AppendConversion(message, numeric, va_arg(args, const char*));
             }
