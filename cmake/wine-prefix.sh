@@ -5,10 +5,11 @@
 # see EOF.
 set -e
 prefix="$1"
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix"
+. "$(dirname "$0")/wine-env.sh"
 /usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null || true
 if [ -f "$prefix/system.reg" ]; then
-    /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null
+    $tw_wine_launch wineboot >/dev/null 2>&1 </dev/null
 else
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
+    $tw_wine_launch wineboot -i >/dev/null 2>&1 </dev/null
 fi

@@ -3,6 +3,5 @@
 # TW_WINEPREFIX is set by CTest; otherwise the prefix lives in the current build tree.
 : "${TW_WINEPREFIX:=$(pwd)/wineprefix}"
 export WINEPREFIX="$TW_WINEPREFIX"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-exec /usr/lib/wine/wine64 "$@"
+. "$(dirname "$0")/wine-env.sh"
+exec $tw_wine_launch "$@"
