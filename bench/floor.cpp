@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "FileText.h"
+#include "ProgramFolder.h"
+#include "common/UniqueHandle.h"
+
 namespace {
 
 const wchar_t kWimlib[] = L"tools\\wimlib-imagex.exe";
@@ -31,21 +35,37 @@ std::wstring TempFolder()
     return path;
 }
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
+// A pipe for a child's output.
+struct Pipe {
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+};
 
-int WaitAndClose(const PROCESS_INFORMATION& info)
+// Starts the command line as given and returns its exit code, -1 when it does
+// not start; with output, what the child writes there is read to its end first.
+int Run(const std::wstring& command, STARTUPINFOW& startup, BOOL inherit, const wchar_t* workDir,
+        Pipe* output = nullptr)
 {
-    WaitForSingleObject(info.hProcess, INFINITE);
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, inherit, CREATE_NO_WINDOW, nullptr, workDir, &startup,
+                        &info)) {
+        return -1;
+    }
+    ProcessHandles process;
+    process.Adopt(info);
+    if (output) {
+        // The child has its own copy: ours must go for the read to see the end.
+        output->writeEnd.Reset();
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(output->readEnd.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        }
+    }
+    WaitForSingleObject(process.process.Get(), INFINITE);
     DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    GetExitCodeProcess(process.process.Get(), &code);
     return static_cast<int>(code);
 }
 
@@ -53,33 +73,19 @@ int WaitAndClose(const PROCESS_INFORMATION& info)
 int RunInherited(const std::wstring& command)
 {
     STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION info = {};
-    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &info)) {
-        return -1;
-    }
-    return WaitAndClose(info);
+    return Run(command, startup, TRUE, nullptr);
 }
 
 // As the builder's plain interpreter runs: hidden, nothing inherited.
 int RunHidden(const std::wstring& command)
 {
     STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info = {};
-    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &info)) {
-        return -1;
-    }
-    return WaitAndClose(info);
+    return Run(command, startup, FALSE, nullptr);
 }
 
 // As the builder's WIM updates and captured runs: hidden, output into a pipe
@@ -87,54 +93,23 @@ int RunHidden(const std::wstring& command)
 int RunCaptured(const std::wstring& command, const std::wstring& inputFile, const wchar_t* workDir)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    Pipe pipe;
+    if (!CreatePipe(pipe.readEnd.Receive(), pipe.writeEnd.Receive(), &inheritable, 0)) {
         return -1;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE input = nullptr;
+    SetHandleInformation(pipe.readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle input;
     if (!inputFile.empty()) {
-        input = CreateFileW(inputFile.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        input.Reset(CreateFileW(inputFile.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = input;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION info = {};
-    std::vector<wchar_t> line(command.c_str(), command.c_str() + command.size() + 1);
-    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        workDir, &startup, &info);
-    CloseHandle(writeEnd);
-    if (input && input != INVALID_HANDLE_VALUE) {
-        CloseHandle(input);
-    }
-    int code = -1;
-    if (started) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        }
-        code = WaitAndClose(info);
-    }
-    CloseHandle(readEnd);
-    return code;
-}
-
-bool WriteSmallFile(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return written == bytes.size();
+    startup.hStdInput = input.Valid() ? input.Get() : nullptr;
+    startup.hStdOutput = pipe.writeEnd.Get();
+    startup.hStdError = pipe.writeEnd.Get();
+    return Run(command, startup, TRUE, workDir, &pipe);
 }
 
 int Esd(const std::wstring& esd, const std::wstring& iso)
@@ -163,11 +138,11 @@ int Esd(const std::wstring& esd, const std::wstring& iso)
 
 int MakePe(const std::wstring& app, const std::wstring& target)
 {
-    const std::wstring pe = ProgramFolder() + L"\\PE";
-    const std::wstring wimlib = Quoted(ProgramFolder() + L"\\" + kWimlib) + L" update " +
+    const std::wstring pe = plainwin::ProgramFolder() + L"PE";
+    const std::wstring wimlib = Quoted(plainwin::ProgramFolder() + kWimlib) + L" update " +
                                 Quoted(pe + L"\\ISO\\SOURCES\\BOOT.wim") + L" 1";
     const std::wstring commandFile = TempFolder() + L"floor-update.txt";
-    if (!WriteSmallFile(commandFile, "d\0e\0l\0e\0t\0e\0\r\0\n\0")) {
+    if (!plainwin::WriteWholeFile(commandFile, std::string("d\0e\0l\0e\0t\0e\0\r\0\n\0", 16))) {
         return 1;
     }
     wchar_t staging[MAX_PATH] = {};
@@ -207,13 +182,12 @@ int Winre(const std::wstring& tools, const std::wstring& volumeLibrary)
     while (std::fgets(chunk, sizeof chunk, report)) {
     }
     _pclose(report);
-    const HMODULE library = LoadLibraryW(volumeLibrary.c_str());
+    const UniqueModule library(LoadLibraryW(volumeLibrary.c_str()));
     QueryPerformanceCounter(&stop);
     if (!library) {
         return 1;
     }
     std::printf("%.3f\n", static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart);
-    FreeLibrary(library);
     return 0;
 }
 
