@@ -10,7 +10,7 @@ if ! setarch "$(uname -m)" -R true 2>/dev/null; then
 fi
 # The reply timeout marks the outer and inner interpreter and the ping.
 marker="-w $$ 127.0.0.1"
-"$launcher" cmd /c "cmd /c ping -n 8 $marker >nul" &
+"$launcher" cmd /c "cmd /c ping -n 4 $marker >nul" &
 launched=$!
 pids=""
 for _ in $(seq 100); do
