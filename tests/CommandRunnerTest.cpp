@@ -20,9 +20,7 @@ namespace {
 // This program in a child mode, as a command for the runner.
 std::wstring ChildCommand(const std::wstring& arguments)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return self + (L" --child " + arguments);
+    return ThisProgram() + L" --child " + arguments;
 }
 
 DWORD ParentOf(DWORD pid)
@@ -36,16 +34,6 @@ DWORD ParentOf(DWORD pid)
     }
     CloseHandle(snapshot);
     return parent;
-}
-
-bool IsRunning(DWORD pid)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    if (process) {
-        CloseHandle(process);
-    }
-    return running;
 }
 
 // "<pid> <parent pid>" of every process that the hang mode started, from the
@@ -62,20 +50,6 @@ std::vector<std::pair<DWORD, DWORD>> HangingProcesses(const ScratchFolder& folde
     return processes;
 }
 
-// GetProcessHandleCount answers 0 under Wine, so open handles are counted by
-// probing the handle values.
-DWORD CountOpenHandles()
-{
-    DWORD count = 0;
-    DWORD flags = 0;
-    for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 // "print N": N bytes of a repeating pattern on standard output.
 int PrintMode(int argc, wchar_t** argv)
 {
@@ -86,11 +60,6 @@ int PrintMode(int argc, wchar_t** argv)
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return 0;
-}
-
-int ExitMode(int argc, wchar_t** argv)
-{
-    return argc > 0 ? _wtoi(argv[0]) : 0;
 }
 
 // "hang DIR [spawn]": writes "<pid> <parent pid>" into DIR\<pid>, optionally
@@ -116,7 +85,6 @@ int HangMode(int argc, wchar_t** argv)
 
 const bool registered = [] {
     RegisterChildMode("print", PrintMode);
-    RegisterChildMode("exit", ExitMode);
     RegisterChildMode("hang", HangMode);
     return true;
 }();
@@ -132,10 +100,10 @@ TEST(CommandRunnerTest, CommandLineIsTheShellPrefixAndTheCommandCutAtTheBuffer)
 
 TEST(CommandRunnerTest, ResultFollowsTheExitCodeAndOutputIsCapturedWholeAndInOrder)
 {
-    EXPECT_TRUE(runner::RunCommand(ChildCommand(L"exit 0"), 60000));
-    EXPECT_FALSE(runner::RunCommand(ChildCommand(L"exit 3"), 60000));
+    EXPECT_TRUE(runner::RunCommand(L"exit 0", 60000));
+    EXPECT_FALSE(runner::RunCommand(L"exit 3", 60000));
     std::wstring output;
-    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"exit 7"), output, nullptr, 60000));
+    EXPECT_FALSE(runner::RunCommandWithOutput(L"exit 7", output, nullptr, 60000));
     output = L"old";
     ASSERT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"print 0"), output, nullptr, 60000));
     EXPECT_EQ(output, L"");
@@ -196,8 +164,8 @@ TEST(CommandRunnerTest, CapturingRunStopsReadingAtTheLimitAndLeavesTheChildRunni
     std::wstring output = L"old";
     LogWatch log;
     EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"hang " + pids.path()), output, nullptr, 4000));
-    EXPECT_NE(log.Added().find("CPEMaker::_RunCommandWithOutput:"), std::string::npos);
-    EXPECT_NE(log.Added().find(" PEMaker:_RunCommandWithOutput: command timeout\r\n"), std::string::npos);
+    EXPECT_TRUE(Holds(log.Added(), "CPEMaker::_RunCommandWithOutput:"));
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker:_RunCommandWithOutput: command timeout\r\n"));
     EXPECT_EQ(output, L"");
 
     const auto hanging = HangingProcesses(pids);
@@ -214,7 +182,7 @@ TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)
 {
     std::wstring output;
     // The first runs set up what the process keeps for good (heaps, code pages).
-    runner::RunCommand(ChildCommand(L"exit 0"), 60000);
+    runner::RunCommand(L"exit 0", 60000);
     runner::RunCommandWithOutput(ChildCommand(L"print 10"), output, nullptr, 60000);
     const DWORD before = CountOpenHandles();
     ASSERT_GT(before, 0u);

@@ -3,82 +3,42 @@
 // checked with those tools.
 #include "TestSupport.h"
 
-#include "esd/EsdConverter.h"
-
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <regex>
 
 using namespace testsupport;
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
 class EsdEndToEndTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        scratch = new ScratchFolder(L"twe2e");
-        esdPath = new std::wstring(*scratch / L"sample.esd");
-        WriteBytes(*esdPath, "");
-        const standin::UnixResult made =
-            Shell(SourceDir() + "/scripts/make-sample-esd.sh '" + UnixPath(*esdPath) + "'");
-        ASSERT_TRUE(made.answered && made.exitCode == 0) << made.output;
+        scratch = std::make_unique<ScratchFolder>(L"twe2e");
+        esdPath = *scratch / L"sample.esd";
+        Sh(SourceDir() + "/scripts/make-sample-esd.sh '" + UnixPath(esdPath) + "'");
     }
-    static void TearDownTestSuite()
-    {
-        delete esdPath;
-        delete scratch;
-    }
+    static void TearDownTestSuite() { scratch.reset(); }
 
-    static std::string Sh(const std::string& script)
-    {
-        const standin::UnixResult result = Shell(script);
-        EXPECT_TRUE(result.answered && result.exitCode == 0) << script << "\n" << result.output;
-        return result.output;
-    }
-
-    static ScratchFolder* scratch;
-    static std::wstring* esdPath;
+    static inline std::unique_ptr<ScratchFolder> scratch;
+    static inline std::wstring esdPath;
 };
-
-ScratchFolder* EsdEndToEndTest::scratch = nullptr;
-std::wstring* EsdEndToEndTest::esdPath = nullptr;
 
 TEST_F(EsdEndToEndTest, ConvertsASampleEsdIntoABootableInstallationIso)
 {
     const std::wstring isoPath = *scratch / L"windows.iso";
     const std::vector<std::wstring> foldersBefore = ListNames(TempFolder(), L"ESD_");
-    const ChildResult child = RunChild(L"convert \"" + *esdPath + L"\" \"" + isoPath + L"\"");
+    const ChildResult child = RunChild(L"convert \"" + esdPath + L"\" \"" + isoPath + L"\"");
     ASSERT_EQ(child.exitCode, 0u) << child.stdoutBytes;
     EXPECT_EQ(ListNames(TempFolder(), L"ESD_"), foldersBefore);
 
-    // The echo lines, in order and exact, among whatever the tools printed.
-    std::vector<std::string> echoed;
-    std::smatch line;
-    std::string rest = child.stdoutBytes;
-    const std::regex echoLine("(ESD file: |ISO file: |ISO label: |Command: )[^\r\n]*\r\n");
-    while (std::regex_search(rest, line, echoLine)) {
-        echoed.push_back(line.str());
-        rest = line.suffix();
-    }
-    ASSERT_EQ(echoed.size(), 8u) << child.stdoutBytes;
-    EXPECT_EQ(echoed[0], "ESD file: " + Narrow(*esdPath) + "\r\n");
-    EXPECT_EQ(echoed[1], "ISO file: " + Narrow(isoPath) + "\r\n");
-    EXPECT_EQ(echoed[2], "ISO label: Windows\r\n");
-    EXPECT_EQ(echoed[3].find("Command: \"tools\\wimlib-imagex.exe\" extract \"" + Narrow(*esdPath) + "\" 1 "), 0u);
-    EXPECT_EQ(echoed[7].find("Command: \"tools\\cdimage.exe\" -l\"Windows\" -t"), 0u);
-
     const std::string iso = "'" + UnixPath(isoPath) + "'";
-    EXPECT_NE(Sh("xorriso -indev " + iso + " -pvd_info 2>/dev/null").find("Volume Id    : Windows\n"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(Sh("xorriso -indev " + iso + " -pvd_info 2>/dev/null"), "Volume Id    : Windows\n"));
     const std::string boot = Sh("xorriso -indev " + iso + " -report_el_torito plain 2>/dev/null");
-    EXPECT_NE(boot.find("El Torito boot img :   1  BIOS  y   none"), std::string::npos) << boot;
-    EXPECT_NE(boot.find("El Torito img path :   1  /boot/etfsboot.com"), std::string::npos) << boot;
+    EXPECT_TRUE(Holds(boot, "El Torito boot img :   1  BIOS  y   none"));
+    EXPECT_TRUE(Holds(boot, "El Torito img path :   1  /boot/etfsboot.com"));
 
     // Image 1's files form the root of the ISO, next to the two new WIMs.
     const std::string isoFiles = Sh("xorriso -indev " + iso + " -find / -type f 2>/dev/null | sort");
@@ -94,28 +54,13 @@ TEST_F(EsdEndToEndTest, ConvertsASampleEsdIntoABootableInstallationIso)
     EXPECT_TRUE(std::regex_search(bootWim, std::regex("Compression: +LZX\n")));
     EXPECT_TRUE(std::regex_search(bootWim, std::regex("Chunk Size: +32768 bytes\n")));
     EXPECT_TRUE(std::regex_search(bootWim, std::regex("Boot Index: +2\n")));
-    EXPECT_NE(bootWim.find("Microsoft Windows PE (amd64)"), std::string::npos);
-    EXPECT_NE(bootWim.find("Microsoft Windows Setup (amd64)"), std::string::npos);
+    EXPECT_TRUE(Holds(bootWim, "Microsoft Windows PE (amd64)"));
+    EXPECT_TRUE(Holds(bootWim, "Microsoft Windows Setup (amd64)"));
     const std::string installWim = Sh("wimlib-imagex info " + out + "/sources/install.wim");
     EXPECT_TRUE(std::regex_search(installWim, std::regex("Image Count: +1\n")));
     EXPECT_TRUE(std::regex_search(installWim, std::regex("Compression: +LZMS\n")));
-    EXPECT_NE(installWim.find("Windows 10 Pro"), std::string::npos);
+    EXPECT_TRUE(Holds(installWim, "Windows 10 Pro"));
     EXPECT_EQ(Sh("head -c 12 " + out + "/boot/etfsboot.com"), "TWBOOTSECTOR");
-}
-
-TEST_F(EsdEndToEndTest, EsdPathThatIsAFolderFailsInTheFirstRun)
-{
-    StandinJournal journal;
-    journal.EnableReal();
-    CESDConverter converter;
-    converter.enableVerbose();
-    EXPECT_FALSE(converter.convert(scratch->path(), *scratch / L"never.iso", L"Windows"));
-    EXPECT_EQ(journal.Count(), 1u);
-    EXPECT_EQ(converter.getProgress(), 10);
-    const std::wstring prefix = L"Command failed with exit code: ";
-    const std::wstring status = converter.getStatusMessage();
-    EXPECT_EQ(status.substr(0, prefix.size()), prefix) << Narrow(status);
-    EXPECT_NE(status.find(L" - Command: " + standin::FromUtf8(journal.CommandLine(1))), std::wstring::npos);
 }
 
 }  // namespace

@@ -116,45 +116,16 @@ TEST(HostLogExcerpt, KeepsTheLastLines)
     EXPECT_EQ(host::LastLines("a\nb", 1), "b");
 }
 
-std::wstring Env(const wchar_t* name)
-{
-    std::vector<wchar_t> value(32768, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    return std::wstring(value.data(), length < value.size() ? length : 0);
-}
-
-// Sets a variable that the programs the test starts inherit, for its lifetime.
-class EnvScope {
-public:
-    EnvScope(const wchar_t* name, const std::wstring& value) : m_name(name), m_previous(Env(name))
-    {
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~EnvScope() { SetEnvironmentVariableW(m_name, m_previous.empty() ? nullptr : m_previous.c_str()); }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-
-private:
-    const wchar_t* m_name;
-    std::wstring m_previous;
-};
-
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
 TEST(HostProgram, HelpAndUsageErrors)
 {
     const std::wstring host = L"\"" + ExeFolder() + L"tarnwick.exe\"";
     ChildResult help = RunProgram(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
-    EXPECT_NE(help.stdoutBytes.find("tarnwick esd-to-iso ESD ISO"), std::string::npos);
+    EXPECT_TRUE(Holds(help.stdoutBytes, "tarnwick esd-to-iso ESD ISO"));
 
     ChildResult usage = RunProgram(host + L" esd-to-iso onlyone");
     EXPECT_EQ(usage.exitCode, 2u);
-    EXPECT_NE(usage.stderrBytes.find("tarnwick: usage: tarnwick esd-to-iso ESD ISO"), std::string::npos)
-        << usage.stderrBytes;
+    EXPECT_TRUE(Holds(usage.stderrBytes, "tarnwick: usage: tarnwick esd-to-iso ESD ISO"));
 }
 
 // tarnwick.exe installed in inst\ with the library, Discforge.dll, the WIM
@@ -165,15 +136,13 @@ class HostRun : public testing::Test {
 protected:
     HostRun()
     {
-        for (const wchar_t* folder : {L"\\inst", L"\\inst\\tools", L"\\inst\\PE", L"\\inst\\PE\\ISO",
-                                      L"\\inst\\PE\\ISO\\SOURCES", L"\\inst\\PE\\ISO\\BOOT", L"\\local"}) {
-            CreateDirectoryW((start.path() + folder).c_str(), nullptr);
-        }
+        MakeTree(start.path(), {L"\\inst", L"\\inst\\tools", L"\\inst\\PE", L"\\inst\\PE\\ISO",
+                                L"\\inst\\PE\\ISO\\SOURCES", L"\\inst\\PE\\ISO\\BOOT", L"\\local", L"\\out"},
+                 {{L"\\inst\\PE\\ISO\\SOURCES\\BOOT.wim", ""}});
         for (const wchar_t* file : {L"tarnwick.exe", L"TarnwickMedia.dll", L"ravenfs.dll", L"Discforge.dll",
                                     L"tools\\wimlib-imagex.exe"}) {
             CopyFileW((ExeFolder() + file).c_str(), Inst(file).c_str(), FALSE);
         }
-        WriteBytes(Inst(L"PE\\ISO\\SOURCES\\BOOT.wim"), "");
     }
 
     ChildResult Run(const std::wstring& arguments, const std::string& input = "") const
@@ -194,18 +163,16 @@ protected:
 
     ScratchFolder start;
     EnvScope local{L"LOCALAPPDATA", start / L"local"};
-    EnvScope toolsFirst{L"PATH", ExeFolder() + L"tools;" + Env(L"PATH")};
+    ToolsFirstOnPath toolsFirst;
 };
 
 TEST_F(HostRun, EsdToIsoWorksInItsOwnFolderOnAbsolutePaths)
 {
     const ChildResult failed = Run(L"esd-to-iso missing.esd out.iso");
     EXPECT_EQ(failed.exitCode, 1u);
-    EXPECT_NE(failed.stdoutBytes.find(At("ESD file: @\\missing.esd")), std::string::npos) << failed.stdoutBytes;
-    EXPECT_NE(failed.stderrBytes.find("tarnwick: esd-to-iso failed\r\nLog file: " + Narrow(Inst(L"tarnwick.log"))),
-              std::string::npos)
-        << failed.stderrBytes;
-    EXPECT_NE(failed.stderrBytes.find("ConvertESDToISO failed: Error: ESD file not found"), std::string::npos);
+    EXPECT_TRUE(Holds(failed.stdoutBytes, At("ESD file: @\\missing.esd")));
+    EXPECT_TRUE(Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + Narrow(Inst(L"tarnwick.log"))));
+    EXPECT_TRUE(Holds(failed.stderrBytes, "ConvertESDToISO failed: Error: ESD file not found"));
 }
 
 TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
@@ -213,13 +180,11 @@ TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
     RemoveTree(Inst(L"PE"));
     const ChildResult failed = Run(L"make-pe --deliver iso --target . --startup inst\\tarnwick.exe inst");
     EXPECT_EQ(failed.exitCode, 1u);
-    EXPECT_NE(failed.stdoutBytes.find("progress   0%\r\n"), std::string::npos) << failed.stdoutBytes;
-    EXPECT_NE(failed.stderrBytes.find("error: "), std::string::npos) << failed.stderrBytes;
-    EXPECT_NE(failed.stderrBytes.find("tarnwick: make-pe failed\r\nLog file: " + Narrow(WorkFolder()) +
-                                      "\\tarnwick.log\r\n"),
-              std::string::npos);
-    EXPECT_NE(failed.stderrBytes.find("PEMaker::Init: Source WIM not found at"), std::string::npos)
-        << failed.stderrBytes;
+    EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%\r\n"));
+    EXPECT_TRUE(Holds(failed.stderrBytes, "error: "));
+    EXPECT_TRUE(
+        Holds(failed.stderrBytes, "tarnwick: make-pe failed\r\nLog file: " + Narrow(WorkFolder()) + "\\tarnwick.log\r\n"));
+    EXPECT_TRUE(Holds(failed.stderrBytes, "PEMaker::Init: Source WIM not found at"));
 }
 
 TEST_F(HostRun, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
@@ -227,8 +192,8 @@ TEST_F(HostRun, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
     StandinJournal journal;
     const ChildResult declined = Run(L"make-pe --deliver restart --startup inst\\tarnwick.exe inst", "n\r\n");
     EXPECT_EQ(declined.exitCode, 1u);
-    EXPECT_NE(declined.stdoutBytes.find("restarts this computer now. Continue? [y/N]"), std::string::npos);
-    EXPECT_NE(declined.stderrBytes.find("make-pe not started"), std::string::npos) << declined.stderrBytes;
+    EXPECT_TRUE(Holds(declined.stdoutBytes, "restarts this computer now. Continue? [y/N]"));
+    EXPECT_TRUE(Holds(declined.stderrBytes, "make-pe not started"));
     EXPECT_EQ(journal.Count(), 0u);
     EXPECT_FALSE(Exists(WorkFolder() + L"\\tarnwick.log"));
 }
@@ -241,7 +206,6 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
         WriteBytes(start / (std::wstring(tool) + L".bat"),
                    "@echo ran> \"" + Narrow(start / tool) + ".ran\"\r\n");
     }
-    CreateDirectoryW((start / L"out").c_str(), nullptr);
     const std::wstring app = L" --startup \"" + Inst(L"tarnwick.exe") + L"\" \"" + (start / L"inst") + L"\"";
     const struct {
         std::wstring arguments;
@@ -273,7 +237,7 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
         }
         EXPECT_GT(runs, 0u) << c.tool << " did not run for " << Narrow(c.arguments);
     }
-    EXPECT_NE(ReadBytes(WorkFolder() + L"\\tarnwick.log").find("not find recovery partition"), std::string::npos);
+    EXPECT_TRUE(Holds(ReadBytes(WorkFolder() + L"\\tarnwick.log"), "not find recovery partition"));
 }
 
 TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
@@ -283,7 +247,6 @@ TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
         CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
         WriteBytes(path, "MZ");
     }
-    CreateDirectoryW((start / L"out").c_str(), nullptr);
     const struct {
         const wchar_t* arguments;
         DWORD exitCode;
@@ -304,11 +267,11 @@ TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
         EXPECT_EQ(result.exitCode, c.exitCode) << Narrow(c.arguments) << "\n" << result.stderrBytes;
         const std::string log = ReadBytes(WorkFolder() + L"\\tarnwick.log").substr(logBefore.size());
         if (c.exitCode == 2) {
-            EXPECT_NE(result.stderrBytes.find(At(c.message)), std::string::npos) << result.stderrBytes;
+            EXPECT_TRUE(Holds(result.stderrBytes, At(c.message)));
             EXPECT_EQ(journal.Count(), 0u) << Narrow(c.arguments);
             EXPECT_EQ(log, "") << Narrow(c.arguments);
         } else {
-            EXPECT_EQ(log.find("startup exe not found"), std::string::npos) << Narrow(c.arguments) << "\n" << log;
+            EXPECT_FALSE(Holds(log, "startup exe not found")) << Narrow(c.arguments);
         }
     }
 }
@@ -336,7 +299,7 @@ TEST_F(HostRun, FailedDiskDeliveryNamesTheDiskAndTheBootDiskLibraryResult)
         journal.RespondTool(L"oscdimg", c.isoToolExit);
         const ChildResult result = Run(L"make-pe --deliver disk --target 7 --startup inst\\tarnwick.exe inst");
         EXPECT_EQ(result.exitCode, 1u);
-        EXPECT_NE(result.stderrBytes.find(c.reason), std::string::npos) << result.stderrBytes;
+        EXPECT_TRUE(Holds(result.stderrBytes, c.reason));
     }
 }
 

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <regex>
+#include <vector>
 
 using namespace testsupport;
 
@@ -43,75 +45,52 @@ void ExpectEntry(const std::string& entry, const std::string& before, const std:
     EXPECT_EQ(entry.substr(29), "    " + function + ":" + std::to_string(line) + " " + message + "\r\n");
 }
 
-TEST(LogFile, EntryHasPrefixLocalTimeFunctionLineAndCrLf)
+TEST(LogFile, EntryIsPrefixLocalTimeFunctionLineTheFormattedMessageAndCrLf)
 {
-    LogWatch watch;
     CLogFile& log = CLogFile::GetInstance();
-    const std::string before = log.GetTimeString();
-    log.Write(16, "F", 12, "abc");
-    const std::string after = log.GetTimeString();
-    ExpectEntry(watch.Added(), before, after, "F", 12, "abc");
+    const std::wstring path = L"C:\\\u65E5\u672C\\PE\\ISO\\SOURCES\\BOOT.wim";
+    const std::string day = WideToAnsi(L"\u65E5");
+    struct Row {
+        std::function<void()> write;
+        std::string function;
+        unsigned line;
+        std::string message;
+    };
+    std::vector<Row> rows = {
+        {[&] { log.Write(16, "F", 12, "abc"); }, "F", 12, "abc"},
+        {[&] { log.Write(16, "G", 1, "code %lu path %ls %s", 4294967295ul, L"C:\\PE", "x"); }, "G", 1,
+         "code 4294967295 path C:\\PE x"},
+        // Wide text outside the code page comes out as the default character.
+        {[&] { log.Write(16, "CPEMaker::Init", 9, "PEMaker::Init: Source WIM not found at %ls, error code: %lu",
+                         path.c_str(), 3ul); },
+         "CPEMaker::Init", 9, "PEMaker::Init: Source WIM not found at " + WideToAnsi(path) + ", error code: 3"},
+        // The conversions around the wide text keep their own form.
+        {[&] { log.Write(16, "CPEMaker::Init", 9, "%-4s|%5ls|%.2ls|%c|%I64u|%*.*f|%%|%ls|%x", "ab", L"\u65E5",
+                         L"xyz", 'q', 1ull << 40, 6, 1, 2.5, static_cast<const wchar_t*>(nullptr), 255u); },
+         "CPEMaker::Init", 9, "ab  |" + std::string(5 - day.size(), ' ') + day + "|xy|q|1099511627776|   2.5|%|(null)|ff"},
+        // A line break at the end leaves an empty line.
+        {[&] { log.Write(16, "ConvertESDToISO", 30, "ConvertESDToISO failed: %s\n", "boom"); }, "ConvertESDToISO", 30,
+         "ConvertESDToISO failed: boom\r\n"},
+    };
+    // Around the buffer size and far beyond, messages arrive whole.
+    for (size_t length : {1022u, 1023u, 1024u, 70000u}) {
+        const std::string message(length, static_cast<char>('a' + length % 26));
+        rows.push_back({[&log, message] { log.Write(16, "CPEMaker::_UpdateWIM", 4242, "%s", message.c_str()); },
+                        "CPEMaker::_UpdateWIM", 4242, message});
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message.substr(0, 60));
+        LogWatch watch;
+        const std::string before = log.GetTimeString();
+        row.write();
+        ExpectEntry(watch.Added(), before, log.GetTimeString(), row.function, row.line, row.message);
+    }
 
     SYSTEMTIME now;
     GetLocalTime(&now);
     char expectedDay[16];
     std::snprintf(expectedDay, sizeof(expectedDay), "%04d-%02d-%02d", now.wYear, now.wMonth, now.wDay);
-    EXPECT_EQ(after.substr(0, 10), expectedDay);  // month counts from 01
-}
-
-TEST(LogFile, MessagesAroundTheBufferSizeAndFarBeyondArriveWhole)
-{
-    CLogFile& log = CLogFile::GetInstance();
-    for (size_t length : {1022u, 1023u, 1024u, 70000u}) {
-        LogWatch watch;
-        const std::string message(length, static_cast<char>('a' + length % 26));
-        const std::string before = log.GetTimeString();
-        log.Write(16, "CPEMaker::_UpdateWIM", 4242, "%s", message.c_str());
-        ExpectEntry(watch.Added(), before, log.GetTimeString(), "CPEMaker::_UpdateWIM", 4242, message);
-    }
-}
-
-TEST(LogFile, FormatsArgumentsIncludingWideStrings)
-{
-    LogWatch watch;
-    CLogFile& log = CLogFile::GetInstance();
-    const std::string before = log.GetTimeString();
-    log.Write(16, "G", 1, "code %lu path %ls %s", 4294967295ul, L"C:\\PE", "x");
-    ExpectEntry(watch.Added(), before, log.GetTimeString(), "G", 1, "code 4294967295 path C:\\PE x");
-}
-
-TEST(LogFile, WideTextOutsideTheCodePageComesOutAsTheDefaultCharacter)
-{
-    CLogFile& log = CLogFile::GetInstance();
-    const std::wstring path = L"C:\\\u65E5\u672C\\PE\\ISO\\SOURCES\\BOOT.wim";
-    const std::string day = WideToAnsi(L"\u65E5");
-    const struct {
-        std::function<void()> write;
-        std::string message;
-    } cases[] = {
-        {[&] { log.Write(16, "CPEMaker::Init", 9, "PEMaker::Init: Source WIM not found at %ls, error code: %lu",
-                         path.c_str(), 3ul); },
-         "PEMaker::Init: Source WIM not found at " + WideToAnsi(path) + ", error code: 3"},
-        // The conversions around the wide text keep their own form.
-        {[&] { log.Write(16, "CPEMaker::Init", 9, "%-4s|%5ls|%.2ls|%c|%I64u|%*.*f|%%|%ls|%x", "ab", L"\u65E5",
-                         L"xyz", 'q', 1ull << 40, 6, 1, 2.5, static_cast<const wchar_t*>(nullptr), 255u); },
-         "ab  |" + std::string(5 - day.size(), ' ') + day + "|xy|q|1099511627776|   2.5|%|(null)|ff"},
-    };
-    for (const auto& c : cases) {
-        LogWatch watch;
-        const std::string before = log.GetTimeString();
-        c.write();
-        ExpectEntry(watch.Added(), before, log.GetTimeString(), "CPEMaker::Init", 9, c.message);
-    }
-}
-
-TEST(LogFile, MessageEndingInLineBreakLeavesAnEmptyLine)
-{
-    LogWatch watch;
-    CLogFile::GetInstance().Write(16, "ConvertESDToISO", 30, "ConvertESDToISO failed: %s\n", "boom");
-    const std::string added = watch.Added();
-    ASSERT_GE(added.size(), 29u);
-    EXPECT_EQ(added.substr(29), "    ConvertESDToISO:30 ConvertESDToISO failed: boom\r\n\r\n");
+    EXPECT_EQ(log.GetTimeString().substr(0, 10), expectedDay);  // month counts from 01
 }
 
 TEST(LogFile, NullFormatWritesNothing)
@@ -151,7 +130,7 @@ TEST(LogFile, FirstEntryOfAProcessKeepsTheCallersLastError)
     ScratchFolder folder;
     ASSERT_EQ(RunChild(L"log-last-error", folder.path()).exitCode, 0u);
     const std::string content = ReadBytes(folder / L"tarnwick.log");
-    EXPECT_NE(content.find(" error 2\r\n"), std::string::npos) << content;
+    EXPECT_TRUE(Holds(content, " error 2\r\n"));
 }
 
 TEST(LogFile, UnopenableFileLosesEntriesSilently)

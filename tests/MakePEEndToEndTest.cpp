@@ -30,8 +30,7 @@ public:
 template <typename Fn>
 Fn Export(const wchar_t* dll, const char* name)
 {
-    HMODULE module = LoadLibraryExW(dll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+    return ExportOf<Fn>(LoadLibraryExW(dll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), name);
 }
 
 // "configure DLL"
@@ -141,9 +140,8 @@ TEST_F(MakePEEndToEndTest, HostApplicationInjectedIntoABootableIso)
 
     const std::string iso = "'" + UnixPath(out + L"\\boot.iso") + "'";
     const std::string boot = Sh("xorriso -indev " + iso + " -report_el_torito plain 2>/dev/null");
-    EXPECT_NE(boot.find("El Torito boot img :   1  BIOS  y   none"), std::string::npos) << boot;
-    EXPECT_NE(Sh("xorriso -indev " + iso + " -lsl /SOURCES 2>/dev/null").find("Jul  9  2021 'BOOT.wim'"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(boot, "El Torito boot img :   1  BIOS  y   none"));
+    EXPECT_TRUE(Holds(Sh("xorriso -indev " + iso + " -lsl /SOURCES 2>/dev/null"), "Jul  9  2021 'BOOT.wim'"));
     const std::wstring extracted = scratch / L"extracted.wim";
     Sh("osirrox -indev " + iso + " -extract /SOURCES/BOOT.wim '" + UnixPath(scratch.path()) +
        "/extracted.wim' 2>/dev/null");
@@ -151,9 +149,9 @@ TEST_F(MakePEEndToEndTest, HostApplicationInjectedIntoABootableIso)
     const std::string listing = WimListing(extracted);
     for (const char* path : {"/TarnwickToolset/Brightmoor/host.exe\n", "/TarnwickToolset/Brightmoor/cef.pak\n",
                              "/TarnwickToolset/Brightmoor/data/readme.txt\n"}) {
-        EXPECT_NE(listing.find(path), std::string::npos) << path << listing;
+        EXPECT_TRUE(Holds(listing, path));
     }
-    EXPECT_EQ(listing.find("/TarnwickToolset/Brightmoor/PE"), std::string::npos) << listing;
+    EXPECT_FALSE(Holds(listing, "/TarnwickToolset/Brightmoor/PE"));
     EXPECT_EQ(WimFile(extracted, "/Windows/System32/winpeshl.ini"),
               Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\Brightmoor\\host.exe\"\r\n"
                     "%systemdrive%\\Windows\\System32\\cmd.exe"));
@@ -172,22 +170,9 @@ TEST_F(MakePEEndToEndTest, AHostFolderTheInterpreterWouldRewriteRunsNoTool)
         EXPECT_EQ(Records(made.stdoutBytes),
                   std::vector<std::string>{"3 0 0 Path not supported by the command interpreter"});
         EXPECT_EQ(journal.Count(), 0u) << "no bcdedit, shutdown, ROBOCOPY or WIM tool";
-        EXPECT_NE(log.Added().find(" BuildPE: Path not supported by the command interpreter: " +
-                                   Narrow(unsafe + L"\\PE") + "\r\n"),
-                  std::string::npos)
-            << log.Added();
+        EXPECT_TRUE(Holds(log.Added(),
+                          " BuildPE: Path not supported by the command interpreter: " + Narrow(unsafe + L"\\PE") + "\r\n"));
     }
-}
-
-TEST_F(MakePEEndToEndTest, FreshBootWimRefusesTheClearOut)
-{
-    LogWatch log;
-    const ChildResult made = MakePE(L"2", scratch / L"out");
-    EXPECT_EQ(made.exitCode, 1u);
-    const std::vector<std::string> records = Records(made.stdoutBytes);
-    ASSERT_FALSE(records.empty()) << made.stdoutBytes;
-    EXPECT_EQ(records.back(), "3 0 0 BuildPE: Failed to copy application files");
-    EXPECT_NE(log.Added().find("Exiting with error code 49"), std::string::npos) << log.Added();
 }
 
 TEST_F(MakePEEndToEndTest, BootDiskLibraryIsLookedForBesideTheHostProgramOnly)
@@ -197,10 +182,10 @@ TEST_F(MakePEEndToEndTest, BootDiskLibraryIsLookedForBesideTheHostProgramOnly)
     LogWatch log;
     const ChildResult made = MakePE(L"3", L"0");
     EXPECT_EQ(made.exitCode, 1u);
-    EXPECT_NE(made.stdoutBytes.find("err: 126\r\n"), std::string::npos) << made.stdoutBytes;
+    EXPECT_TRUE(Holds(made.stdoutBytes, "err: 126\r\n"));
     const std::vector<std::string> records = Records(made.stdoutBytes);
     ASSERT_FALSE(records.empty()) << made.stdoutBytes;
     EXPECT_EQ(records.back(), "3 0 0 null CreateWindowsBootDisk");
-    EXPECT_NE(log.Added().find(" null CreateWindowsBootDisk\r\n"), std::string::npos);
+    EXPECT_TRUE(Holds(log.Added(), " null CreateWindowsBootDisk\r\n"));
     EXPECT_TRUE(Exists(host + L"\\PE\\boot.iso"));
 }

@@ -23,6 +23,15 @@ std::string FailureText(const RecordingSink& sink)
     return sink.records.empty() ? "" : sink.records.back().message;
 }
 
+// One call of a table's row: a journal, a sink, a builder and a log watch of its own.
+struct Attempt {
+    explicit Attempt(int cancelAt = 0) : sink(cancelAt) {}
+    StandinJournal journal;
+    RecordingSink sink;
+    CPEMaker maker;
+    LogWatch log;
+};
+
 }  // namespace
 
 class PEFlowTest : public PEMakerFixture {
@@ -33,57 +42,44 @@ protected:
         WriteBytes(app, "app");
     }
 
-    bool Make(CPEMaker& maker, int type, const wchar_t* target, IProgressSink* sinkToUse)
+    // The application alone when no sources are given.
+    bool Make(Attempt& attempt, int type, const wchar_t* target, std::vector<std::wstring> sources = {})
     {
-        return Make(maker, type, {app}, target, sinkToUse);
-    }
-    bool Make(CPEMaker& maker, int type, const std::vector<std::wstring>& sources, const wchar_t* target,
-              IProgressSink* sinkToUse)
-    {
-        return maker.CreatePE(sources, app.c_str(), type, target, sinkToUse);
+        sources = sources.empty() ? std::vector<std::wstring>{app} : sources;
+        return attempt.maker.CreatePE(sources, app.c_str(), type, target, &attempt.sink);
     }
 
     std::wstring app;
 };
 
-TEST_F(PEFlowTest, IsoIntoTheTargetFolderOrThePEFolderWithTheFixedTimestamp)
+TEST_F(PEFlowTest, IsoWithTheFixedTimestampIntoTheTargetOrThePEFolderAndAUefiEntryWhenEfisysIsBeside)
 {
     const std::wstring out = scratch / L"out";
-    for (const wchar_t* target : {out.c_str(), static_cast<const wchar_t*>(nullptr)}) {
-        const std::wstring folder = target ? out : pe.path();
-        StandinJournal caseJournal;
-        RecordingSink caseSink;
-        CPEMaker maker;
-        ASSERT_TRUE(Make(maker, 2, target, &caseSink));
-        EXPECT_EQ(caseSink.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
-        ASSERT_EQ(caseJournal.Count(), 4u) << "clear-out, app, winpeshl.ini, ISO";
-        EXPECT_EQ(caseJournal.CommandLine(4), "oscdimg.exe -n -m -o -b\"" + Narrow(pe / L"etfsboot.com") +
-                                                  "\" -t07/09/2021,17:30:00 \"" + Narrow(pe / L"ISO") + "\" \"" +
-                                                  Narrow(folder) + "\\boot.iso\"");
-        EXPECT_EQ(caseJournal.WorkDir(4), Narrow(pe.path()));
-        EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(maker)), folder + L"\\boot.iso");
-    }
-}
-
-TEST_F(PEFlowTest, EfisysBesideTheBootSectorAddsAUefiEntryForTheIsoAndTheDiskTypes)
-{
-    WriteBytes(pe / L"efisys.bin", "efi");
-    const std::wstring out = scratch / L"out";
+    const std::string etfsboot = "\"" + Narrow(pe / L"etfsboot.com") + "\"";
     const struct {
         int type;
         const wchar_t* target;
-        std::wstring iso;
-    } cases[] = {{2, out.c_str(), out + L"\\boot.iso"}, {3, L"31", pe / L"boot.iso"}};
+        bool efisys;
+        std::wstring folder;  // where the ISO goes
+    } cases[] = {{2, out.c_str(), false, out}, {2, nullptr, false, pe.path()}, {2, out.c_str(), true, out},
+                 {3, L"31", true, pe.path()}};
     for (const auto& c : cases) {
-        StandinJournal caseJournal;
-        CPEMaker maker;
-        Make(maker, c.type, c.target, nullptr);
-        ASSERT_EQ(caseJournal.Count(), 4u) << c.type;
-        EXPECT_EQ(caseJournal.CommandLine(4), "oscdimg.exe -n -m -o -bootdata:2#p0,e,b\"" + Narrow(pe / L"etfsboot.com") +
-                                                  "\"#pEF,e,b\"" + Narrow(pe / L"efisys.bin") +
-                                                  "\" -t07/09/2021,17:30:00 \"" + Narrow(pe / L"ISO") + "\" \"" +
-                                                  Narrow(c.iso) + "\"")
-            << c.type;
+        SCOPED_TRACE(testing::Message() << "type " << c.type << (c.target ? " with a target" : "")
+                                        << (c.efisys ? " and efisys.bin" : ""));
+        if (c.efisys) {
+            WriteBytes(pe / L"efisys.bin", "efi");
+        }
+        Attempt attempt;
+        // There is no disk 31: the disk type fails after the flow's last record.
+        EXPECT_EQ(Make(attempt, c.type, c.target), c.type == 2);
+        EXPECT_EQ(attempt.sink.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
+        ASSERT_EQ(attempt.journal.Count(), 4u) << "clear-out, app, winpeshl.ini, ISO";
+        const std::string boot =
+            c.efisys ? "-bootdata:2#p0,e,b" + etfsboot + "#pEF,e,b\"" + Narrow(pe / L"efisys.bin") + "\"" : "-b" + etfsboot;
+        EXPECT_EQ(attempt.journal.CommandLine(4), "oscdimg.exe -n -m -o " + boot + " -t07/09/2021,17:30:00 \"" +
+                                                  Narrow(pe / L"ISO") + "\" \"" + Narrow(c.folder) + "\\boot.iso\"");
+        EXPECT_EQ(attempt.journal.WorkDir(4), Narrow(pe.path()));
+        EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(attempt.maker)), c.folder + L"\\boot.iso");
     }
 }
 
@@ -104,23 +100,22 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
     const size_t shortest = command(L"C:\\").size();
     for (const size_t length : {1039u, 1040u}) {
         const std::wstring out = L"C:\\" + std::wstring(length - shortest, L'o');
-        StandinJournal caseJournal;
-        LogWatch log;
-        CPEMaker maker;
-        wcscpy_s(PEMakerTestPeer::PEDir(maker), pemaker::kPathChars, deep.c_str());
-        const bool made = maker.CreateISO(out.c_str());
+        Attempt attempt;
+        wcscpy_s(PEMakerTestPeer::PEDir(attempt.maker), pemaker::kPathChars, deep.c_str());
+        const bool made = attempt.maker.CreateISO(out.c_str());
         if (length < 1040) {
             EXPECT_TRUE(made);
-            ASSERT_EQ(caseJournal.Count(), 1u);
-            EXPECT_EQ(caseJournal.CommandLine(1), Narrow(command(out)));
+            ASSERT_EQ(attempt.journal.Count(), 1u);
+            EXPECT_EQ(attempt.journal.CommandLine(1), Narrow(command(out)));
             continue;
         }
         EXPECT_FALSE(made);
-        EXPECT_EQ(caseJournal.Count(), 0u);
-        EXPECT_TRUE(std::regex_search(log.Added(), std::regex(R"(    CPEMaker::CreateISO:\d+ PEMaker::CreateISO: )"
-                                                              R"(Failed to create ISO, error code: 122\r\n$)")))
-            << log.Added();
-        EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(maker)), out + L"\\boot.iso");
+        EXPECT_EQ(attempt.journal.Count(), 0u);
+        const std::string added = attempt.log.Added();
+        EXPECT_TRUE(std::regex_search(added, std::regex(R"(    CPEMaker::CreateISO:\d+ PEMaker::CreateISO: )"
+                                                        R"(Failed to create ISO, error code: 122\r\n$)")))
+            << added;
+        EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(attempt.maker)), out + L"\\boot.iso");
     }
 }
 
@@ -143,17 +138,15 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
         {"type 4", 4, [](StandinJournal&) {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type"},
     };
     for (const auto& c : cases) {
-        StandinJournal caseJournal;
+        SCOPED_TRACE(c.name);
         PEFolder casePE;
-        c.arrange(caseJournal);
-        RecordingSink caseSink;
-        CPEMaker maker;
-        LogWatch log;
-        EXPECT_FALSE(Make(maker, c.type, nullptr, &caseSink)) << c.name;
-        EXPECT_EQ(caseSink.Values(), c.progress) << c.name;
-        EXPECT_EQ(FailureText(caseSink), c.text) << c.name;
-        EXPECT_NE(log.Added().find("CPEMaker::CreatePE:"), std::string::npos) << c.name;
-        EXPECT_NE(log.Added().find(" " + c.text + "\r\n"), std::string::npos) << c.name << log.Added();
+        Attempt attempt;
+        c.arrange(attempt.journal);
+        EXPECT_FALSE(Make(attempt, c.type, nullptr));
+        EXPECT_EQ(attempt.sink.Values(), c.progress);
+        EXPECT_EQ(FailureText(attempt.sink), c.text);
+        EXPECT_TRUE(Holds(attempt.log.Added(), "CPEMaker::CreatePE:"));
+        EXPECT_TRUE(Holds(attempt.log.Added(), " " + c.text + "\r\n"));
     }
 }
 
@@ -192,13 +185,13 @@ TEST_F(PEFlowTest, TheListEntryFromCRunsExactlyTheFlowOfTheVectorEntry)
     const std::string byVector =
         Observed([&](IProgressSink* s) { return makePE(&sources, app.c_str(), 2, out.c_str(), s); });
     EXPECT_EQ(byVector.rfind("ok\n", 0), 0u) << byVector;
-    EXPECT_NE(byVector.find("run oscdimg.exe"), std::string::npos) << byVector;
-    EXPECT_NE(byVector.find("GetFileAttributesW failed"), std::string::npos) << byVector;
+    EXPECT_TRUE(Holds(byVector, "run oscdimg.exe"));
+    EXPECT_TRUE(Holds(byVector, "GetFileAttributesW failed"));
     EXPECT_EQ(Observed([&](IProgressSink* s) { return CallMakePEFromList(list, 3, app.c_str(), 2, out.c_str(), s) == 1; }),
               byVector);
 
     const std::string noSources = Observed([&](IProgressSink* s) { return makePE(&none, nullptr, 5, nullptr, s); });
-    EXPECT_NE(noSources.find("CopyApp: invalid parameters"), std::string::npos) << noSources;
+    EXPECT_TRUE(Holds(noSources, "CopyApp: invalid parameters"));
     for (const uint32_t count : {0u, 3u}) {
         EXPECT_EQ(Observed([&](IProgressSink* s) { return CallMakePEFromList(count ? nullptr : list, count, nullptr, 5, nullptr, s) == 1; }),
                   noSources)
@@ -228,29 +221,22 @@ TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)
         {L"one % alone", 2, {app, percent}, percent, nullptr, L""},
     };
     for (const auto& c : cases) {
-        StandinJournal caseJournal;
-        RecordingSink caseSink;
-        LogWatch log;
-        if (c.tmp) {
-            SetEnvironmentVariableW(L"TMP", c.tmp);
-        }
-        CPEMaker maker;
-        const bool made = Make(maker, c.type, c.sources, c.target.empty() ? nullptr : c.target.c_str(), &caseSink);
-        SetEnvironmentVariableW(L"TMP", temp.path().c_str());
+        SCOPED_TRACE(Narrow(c.name));
+        Attempt attempt;
+        const EnvScope tmp(L"TMP", c.tmp ? c.tmp : temp.path());
+        const bool made = Make(attempt, c.type, c.target.empty() ? nullptr : c.target.c_str(), c.sources);
         if (c.refused.empty()) {
-            EXPECT_TRUE(made) << Narrow(c.name) << log.Added();
-            EXPECT_EQ(caseSink.Values().back(), 100);
+            EXPECT_TRUE(made) << attempt.log.Added();
+            EXPECT_EQ(attempt.sink.Values().back(), 100);
             continue;
         }
-        EXPECT_FALSE(made) << Narrow(c.name);
-        EXPECT_EQ(caseSink.Values(), Seq({-1})) << Narrow(c.name);
-        EXPECT_EQ(FailureText(caseSink), "Path not supported by the command interpreter");
-        EXPECT_EQ(caseJournal.Count(), 0u) << Narrow(c.name);
-        EXPECT_NE(log.Added().find("CPEMaker::CreatePE:"), std::string::npos);
-        EXPECT_NE(log.Added().find(" BuildPE: Path not supported by the command interpreter: " + Narrow(c.refused) +
-                                   "\r\n"),
-                  std::string::npos)
-            << log.Added();
+        EXPECT_FALSE(made);
+        EXPECT_EQ(attempt.sink.Values(), Seq({-1}));
+        EXPECT_EQ(FailureText(attempt.sink), "Path not supported by the command interpreter");
+        EXPECT_EQ(attempt.journal.Count(), 0u);
+        EXPECT_TRUE(Holds(attempt.log.Added(), "CPEMaker::CreatePE:"));
+        EXPECT_TRUE(Holds(attempt.log.Added(),
+                          " BuildPE: Path not supported by the command interpreter: " + Narrow(c.refused) + "\r\n"));
     }
 }
 
@@ -266,14 +252,12 @@ TEST_F(PEFlowTest, CancellationAtEachCheckStopsWithoutAFailureRecord)
         {3, Seq({0, 5, 15, 85, 90, 90}), 4},
     };
     for (const auto& c : cases) {
-        StandinJournal caseJournal;
-        RecordingSink cancelling(c.cancelAt);
-        CPEMaker maker;
-        LogWatch log;
-        EXPECT_FALSE(Make(maker, 2, nullptr, &cancelling)) << c.cancelAt;
-        EXPECT_EQ(cancelling.Values(), c.progress) << c.cancelAt;
-        EXPECT_EQ(caseJournal.Count(), c.toolRuns) << c.cancelAt;
-        EXPECT_NE(log.Added().find(" Operation cancelled by user\r\n"), std::string::npos) << c.cancelAt;
+        SCOPED_TRACE(c.cancelAt);
+        Attempt attempt(c.cancelAt);
+        EXPECT_FALSE(Make(attempt, 2, nullptr));
+        EXPECT_EQ(attempt.sink.Values(), c.progress);
+        EXPECT_EQ(attempt.journal.Count(), c.toolRuns);
+        EXPECT_TRUE(Holds(attempt.log.Added(), " Operation cancelled by user\r\n"));
     }
 }
 
@@ -284,12 +268,10 @@ TEST_F(PEFlowTest, DiskTypeHandsTheIsoToTheBootDiskLibraryAndDeletesIt)
     const std::string iso(3 << 20, 'i');
     WriteBytes(pe / L"boot.iso", iso);
     {
-        RecordingSink refused;
-        CPEMaker maker;
-        LogWatch log;
-        EXPECT_FALSE(Make(maker, 3, L"31", &refused));
-        EXPECT_EQ(log.Added().find("CPEMaker::CreatePE"), std::string::npos) << log.Added();
-        EXPECT_EQ(refused.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
+        Attempt refused;
+        EXPECT_FALSE(Make(refused, 3, L"31"));
+        EXPECT_FALSE(Holds(refused.log.Added(), "CPEMaker::CreatePE"));
+        EXPECT_EQ(refused.sink.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
         EXPECT_TRUE(Exists(pe / L"boot.iso"));
     }
     // \\.\PhysicalDrive12 is a file through a dosdevices link of the private prefix.
@@ -297,15 +279,14 @@ TEST_F(PEFlowTest, DiskTypeHandsTheIsoToTheBootDiskLibraryAndDeletesIt)
     WriteBytes(disk, "");
     const std::string link = "\"$WINEPREFIX/dosdevices/physicaldrive12\"";
     Sh("ln -sfn '" + UnixPath(disk) + "' " + link);
-    CPEMaker maker;
-    LogWatch log;
-    const bool made = Make(maker, 3, L" +12", &sink);
+    Attempt written;
+    const bool made = Make(written, 3, L" +12");
     Sh("rm -f " + link);
-    ASSERT_TRUE(made) << log.Added();
+    ASSERT_TRUE(made) << written.log.Added();
     EXPECT_EQ(ReadBytes(disk), iso);
     EXPECT_FALSE(Exists(pe / L"boot.iso"));
     // The flow's 100, then the library's own records on the same sink.
-    const std::vector<long long> values = sink.Values();
+    const std::vector<long long> values = written.sink.Values();
     ASSERT_GE(values.size(), 9u);
     EXPECT_EQ(std::vector<long long>(values.begin(), values.begin() + 7), Seq({0, 5, 15, 85, 90, 90, 100}));
     EXPECT_EQ(values.back(), 100);
@@ -323,15 +304,13 @@ TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExist)
         if (c.folder) {
             MakeTree(pe / L"pe_requirements", {c.folder});
         }
-        StandinJournal caseJournal;
-        RecordingSink caseSink;
-        CPEMaker maker;
-        EXPECT_TRUE(maker.ConfigureBootWim(&caseSink));
-        EXPECT_EQ(caseSink.Values(), Seq({0, 5, 20, 100}));
-        ASSERT_EQ(caseJournal.Count(), c.batch.empty() ? 0u : 1u);
+        Attempt attempt;
+        EXPECT_TRUE(attempt.maker.ConfigureBootWim(&attempt.sink));
+        EXPECT_EQ(attempt.sink.Values(), Seq({0, 5, 20, 100}));
+        ASSERT_EQ(attempt.journal.Count(), c.batch.empty() ? 0u : 1u);
         if (!c.batch.empty()) {
-            EXPECT_EQ(caseJournal.Stdin(1), Utf16(c.batch));
-            EXPECT_EQ(caseJournal.CommandLine(1).find(" --rebuild"), std::string::npos);
+            EXPECT_EQ(attempt.journal.Stdin(1), Utf16(c.batch));
+            EXPECT_FALSE(Holds(attempt.journal.CommandLine(1), " --rebuild"));
         }
     }
 }
@@ -352,18 +331,15 @@ TEST_F(PEFlowTest, ConfigureBootWimFailuresAndCancellation)
         {0, 0, false, Seq({0, -1}), "BuildPE: Failed to initialize CPEMaker"},
     };
     for (const auto& c : cases) {
-        StandinJournal caseJournal;
-        caseJournal.RespondTool(L"wimlib-imagex", c.toolExit);
+        Attempt attempt(c.cancelAt);
+        attempt.journal.RespondTool(L"wimlib-imagex", c.toolExit);
         if (!c.withWim) {
             DeleteFileW(pe.Wim().c_str());
         }
-        RecordingSink caseSink(c.cancelAt);
-        CPEMaker maker;
-        LogWatch log;
-        EXPECT_FALSE(maker.ConfigureBootWim(&caseSink));
-        EXPECT_EQ(caseSink.Values(), c.progress) << c.text;
-        EXPECT_EQ(FailureText(caseSink), c.text);
-        const std::string logged = c.text.empty() ? " Operation cancelled by user\r\n" : "CPEMaker::ConfigureBootWim:";
-        EXPECT_NE(log.Added().find(logged), std::string::npos) << log.Added();
+        EXPECT_FALSE(attempt.maker.ConfigureBootWim(&attempt.sink));
+        EXPECT_EQ(attempt.sink.Values(), c.progress) << c.text;
+        EXPECT_EQ(FailureText(attempt.sink), c.text);
+        EXPECT_TRUE(Holds(attempt.log.Added(),
+                          c.text.empty() ? " Operation cancelled by user\r\n" : "CPEMaker::ConfigureBootWim:"));
     }
 }

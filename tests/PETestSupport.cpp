@@ -9,34 +9,14 @@ namespace petest {
 namespace {
 
 // Test programs run side by side in bin\ and the log file lies in the current
-// folder at first use, so each of these programs works in a folder of its
-// own, bin\testlogs\<program>, where its log lines cannot mix with others'.
+// folder at first use, so each of these programs logs into a folder of its
+// own. Child modes run before the tests and keep the folder they start in.
 class OwnLogFolder : public testing::Environment {
 public:
-    void SetUp() override
-    {
-        wchar_t self[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring name = L"\\" + std::wstring(self).substr(ExeFolder().size());
-        name.resize(name.find_last_of(L'.'));
-        MakeTree(ExeFolder() + L"testlogs", {name.c_str()});
-        SetCurrentDirectoryW((ExeFolder() + L"testlogs" + name).c_str());
-    }
+    void SetUp() override { ASSERT_TRUE(UseOwnLogFolder()); }
 };
 
 const testing::Environment* const ownLogFolder = testing::AddGlobalTestEnvironment(new OwnLogFolder);
-
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? buffer : L"";
-}
-
-void RestoreEnv(const wchar_t* name, const std::wstring& value)
-{
-    SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
-}
 
 }  // namespace
 
@@ -61,24 +41,11 @@ std::vector<long long> RecordingSink::Values() const
     return values;
 }
 
-PrivateTemp::PrivateTemp() : m_oldTmp(Env(L"TMP")), m_oldTemp(Env(L"TEMP"))
-{
-    static unsigned counter = 0;
-    m_path = TempFolder() + L"twtemp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-    RemoveTree(m_path);
-    CreateDirectoryW(m_path.c_str(), nullptr);
-    SetEnvironmentVariableW(L"TMP", m_path.c_str());
-    SetEnvironmentVariableW(L"TEMP", m_path.c_str());
-}
-
 PrivateTemp::~PrivateTemp()
 {
-    RestoreEnv(L"TMP", m_oldTmp);
-    RestoreEnv(L"TEMP", m_oldTemp);
-    for (const std::wstring& name : ListNames(m_path)) {
+    for (const std::wstring& name : ListNames(path())) {
         EXPECT_TRUE(name.compare(0, 2, L"tw") == 0 || name == L"_wim_empty") << "left in TEMP: " << Narrow(name);
     }
-    RemoveTree(m_path);
 }
 
 PEFolder::PEFolder(bool withWim) : m_path(ExeFolder() + L"PE")
@@ -93,53 +60,6 @@ PEFolder::PEFolder(bool withWim) : m_path(ExeFolder() + L"PE")
 PEFolder::~PEFolder()
 {
     RemoveTree(m_path);
-}
-
-ToolsFirstOnPath::ToolsFirstOnPath()
-{
-    std::vector<wchar_t> buffer(32768, L'\0');
-    GetEnvironmentVariableW(L"PATH", buffer.data(), static_cast<DWORD>(buffer.size()));
-    m_previous = buffer.data();
-    SetEnvironmentVariableW(L"PATH", (ExeFolder() + L"tools;" + m_previous).c_str());
-}
-
-ToolsFirstOnPath::~ToolsFirstOnPath()
-{
-    SetEnvironmentVariableW(L"PATH", m_previous.c_str());
-}
-
-void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
-              std::initializer_list<std::pair<const wchar_t*, std::string>> files)
-{
-    CreateDirectoryW(base.c_str(), nullptr);
-    for (const wchar_t* folder : folders) {
-        CreateDirectoryW((base + folder).c_str(), nullptr);
-    }
-    for (const auto& file : files) {
-        WriteBytes(base + file.first, file.second);
-    }
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
-std::string Utf16(const std::string& text)
-{
-    std::string bytes;
-    for (char c : text) {
-        bytes.push_back(c);
-        bytes.push_back('\0');
-    }
-    return bytes;
-}
-
-std::string Sh(const std::string& script)
-{
-    const standin::UnixResult result = Shell(script);
-    EXPECT_TRUE(result.answered && result.exitCode == 0) << script << "\n" << result.output;
-    return result.output;
 }
 
 std::string WimFile(const std::wstring& wim, const std::string& imagePath)

@@ -7,13 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace petest {
-
 
 // Records what the library sends and answers ShouldContinue as a host whose
 // user cancels before the check numbered cancelAt (from 1; 0: never).
@@ -39,17 +36,13 @@ private:
 // own files ("tw...") and the product's lasting "_wim_empty" folder.
 class PrivateTemp {
 public:
-    PrivateTemp();
     ~PrivateTemp();
-    PrivateTemp(const PrivateTemp&) = delete;
-    PrivateTemp& operator=(const PrivateTemp&) = delete;
-
-    const std::wstring& path() const { return m_path; }
+    const std::wstring& path() const { return m_folder.path(); }
 
 private:
-    std::wstring m_path;
-    std::wstring m_oldTmp;
-    std::wstring m_oldTemp;
+    testsupport::ScratchFolder m_folder{L"twtemp"};
+    testsupport::EnvScope m_tmp{L"TMP", m_folder.path()};
+    testsupport::EnvScope m_temp{L"TEMP", m_folder.path()};
 };
 
 }  // namespace petest
@@ -67,7 +60,6 @@ struct PEMakerTestPeer {
     {
         m._ReportProgress(done, total, text);
     }
-    static bool ShouldContinue(CPEMaker& m) { return m._ShouldContinue(); }
     static bool UpdateWIM(CPEMaker& m, const Commands& batch, bool rebuild) { return m._UpdateWIM(batch, rebuild); }
     static bool CreateWinpeshlIni(CPEMaker& m, const wchar_t* exe, wchar_t* name)
     {
@@ -99,29 +91,6 @@ private:
     std::wstring m_path;
 };
 
-// Puts the stand-ins of bin\tools ahead of Wine's own programs on PATH, where
-// the command interpreter finds ROBOCOPY, oscdimg, bcdedit and shutdown.
-class ToolsFirstOnPath {
-public:
-    ToolsFirstOnPath();
-    ~ToolsFirstOnPath();
-    ToolsFirstOnPath(const ToolsFirstOnPath&) = delete;
-    ToolsFirstOnPath& operator=(const ToolsFirstOnPath&) = delete;
-
-private:
-    std::wstring m_previous;
-};
-
-// Makes base, then each folder below it ("\\sub"), then writes each file below it.
-void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
-              std::initializer_list<std::pair<const wchar_t*, std::string>> files = {});
-// UTF-8 of a wide string, for messages and for comparing with journal files.
-std::string Narrow(const std::wstring& text);
-// ASCII text as UTF-16LE bytes.
-std::string Utf16(const std::string& text);
-
-// Runs a Linux command that must succeed and returns its output.
-std::string Sh(const std::string& script);
 // The bytes of a file inside image 1 of a WIM, through the real wimlib.
 std::string WimFile(const std::wstring& wim, const std::string& imagePath);
 // "wimlib-imagex dir" of image 1.
@@ -134,7 +103,7 @@ bool CaptureWim(const std::wstring& folder, const std::wstring& wim);
 class PEMakerFixture : public testing::Test {
 protected:
     PrivateTemp temp;
-    ToolsFirstOnPath toolsOnPath;
+    testsupport::ToolsFirstOnPath toolsOnPath;
     PEFolder pe;
     testsupport::ScratchFolder scratch;
     testsupport::StandinJournal journal;

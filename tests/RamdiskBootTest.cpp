@@ -27,7 +27,6 @@ class RamdiskBootTest : public PEMakerFixture {
 protected:
     void SetUp() override
     {
-        SetEnvironmentVariableW(L"TWBCDEDIT_STORE", (scratch / L"store.txt").c_str());
         journal.EnableReal();
         ASSERT_TRUE(maker.Init());
         PEMakerTestPeer::Sink(maker) = &sink;
@@ -35,7 +34,6 @@ protected:
         sdiRest = Narrow((pe / L"ISO\\BOOT\\BOOT.SDI").substr(2));
         drive = Narrow(pe.Wim().substr(0, 2));
     }
-    void TearDown() override { SetEnvironmentVariableW(L"TWBCDEDIT_STORE", nullptr); }
 
     // The identifier that the store gave the loader entry, from call 5.
     std::string EntryId() const
@@ -67,6 +65,7 @@ protected:
         };
     }
 
+    EnvScope store{L"TWBCDEDIT_STORE", scratch / L"store.txt"};
     CPEMaker maker;
     std::string wimRest;
     std::string sdiRest;
@@ -86,14 +85,14 @@ TEST_F(RamdiskBootTest, RegistersTheEntryInOrderAndOrdersTheRestart)
     }
     EXPECT_EQ(journal.CommandLine(17), "shutdown /r /t 0");
     EXPECT_EQ(sink.checks, 2);
-    EXPECT_NE(log.Added().find("CPEMaker::RestartToPE:"), std::string::npos);
-    EXPECT_NE(log.Added().find(" PEMaker::RestartToPE: restarting to PE...\r\n"), std::string::npos);
+    EXPECT_TRUE(Holds(log.Added(), "CPEMaker::RestartToPE:"));
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker::RestartToPE: restarting to PE...\r\n"));
 
     // The store holds the options object and the entry, first in the one-time sequence.
     const std::string store = ReadBytes(scratch / L"store.txt");
-    EXPECT_NE(store.find("object {ramdiskoptions}\n"), std::string::npos) << store;
-    EXPECT_NE(store.find("set {" + id + "} winpe yes\n"), std::string::npos) << store;
-    EXPECT_NE(store.find("sequence {" + id + "}\n"), std::string::npos) << store;
+    EXPECT_TRUE(Holds(store, "object {ramdiskoptions}\n"));
+    EXPECT_TRUE(Holds(store, "set {" + id + "} winpe yes\n"));
+    EXPECT_TRUE(Holds(store, "sequence {" + id + "}\n"));
 }
 
 TEST_F(RamdiskBootTest, PathsAreSplitIntoDriveAndRest)
@@ -133,8 +132,8 @@ TEST_F(RamdiskBootTest, AFailingStepOrAnEntryWithoutIdentifierStopsTheSequenceWi
         const std::string added = log.Added();
         EXPECT_TRUE(std::regex_search(added, std::regex(" " + c.logged + "\r\n"))) << c.step << added;
         if (c.step != 5) {
-            EXPECT_NE(added.find("CPEMaker::ConfigureBCD:"), std::string::npos) << added;
-            EXPECT_NE(added.find(" PEMaker::RestartToPE: Failed to configure BCD\r\n"), std::string::npos);
+            EXPECT_TRUE(Holds(added, "CPEMaker::ConfigureBCD:"));
+            EXPECT_TRUE(Holds(added, " PEMaker::RestartToPE: Failed to configure BCD\r\n"));
         }
     }
 }
@@ -144,7 +143,7 @@ TEST_F(RamdiskBootTest, NotInitialisedRefusesAndCancellationBeforeOrAfterTheEntr
     CPEMaker fresh;
     LogWatch log;
     EXPECT_FALSE(fresh.RestartToPE());
-    EXPECT_NE(log.Added().find(" PEMaker::RestartToPE: Not initialized\r\n"), std::string::npos);
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker::RestartToPE: Not initialized\r\n"));
 
     RecordingSink cancelFirst(1);
     PEMakerTestPeer::Sink(maker) = &cancelFirst;
@@ -155,7 +154,7 @@ TEST_F(RamdiskBootTest, NotInitialisedRefusesAndCancellationBeforeOrAfterTheEntr
     PEMakerTestPeer::Sink(maker) = &cancelSecond;
     EXPECT_TRUE(maker.RestartToPE());
     EXPECT_EQ(journal.Count(), 16u) << "entry registered, no restart";
-    EXPECT_NE(ReadBytes(scratch / L"store.txt").find("sequence {"), std::string::npos);
+    EXPECT_TRUE(Holds(ReadBytes(scratch / L"store.txt"), "sequence {"));
 }
 
 TEST_F(RamdiskBootTest, MakePERestartTypeAndCancellationAfterTheEntry)
@@ -178,5 +177,5 @@ TEST_F(RamdiskBootTest, MakePERestartTypeAndCancellationAfterTheEntry)
     EXPECT_EQ(journal.Count() - before, 3u + 16u) << "three WIM updates, sixteen bcdedit calls, no restart";
     EXPECT_NE(journal.Tool(journal.Count()), "shutdown");
     EXPECT_EQ(cancelAfterEntry.Values(), (std::vector<long long>{0, 5, 15, 85, 90, 90}));
-    EXPECT_NE(log.Added().find(" Operation cancelled by user\r\n"), std::string::npos);
+    EXPECT_TRUE(Holds(log.Added(), " Operation cancelled by user\r\n"));
 }

@@ -8,9 +8,10 @@ using namespace testsupport;
 
 namespace {
 
-standin::UnixResult Bridge(const std::vector<std::string>& argv, const std::string& input = "", unsigned limit = 60)
+standin::UnixResult Bridge(const std::vector<std::string>& argv, const std::string& input = "", unsigned limit = 60,
+                           const std::string& workDir = "/")
 {
-    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", argv, "/", input, limit);
+    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", argv, workDir, input, limit);
 }
 
 TEST(UnixBridge, PassesArgumentsInputOutputAndExitCode)
@@ -32,8 +33,7 @@ TEST(UnixBridge, RunsInTheGivenFolderAndMapsWindowsPaths)
     WriteBytes(folder / L"file.txt", "hello");
     const std::string unixFolder = UnixPath(folder.path());
     ASSERT_FALSE(unixFolder.empty());
-    const standin::UnixResult r = standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", {"cat", "file.txt"},
-                                                     unixFolder, "", 60);
+    const standin::UnixResult r = Bridge({"cat", "file.txt"}, "", 60, unixFolder);
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(r.output, "hello");
 }
@@ -44,16 +44,6 @@ TEST(UnixBridge, HungToolIsEndedAtItsLimit)
     ASSERT_TRUE(r.answered);
     EXPECT_EQ(r.exitCode, 124u) << "timeout's code for a program it had to end";
 }
-
-// What the bridge script writes to the code file instead of the exit code,
-// as a full file system leaves it, for the object's lifetime.
-class CodeFileText {
-public:
-    explicit CodeFileText(const char* text) { SetEnvironmentVariableA("TWBRIDGE_RC_TEXT", text); }
-    ~CodeFileText() { SetEnvironmentVariableA("TWBRIDGE_RC_TEXT", nullptr); }
-    CodeFileText(const CodeFileText&) = delete;
-    CodeFileText& operator=(const CodeFileText&) = delete;
-};
 
 TEST(UnixBridge, AnAnswerWithoutAWholeExitCodeOrItsOutputFails)
 {
@@ -66,7 +56,9 @@ TEST(UnixBridge, AnAnswerWithoutAWholeExitCodeOrItsOutputFails)
         {"99999999999999999999\n", standin::kBrokenAnswer},
     };
     for (const auto& c : cases) {
-        CodeFileText code(c.text);
+        // What the bridge script writes to the code file instead of the exit
+        // code, as a full file system leaves it.
+        EnvScope code(L"TWBRIDGE_RC_TEXT", standin::FromUtf8(c.text));
         const standin::UnixResult r = Bridge({"echo", "partial"});
         ASSERT_TRUE(r.answered) << c.text;
         EXPECT_EQ(r.exitCode, c.exitCode) << "code file \"" << c.text << "\"";
@@ -79,7 +71,7 @@ TEST(UnixBridge, AnAnswerWithoutAWholeExitCodeOrItsOutputFails)
     EXPECT_EQ(r.exitCode, standin::kBrokenAnswer);
 
     // A stand-in that gets no code fails and says why on its error output.
-    CodeFileText empty("");
+    EnvScope empty(L"TWBRIDGE_RC_TEXT", L"");
     const ChildResult tool = RunProgram(L"\"" + ExeFolder() + L"tools\\wimlib-imagex.exe\" --version");
     EXPECT_EQ(tool.exitCode, standin::kBrokenAnswer);
     EXPECT_EQ(tool.stderrBytes, "bridge: no exit code from wimlib-imagex\n");

@@ -8,16 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 using namespace testsupport;
+using winrehost::kPathLine;
 
 namespace {
 
-const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"winre_copy_test");
+const bool kOwnLogFolder = UseOwnLogFolder();
 
 constexpr uint32_t kPiece = 2097152;
-const std::string kPathLine = "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk0Partition4\n";
 
 char PatternByte(uint64_t at)
 {
@@ -33,24 +34,25 @@ std::string Pattern(uint64_t size)
     return bytes;
 }
 
+enum class Open { Standard, OnlyBySearch, Never };
+
 struct Script {
     uint64_t size = 0;
-    uint64_t delivered = 0;        // bytes the file really holds; defaults to size
-    unsigned failingRead = 0;      // 1-based read call that fails, 0 for none
-    bool openOnlyBySearch = false;  // the standard path is missing
-    bool openFails = false;
+    uint64_t delivered = 0;    // bytes the file really holds; 0: size
+    unsigned failingRead = 0;  // 1-based read call that fails, 0 for none
+    Open open = Open::Standard;
     bool sizeFails = false;
-    std::wstring target;
 };
 
 Script g_script;
+std::wstring g_target;
 std::vector<uint32_t> g_requests;
 std::vector<std::string> g_events;
 
 // True when the target file is still held open by the extraction.
 bool TargetHeld()
 {
-    HANDLE file = CreateFileW(g_script.target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(g_target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_SHARING_VIOLATION;
     }
@@ -86,7 +88,8 @@ public:
     {
         g_events.push_back("open " + standin::ToUtf8(path) + " " + std::to_string(access) + " " +
                            std::to_string(share) + " " + std::to_string(options));
-        if (g_script.openFails || (g_script.openOnlyBySearch && std::wstring(path) != L"/Sources/WinRe.wim")) {
+        if (g_script.open == Open::Never ||
+            (g_script.open == Open::OnlyBySearch && std::wstring(path) != L"/Sources/WinRe.wim")) {
             return 0;
         }
         return 42;
@@ -134,7 +137,7 @@ class WinreCopyTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        scratch = new ScratchFolder(L"twcopy");
+        scratch = std::make_unique<ScratchFolder>(L"twcopy");
         ASSERT_TRUE(winrehost::PrepareHost(Library()));
         ASSERT_TRUE(winrehost::PatchImport(Library(), "ravenfs.dll", "CreateVolumeFsDevice",
                                            reinterpret_cast<void*>(&ScriptedCreate)));
@@ -145,124 +148,65 @@ protected:
     static void TearDownTestSuite()
     {
         winrehost::UnlinkPartition(0, 4);
-        delete scratch;
+        scratch.reset();
     }
 
-    // Runs the export with the script; the log lines of the extraction go to messages.
-    static bool Extract(Script script, std::string& messages)
-    {
-        if (script.delivered == 0) {
-            script.delivered = script.size;
-        }
-        script.target = *scratch / L"out.wim";
-        DeleteFileW(script.target.c_str());
-        g_script = script;
+    static inline std::unique_ptr<ScratchFolder> scratch;
+};
+
+TEST_F(WinreCopyTest, CopiesInWholeBufferReadsAndCleansUpOnEveryPath)
+{
+    const std::string found = "ExtractWinreFromRecoveryPartition: find winre.wim path: /Sources/WinRe.wim\n";
+    const std::string noMatch = "ExtractWinreFromRecoveryPartition: read size not match\n";
+    const std::string standardOpen = "open /Recovery/WindowsRE/winre.wim 128 3 9";
+    const std::vector<std::string> clean = {"create", standardOpen, "close 42, target open", "destroyed"};
+    const struct {
+        const char* name;
+        Script script;
+        bool copied;
+        std::string messages;  // after the partition's line
+        std::vector<uint32_t> requests;
+        long long targetBytes;  // -1: no target file
+        std::vector<std::string> events;
+    } rows[] = {
+        {"whole pieces need no further read", {2 * kPiece}, true, "", {kPiece, kPiece}, 2 * kPiece, clean},
+        {"a short file", {1000}, true, "", {kPiece}, 1000, clean},
+        {"a piece and a bit", {kPiece + 5}, true, "", {kPiece, kPiece}, kPiece + 5, clean},
+        {"a failed read keeps what was written", {5 << 20, 0, 2}, false,
+         "ExtractWinreFromRecoveryPartition: read file error\n" + noMatch, {kPiece, kPiece}, kPiece, clean},
+        {"a file that ends early", {5 << 20, kPiece + 10}, false, noMatch, {kPiece, kPiece, kPiece}, kPiece + 10, clean},
+        {"a file that delivers too much", {1000, 3000}, false, noMatch, {kPiece}, 3000, clean},
+        {"found by the search", {777, 0, 0, Open::OnlyBySearch}, true, found, {kPiece}, 777,
+         {"create", standardOpen, "open /Sources/WinRe.wim 128 3 9", "close 42, target open", "destroyed"}},
+        {"no target before the size", {100, 0, 0, Open::Standard, true}, false,
+         "ExtractWinreFromRecoveryPartition: not get file size\n", {}, -1,
+         {"create", standardOpen, "close 42", "destroyed"}},
+        {"no target before the open", {100, 0, 0, Open::Never}, false,
+         found + "ExtractWinreFromRecoveryPartition: not open winre.wim\n", {}, -1,
+         {"create", standardOpen, "open /Sources/WinRe.wim 128 3 9", "destroyed"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        g_script = row.script;
+        g_script.delivered = row.script.delivered ? row.script.delivered : row.script.size;
+        g_target = *scratch / L"out.wim";
+        DeleteFileW(g_target.c_str());
         g_requests.clear();
         g_events.clear();
         LogWatch log;
-        const bool result =
-            LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition")(script.target.c_str());
-        messages = winrehost::LoggedMessages(log.Added(), "ExtractWinreFromRecoveryPartition|SearchWinre");
-        return result;
+        EXPECT_EQ(LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition")(
+                      g_target.c_str()),
+                  row.copied);
+        EXPECT_EQ(winrehost::LoggedMessages(log.Added()),
+                  kPathLine + row.messages);
+        EXPECT_EQ(g_requests, row.requests);
+        if (row.targetBytes < 0) {
+            EXPECT_FALSE(Exists(g_target));
+        } else {
+            EXPECT_TRUE(ReadBytes(g_target) == Pattern(row.targetBytes));
+        }
+        EXPECT_EQ(g_events, row.events);
     }
-
-    static ScratchFolder* scratch;
-};
-
-ScratchFolder* WinreCopyTest::scratch = nullptr;
-
-const std::vector<std::string> kCleanOpenAndClose = {"create", "open /Recovery/WindowsRE/winre.wim 128 3 9",
-                                                     "close 42, target open", "destroyed"};
-
-TEST_F(WinreCopyTest, ASizeOfWholePiecesNeedsNoFurtherRead)
-{
-    Script script;
-    script.size = 2 * kPiece;
-    std::string messages;
-    EXPECT_TRUE(Extract(script, messages));
-    EXPECT_EQ(messages, kPathLine);
-    EXPECT_EQ(g_requests, (std::vector<uint32_t>{kPiece, kPiece}));
-    EXPECT_TRUE(ReadBytes(g_script.target) == Pattern(script.size));
-    EXPECT_EQ(g_events, kCleanOpenAndClose);
-}
-
-TEST_F(WinreCopyTest, EveryReadAsksForTheWholeBuffer)
-{
-    Script script;
-    script.size = 1000;
-    std::string messages;
-    EXPECT_TRUE(Extract(script, messages));
-    EXPECT_EQ(g_requests, (std::vector<uint32_t>{kPiece}));
-    script.size = kPiece + 5;
-    EXPECT_TRUE(Extract(script, messages));
-    EXPECT_EQ(g_requests, (std::vector<uint32_t>{kPiece, kPiece}));
-    EXPECT_TRUE(ReadBytes(g_script.target) == Pattern(script.size));
-}
-
-TEST_F(WinreCopyTest, AFailedReadKeepsWhatWasWritten)
-{
-    Script script;
-    script.size = 5 * 1024 * 1024;
-    script.failingRead = 2;
-    std::string messages;
-    EXPECT_FALSE(Extract(script, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: read file error\n"
-                                    "ExtractWinreFromRecoveryPartition: read size not match\n");
-    EXPECT_TRUE(ReadBytes(g_script.target) == Pattern(kPiece));
-    EXPECT_EQ(g_events, kCleanOpenAndClose);
-}
-
-TEST_F(WinreCopyTest, ReadsThatEndEarlyOrDeliverTooMuchDoNotMatch)
-{
-    Script early;
-    early.size = 5 * 1024 * 1024;
-    early.delivered = kPiece + 10;
-    std::string messages;
-    EXPECT_FALSE(Extract(early, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: read size not match\n");
-    EXPECT_EQ(g_requests.size(), 3u);
-    EXPECT_TRUE(ReadBytes(g_script.target) == Pattern(kPiece + 10));
-
-    Script more;
-    more.size = 1000;
-    more.delivered = 3000;
-    EXPECT_FALSE(Extract(more, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: read size not match\n");
-    EXPECT_EQ(ReadBytes(g_script.target).size(), 3000u);
-}
-
-TEST_F(WinreCopyTest, NoTargetBeforeTheImageIsOpenAndSized)
-{
-    Script unsized;
-    unsized.size = 100;
-    unsized.sizeFails = true;
-    std::string messages;
-    EXPECT_FALSE(Extract(unsized, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: not get file size\n");
-    EXPECT_FALSE(Exists(g_script.target));
-    EXPECT_EQ(g_events, (std::vector<std::string>{"create", "open /Recovery/WindowsRE/winre.wim 128 3 9", "close 42",
-                                                  "destroyed"}));
-
-    Script unopenable;
-    unopenable.size = 100;
-    unopenable.openFails = true;
-    EXPECT_FALSE(Extract(unopenable, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: /Sources/WinRe.wim\n"
-                                    "ExtractWinreFromRecoveryPartition: not open winre.wim\n");
-    EXPECT_FALSE(Exists(g_script.target));
-    EXPECT_EQ(g_events, (std::vector<std::string>{"create", "open /Recovery/WindowsRE/winre.wim 128 3 9",
-                                                  "open /Sources/WinRe.wim 128 3 9", "destroyed"}));
-}
-
-TEST_F(WinreCopyTest, OpensTheImageTheSearchFound)
-{
-    Script script;
-    script.size = 777;
-    script.openOnlyBySearch = true;
-    std::string messages;
-    EXPECT_TRUE(Extract(script, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: /Sources/WinRe.wim\n");
-    EXPECT_TRUE(ReadBytes(g_script.target) == Pattern(777));
 }
 
 }  // namespace

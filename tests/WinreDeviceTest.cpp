@@ -18,7 +18,7 @@ using namespace testsupport;
 
 namespace {
 
-const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"winre_device_test");
+const bool kOwnLogFolder = UseOwnLogFolder();
 
 void* RealDeviceIoControl()
 {
@@ -29,18 +29,15 @@ class WinreDeviceTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        scratch = new ScratchFolder(L"twdev");
-        image = new std::wstring(*scratch / L"disk.img");
-        WriteBytes(*image, "");
-        const standin::UnixResult made = Shell("head -c 4194304 /dev/urandom > '" + UnixPath(*image) + "'");
-        ASSERT_TRUE(made.answered && made.exitCode == 0) << made.output;
-        ASSERT_TRUE(winrehost::LinkPartition(3, 2, UnixPath(*image)));
+        scratch = std::make_unique<ScratchFolder>(L"twdev");
+        image = *scratch / L"disk.img";
+        ASSERT_EQ(winrehost::MakeRandomFile(UnixPath(image), 4194304).size(), 64u);
+        ASSERT_TRUE(winrehost::LinkPartition(3, 2, UnixPath(image)));
     }
     static void TearDownTestSuite()
     {
         winrehost::UnlinkPartition(3, 2);
-        delete image;
-        delete scratch;
+        scratch.reset();
     }
     void SetUp() override
     {
@@ -52,12 +49,9 @@ protected:
         winrehost::PatchImport(GetModuleHandleW(nullptr), "kernel32.dll", "DeviceIoControl", RealDeviceIoControl());
     }
 
-    static ScratchFolder* scratch;
-    static std::wstring* image;
+    static inline std::unique_ptr<ScratchFolder> scratch;
+    static inline std::wstring image;
 };
-
-ScratchFolder* WinreDeviceTest::scratch = nullptr;
-std::wstring* WinreDeviceTest::image = nullptr;
 
 TEST(WinreDevicePath, RewritesOnlyVolumeGuidPaths)
 {
@@ -85,7 +79,7 @@ TEST(WinreDevicePath, ADeviceWithoutPathNeverOpens)
 
 TEST_F(WinreDeviceTest, ReadsAndWritesWholeSectorsOfThePartition)
 {
-    const std::string bytes = ReadBytes(*image);
+    const std::string bytes = ReadBytes(image);
     CVolumeNumberDevice device("\\\\.\\Harddisk3Partition2");
     ASSERT_TRUE(device.Open()) << device.GetLastErrorCode();
     EXPECT_TRUE(device.IsOpen());
@@ -114,13 +108,13 @@ TEST_F(WinreDeviceTest, ReadsAndWritesWholeSectorsOfThePartition)
     EXPECT_FALSE(device.IsOpen());
     EXPECT_FALSE(device.ReadSectors(&sectors[0], 0, 1));
     EXPECT_EQ(device.GetSectorCount(), 8192u);
-    EXPECT_EQ(ReadBytes(*image).substr(7 * 512, 512), written);
+    EXPECT_EQ(ReadBytes(image).substr(7 * 512, 512), written);
 }
 
 TEST_F(WinreDeviceTest, FallsBackToReadingWhenWritersAreLockedOut)
 {
     const std::unique_ptr<void, decltype(&CloseHandle)> reader(
-        CreateFileW(image->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), &CloseHandle);
+        CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), &CloseHandle);
     ASSERT_NE(reader.get(), INVALID_HANDLE_VALUE);
     CVolumeNumberDevice device("\\\\.\\Harddisk3Partition2");
     EXPECT_TRUE(device.Open());
@@ -145,39 +139,16 @@ TEST_F(WinreDeviceTest, FailsWhenTheGeometryIsRefusedOrTheDeviceIsMissing)
     EXPECT_NE(missing.GetLastErrorCode(), 0u);
 }
 
-class PathScope {
-public:
-    PathScope() : m_previous(Read())
-    {
-        SetEnvironmentVariableW(L"PATH", (ExeFolder() + L"tools;" + m_previous).c_str());
-    }
-    ~PathScope() { SetEnvironmentVariableW(L"PATH", m_previous.c_str()); }
-
-private:
-    static std::wstring Read()
-    {
-        wchar_t value[32768] = {};
-        GetEnvironmentVariableW(L"PATH", value, 32768);
-        return value;
-    }
-    std::wstring m_previous;
-};
-
-TEST(WinreLocator, TakesThePartitionFromTheToolsReport)
+TEST(WinreLocator, TakesThePartitionFromTheToolsReportWhateverItNames)
 {
-    PathScope path;
+    ToolsFirstOnPath toolsOnPath;
     StandinJournal journal;
     journal.EnableReal();
     EXPECT_EQ(LocateRecoveryPartition(), "\\\\.\\Harddisk0Partition4");
     ASSERT_EQ(journal.Count(), 1u);
     EXPECT_EQ(journal.Tool(1), "reagentc");
-    EXPECT_NE(journal.CommandLine(1).find("/info"), std::string::npos);
-}
+    EXPECT_TRUE(Holds(journal.CommandLine(1), "/info"));
 
-TEST(WinreLocator, FollowsWhateverTheReportNames)
-{
-    PathScope path;
-    StandinJournal journal;
     journal.RespondTool(L"reagentc", 0, 0,
                         "    Windows RE status:         Enabled\r\n"
                         "    Windows RE location:       \\\\?\\GLOBALROOT\\device\\HardDisk12\\PARTITION3\\Recovery\r\n");
@@ -263,8 +234,7 @@ TEST(WinreSearch, NeverBuildsAPatternBeyondTwoHundredSixtyCharacters)
     EXPECT_EQ(SearchWinre(&fs, longest), longest + L"winre.wim");
     EXPECT_EQ(SearchWinre(&fs, tooLong), L"");
     EXPECT_EQ(fs.patterns, (std::vector<std::wstring>{longest + L"*"}));
-    EXPECT_NE(log.Added().find("FindFirstFile failed in directory " + std::string(tooLong.begin(), tooLong.end())),
-              std::string::npos);
+    EXPECT_TRUE(Holds(log.Added(), "FindFirstFile failed in directory " + std::string(tooLong.begin(), tooLong.end())));
     EXPECT_EQ(SearchWinre(nullptr, L"/"), L"");
 }
 

@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
 
 using namespace testsupport;
+using winrehost::kPathLine;
 
 namespace {
 
-const bool kOwnLogFolder = winrehost::UseOwnLogFolder(L"winre_extraction_test");
+const bool kOwnLogFolder = UseOwnLogFolder();
 
 // "--child extract-winre TARGET": one extraction from the partition link as
 // it stands, for the benchmark; prints the call's wall time in seconds.
@@ -34,32 +37,27 @@ int ExtractChild(int argc, wchar_t** argv)
 
 const bool kExtractMode = (RegisterChildMode("extract-winre", ExtractChild), true);
 
-const char* const kFunctions = "ExtractWinreFromRecoveryPartition|SearchWinre";
-const std::string kPathLine = "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk0Partition4\n";
 
 class WinreExtractionTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(kExtractMode);
-        scratch = new ScratchFolder(L"twwinre");
+        scratch = std::make_unique<ScratchFolder>(L"twwinre");
         ASSERT_TRUE(winrehost::PrepareHost(Library()));
 
-        const std::string dir = Unix(L"");
-        hashes = new std::map<std::string, std::string>();
+        const std::string dir = UnixPath(scratch->path()) + "/";
         for (const auto& file : std::vector<std::pair<std::string, unsigned long>>{
                  {"standard.wim", 3 * 1024 * 1024 + 123}, {"decoy.wim", 4096}, {"deep.wim", 150000},
                  {"second.wim", 160000}, {"root.wim", 170000}, {"fragmented.wim", 6 * 1024 * 1024}}) {
-            (*hashes)[file.first] = winrehost::MakeRandomFile(dir + file.first, file.second);
-            ASSERT_EQ((*hashes)[file.first].size(), 64u);
+            hashes[file.first] = winrehost::MakeRandomFile(dir + file.first, file.second);
+            ASSERT_EQ(hashes[file.first].size(), 64u);
         }
-        Shell(": > '" + dir + "empty.bin'");
+        Sh(": > '" + dir + "empty.bin' && head -c 8388608 /dev/zero > '" + dir + "blank.img'");
+        const std::string re = "mkdir /Recovery\nmkdir /Recovery/WindowsRE\n";
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "standard.img", 16,
-                                             "mkdir /Archive\n"
-                                             "put /Archive/winre.wim " + dir + "decoy.wim\n"
-                                             "mkdir /Recovery\n"
-                                             "mkdir /Recovery/WindowsRE\n"
-                                             "put /Recovery/WindowsRE/winre.wim " + dir + "standard.wim\n"));
+                                             "mkdir /Archive\nput /Archive/winre.wim " + dir + "decoy.wim\n" + re +
+                                                 "put /Recovery/WindowsRE/winre.wim " + dir + "standard.wim\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "search.img", 16,
                                              "mkdir /Archive\n"
                                              "mkdir /Archive/Old\n"
@@ -68,124 +66,91 @@ protected:
                                              "mkdir /Archive/Old/winre.wim/Deeper\n"
                                              "put /Archive/Old/winre.wim/Deeper/WINRE.wim " + dir + "deep.wim\n"
                                              "mkdir /Archive/Sources\n"
-                                             "put /Archive/Sources/WinRE.WIM " + dir + "second.wim\n"
-                                             "mkdir /Recovery\n"
-                                             "mkdir /Recovery/WindowsRE\n"
+                                             "put /Archive/Sources/WinRE.WIM " + dir + "second.wim\n" + re +
                                              "put /Recovery/WindowsRE/boot.sdi " + dir + "decoy.wim\n"
                                              "put /winre.wim " + dir + "root.wim\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "fragmented.img", 32,
-                                             "mkdir /Recovery\n"
-                                             "mkdir /Recovery/WindowsRE\n"
-                                             "mkdir /Spacers\n"
-                                             "fragput /Recovery/WindowsRE/winre.wim " + dir +
+                                             re + "mkdir /Spacers\nfragput /Recovery/WindowsRE/winre.wim " + dir +
                                                  "fragmented.wim 4096 /Spacers\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "empty.img", 8,
-                                             "mkdir /Recovery\n"
-                                             "mkdir /Recovery/WindowsRE\n"
-                                             "put /Recovery/WindowsRE/winre.wim " + dir + "empty.bin\n"));
+                                             re + "put /Recovery/WindowsRE/winre.wim " + dir + "empty.bin\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "nowinre.img", 8,
-                                             "mkdir /Recovery\n"
-                                             "mkdir /Recovery/WindowsRE\n"
-                                             "mkdir /Empty\n"
-                                             "put /Recovery/WindowsRE/boot.sdi " + dir + "decoy.wim\n"));
-        Shell("head -c 8388608 /dev/zero > '" + dir + "blank.img'");
+                                             re + "mkdir /Empty\nput /Recovery/WindowsRE/boot.sdi " + dir +
+                                                 "decoy.wim\n"));
     }
     static void TearDownTestSuite()
     {
         winrehost::UnlinkPartition(0, 4);
-        delete hashes;
-        delete scratch;
+        scratch.reset();
     }
 
-    static std::string Unix(const std::wstring& name) { return UnixPath(scratch->path()) + "/" + std::string(name.begin(), name.end()); }
-
-    // Runs the export on the image behind the partition link; the log lines
-    // of the extraction go to messages.
-    static bool Extract(const std::string& image, const std::wstring& target, std::string& messages)
-    {
-        EXPECT_TRUE(winrehost::LinkPartition(0, 4, Unix(L"") + image));
-        const auto extract = LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition");
-        LogWatch log;
-        const bool result = extract(target.c_str());
-        messages = winrehost::LoggedMessages(log.Added(), kFunctions);
-        return result;
-    }
-
-    static std::string TargetHash(const std::wstring& target) { return winrehost::Sha256(UnixPath(target)); }
-
-    static ScratchFolder* scratch;
-    static std::map<std::string, std::string>* hashes;
+    static inline std::unique_ptr<ScratchFolder> scratch;
+    static inline std::map<std::string, std::string> hashes;
 };
 
-ScratchFolder* WinreExtractionTest::scratch = nullptr;
-std::map<std::string, std::string>* WinreExtractionTest::hashes = nullptr;
-
-TEST_F(WinreExtractionTest, CopiesTheImageAtItsStandardPlaceWithoutSearching)
+TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
 {
-    const std::wstring target = *scratch / L"standard-out.wim";
-    WriteBytes(target, "an older image, longer than nothing");
-    std::string messages;
-    ASSERT_TRUE(Extract("standard.img", target, messages)) << messages;
-    EXPECT_EQ(messages, kPathLine);
-    EXPECT_EQ(TargetHash(target), (*hashes)["standard.wim"]);
-}
-
-TEST_F(WinreExtractionTest, SearchesDepthFirstInListingOrderKeepingTheListedCase)
-{
-    const std::wstring target = *scratch / L"search-out.wim";
-    std::string messages;
-    ASSERT_TRUE(Extract("search.img", target, messages)) << messages;
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: "
-                                    "/Archive/Old/winre.wim/Deeper/WINRE.wim\n");
-    EXPECT_EQ(TargetHash(target), (*hashes)["deep.wim"]);
-}
-
-TEST_F(WinreExtractionTest, CopiesAFragmentedImageOfWholeCopyPieces)
-{
-    const std::wstring target = *scratch / L"fragmented-out.wim";
-    std::string messages;
-    ASSERT_TRUE(Extract("fragmented.img", target, messages)) << messages;
-    EXPECT_EQ(messages, kPathLine);
-    EXPECT_EQ(TargetHash(target), (*hashes)["fragmented.wim"]);
-}
-
-TEST_F(WinreExtractionTest, LeavesAnExistingTargetAloneUntilTheCopyStarts)
-{
-    const std::wstring target = *scratch / L"kept.wim";
-    WriteBytes(target, "previous content");
-    std::string messages;
-    EXPECT_FALSE(Extract("empty.img", target, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: file size is 0\n");
-    EXPECT_EQ(ReadBytes(target), "previous content");
-
-    EXPECT_FALSE(Extract("nowinre.img", target, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: not find winre.wim\n");
-    EXPECT_EQ(ReadBytes(target), "previous content");
-}
-
-TEST_F(WinreExtractionTest, ReportsEachFailureWithItsOwnLogLine)
-{
-    const std::wstring target = *scratch / L"never.wim";
-    std::string messages;
-    EXPECT_FALSE(Extract("blank.img", target, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: not create volume fs device\n");
-
-    const std::wstring missingFolder = *scratch / L"missing\\winre.wim";
-    EXPECT_FALSE(Extract("standard.img", missingFolder, messages));
-    EXPECT_EQ(messages, kPathLine + "ExtractWinreFromRecoveryPartition: not create target file: " +
-                            standin::ToUtf8(missingFolder) + ", error code: 3\n");
-    EXPECT_FALSE(Exists(target));
-
-    StandinJournal journal;
-    journal.RespondTool(L"reagentc", 0, 0, "    Windows RE status:         Disabled\r\n");
-    EXPECT_FALSE(Extract("standard.img", target, messages));
-    EXPECT_EQ(messages, "ExtractWinreFromRecoveryPartition: not find recovery partition\n");
-
-    journal.RespondTool(L"reagentc", 0, 0, "    Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk7\\partition9\r\n");
-    EXPECT_FALSE(Extract("standard.img", target, messages));
-    EXPECT_EQ(messages, "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk7Partition9\n"
-                        "ExtractWinreFromRecoveryPartition: not open recovery partition\n");
-    EXPECT_FALSE(Exists(target));
+    const std::string partition7 = "    Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk7\\partition9\r\n";
+    const struct {
+        const char* image;
+        const wchar_t* target;
+        const char* before;    // the target's content beforehand; nullptr: none
+        const char* reagentc;  // the tool's report; nullptr: the stand-in's own
+        std::string messages;
+        const char* copied;  // the image copied; nullptr: the target is as it was
+    } rows[] = {
+        // At the standard place nothing is searched, and an older target is overwritten.
+        {"standard.img", L"standard-out.wim", "an older image, longer than nothing", nullptr, kPathLine,
+         "standard.wim"},
+        // Depth first, in listing order, keeping the listed case.
+        {"search.img", L"search-out.wim", nullptr, nullptr,
+         kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: /Archive/Old/winre.wim/Deeper/WINRE.wim\n",
+         "deep.wim"},
+        {"fragmented.img", L"fragmented-out.wim", nullptr, nullptr, kPathLine, "fragmented.wim"},
+        // An existing target stays alone until the copy starts.
+        {"empty.img", L"kept.wim", "previous content", nullptr,
+         kPathLine + "ExtractWinreFromRecoveryPartition: file size is 0\n", nullptr},
+        {"nowinre.img", L"kept.wim", "previous content", nullptr,
+         kPathLine + "ExtractWinreFromRecoveryPartition: not find winre.wim\n", nullptr},
+        {"blank.img", L"never.wim", nullptr, nullptr,
+         kPathLine + "ExtractWinreFromRecoveryPartition: not create volume fs device\n", nullptr},
+        {"standard.img", L"missing\\winre.wim", nullptr, nullptr,
+         kPathLine + "ExtractWinreFromRecoveryPartition: not create target file: " +
+             Narrow(*scratch / L"missing\\winre.wim") + ", error code: 3\n",
+         nullptr},
+        {"standard.img", L"never.wim", nullptr, "    Windows RE status:         Disabled\r\n",
+         "ExtractWinreFromRecoveryPartition: not find recovery partition\n", nullptr},
+        {"standard.img", L"never.wim", nullptr, partition7.c_str(),
+         "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk7Partition9\n"
+         "ExtractWinreFromRecoveryPartition: not open recovery partition\n",
+         nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.image << " into " << Narrow(row.target));
+        const std::wstring target = *scratch / row.target;
+        if (row.before) {
+            WriteBytes(target, row.before);
+        }
+        StandinJournal journal;
+        if (row.reagentc) {
+            journal.RespondTool(L"reagentc", 0, 0, row.reagentc);
+        } else {
+            journal.EnableReal();
+        }
+        ASSERT_TRUE(winrehost::LinkPartition(0, 4, UnixPath(scratch->path()) + "/" + row.image));
+        LogWatch log;
+        EXPECT_EQ(LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition")(
+                      target.c_str()),
+                  row.copied != nullptr);
+        EXPECT_EQ(winrehost::LoggedMessages(log.Added()), row.messages);
+        if (row.copied) {
+            EXPECT_EQ(winrehost::Sha256(UnixPath(target)), hashes[row.copied]);
+        } else if (row.before) {
+            EXPECT_EQ(ReadBytes(target), row.before);
+        } else {
+            EXPECT_FALSE(Exists(target));
+        }
+    }
 }
 
 }  // namespace

@@ -22,20 +22,9 @@ std::string LinkName(unsigned disk, unsigned partition)
 
 }  // namespace
 
-bool UseOwnLogFolder(const std::wstring& name)
-{
-    const std::wstring logs = testsupport::ExeFolder() + L"logs";
-    const std::wstring folder = logs + L"\\" + name;
-    CreateDirectoryW(logs.c_str(), nullptr);
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return SetCurrentDirectoryW(folder.c_str()) != FALSE;
-}
-
 bool PrepareHost(HMODULE library)
 {
-    wchar_t path[32768] = {};
-    GetEnvironmentVariableW(L"PATH", path, 32768);
-    SetEnvironmentVariableW(L"PATH", (testsupport::ExeFolder() + L"tools;" + path).c_str());
+    SetEnvironmentVariableW(L"PATH", (testsupport::ExeFolder() + L"tools;" + testsupport::Env(L"PATH")).c_str());
     return PatchImport(library, "kernel32.dll", "DeviceIoControl", reinterpret_cast<void*>(&ImageDeviceIoControl));
 }
 

@@ -14,11 +14,7 @@ namespace winrehost {
 using ::ImageDeviceIoControl;
 using ::PatchImport;
 
-// Makes bin/logs/NAME the current folder, so that the program's tarnwick.log
-// lies there and other programs running beside it do not see its lines.
-bool UseOwnLogFolder(const std::wstring& name);
-
-// Puts the stand-ins of bin/tools/ first on PATH, where the command
+// Puts the stand-ins of bin/tools/ first on PATH for good, where the command
 // interpreter finds reagentc, and has library use ImageDeviceIoControl.
 bool PrepareHost(HMODULE library);
 
@@ -33,6 +29,10 @@ std::string MakeRandomFile(const std::string& unixPath, unsigned long size);
 std::string Sha256(const std::string& unixPath);
 
 // Lines of tarnwick.log text reduced to "Function: message", for the given functions.
-std::string LoggedMessages(const std::string& logText, const std::string& functions);
+std::string LoggedMessages(const std::string& logText,
+                           const std::string& functions = "ExtractWinreFromRecoveryPartition|SearchWinre");
+// The extraction's first message on the partition the reagentc stand-in reports.
+const std::string kPathLine =
+    "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk0Partition4\n";
 
 }  // namespace winrehost

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 
 using namespace testsupport;
 using namespace petest;
@@ -15,11 +16,6 @@ namespace {
 
 const char kBiosMarker[] = "TW-BIOS-BOOT-OK";
 const char kUefiMarker[] = "TW-UEFI-BOOT-OK";
-
-bool Holds(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // What reached COM1 under each firmware named ("bios", "uefi").
 std::map<std::string, std::string> Boot(const std::wstring& iso, const std::string& firmware)
@@ -42,17 +38,15 @@ class BootMediaTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        payloads = new ScratchFolder(L"twboot");
+        payloads = std::make_unique<ScratchFolder>(L"twboot");
         Sh("'" + SourceDir() + "/tests/boot/build-payloads.sh' '" + UnixPath(payloads->path()) + "'");
     }
-    static void TearDownTestSuite() { delete payloads; }
+    static void TearDownTestSuite() { payloads.reset(); }
 
     static std::wstring Payload(const wchar_t* name) { return *payloads / name; }
 
-    static ScratchFolder* payloads;
+    static inline std::unique_ptr<ScratchFolder> payloads;
 };
-
-ScratchFolder* BootMediaTest::payloads = nullptr;
 
 TEST_F(BootMediaTest, WinPeIsoBootsUnderSeaBiosAndUnderOvmfOnlyWithEfisys)
 {
@@ -85,11 +79,11 @@ TEST_F(BootMediaTest, WinPeIsoBootsUnderSeaBiosAndUnderOvmfOnlyWithEfisys)
               "'/BOOT/BOOT.SDI'\n'/SOURCES/BOOT.wim'\n");
 
     const std::string bios = Boot(biosOnly + L"\\boot.iso", "bios")["bios"];
-    EXPECT_TRUE(Holds(bios, kBiosMarker)) << bios;
+    EXPECT_TRUE(Holds(bios, kBiosMarker));
     auto serial = Boot(both + L"\\boot.iso", "bios uefi");
-    EXPECT_TRUE(Holds(serial["bios"], kBiosMarker)) << serial["bios"];
-    EXPECT_TRUE(Holds(serial["uefi"], kUefiMarker)) << serial["uefi"];
-    EXPECT_FALSE(Holds(serial["uefi"], kBiosMarker)) << serial["uefi"];
+    EXPECT_TRUE(Holds(serial["bios"], kBiosMarker));
+    EXPECT_TRUE(Holds(serial["uefi"], kUefiMarker));
+    EXPECT_FALSE(Holds(serial["uefi"], kBiosMarker));
 }
 
 TEST_F(BootMediaTest, InstallationIsoBootsUnderOvmfOnlyWithTheUefiFlag)
@@ -107,16 +101,16 @@ TEST_F(BootMediaTest, InstallationIsoBootsUnderOvmfOnlyWithTheUefiFlag)
     ASSERT_TRUE(convert(esd.c_str(), plain.c_str(), 0));
 
     auto serial = Boot(uefi, "bios uefi");
-    EXPECT_TRUE(Holds(serial["bios"], kBiosMarker)) << serial["bios"];
-    EXPECT_TRUE(Holds(serial["uefi"], kUefiMarker)) << serial["uefi"];
+    EXPECT_TRUE(Holds(serial["bios"], kBiosMarker));
+    EXPECT_TRUE(Holds(serial["uefi"], kUefiMarker));
 
     serial = Boot(plain, "bios uefi");
-    EXPECT_TRUE(Holds(serial["bios"], kBiosMarker)) << serial["bios"];
+    EXPECT_TRUE(Holds(serial["bios"], kBiosMarker));
     // The firmware finds no UEFI boot image on the disc; the efisys.bin in
     // its tree is not one.
-    EXPECT_FALSE(Holds(serial["uefi"], kUefiMarker)) << serial["uefi"];
-    EXPECT_TRUE(Holds(serial["uefi"], "failed to load Boot0001 \"UEFI QEMU DVD-ROM")) << serial["uefi"];
-    EXPECT_TRUE(Holds(serial["uefi"], "Not Found")) << serial["uefi"];
+    EXPECT_FALSE(Holds(serial["uefi"], kUefiMarker));
+    EXPECT_TRUE(Holds(serial["uefi"], "failed to load Boot0001 \"UEFI QEMU DVD-ROM"));
+    EXPECT_TRUE(Holds(serial["uefi"], "Not Found"));
 }
 
 }  // namespace

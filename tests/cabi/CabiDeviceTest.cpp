@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <new>
 
 using namespace testsupport;
@@ -54,24 +55,23 @@ class CabiDeviceTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        scratch = new ScratchFolder(L"twcabidev");
-        image = new std::wstring(*scratch / L"disk.img");
-        ASSERT_EQ(winrehost::MakeRandomFile(UnixPath(*image), kImageSectors * 512).size(), 64u);
-        ASSERT_TRUE(winrehost::LinkPartition(5, 1, UnixPath(*image)));
+        scratch = std::make_unique<ScratchFolder>(L"twcabidev");
+        image = *scratch / L"disk.img";
+        ASSERT_EQ(winrehost::MakeRandomFile(UnixPath(image), kImageSectors * 512).size(), 64u);
+        ASSERT_TRUE(winrehost::LinkPartition(5, 1, UnixPath(image)));
         ASSERT_TRUE(winrehost::PatchImport(GetModuleHandleW(nullptr), "kernel32.dll", "DeviceIoControl",
                                            reinterpret_cast<void*>(&winrehost::ImageDeviceIoControl)));
     }
     static void TearDownTestSuite()
     {
         winrehost::UnlinkPartition(5, 1);
-        delete image;
-        delete scratch;
+        scratch.reset();
     }
 
     // True when nothing else holds the image open.
     static bool ImageFree()
     {
-        HANDLE file = CreateFileW(image->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file = CreateFileW(image.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -79,16 +79,13 @@ protected:
         return true;
     }
 
-    static ScratchFolder* scratch;
-    static std::wstring* image;
+    static inline std::unique_ptr<ScratchFolder> scratch;
+    static inline std::wstring image;
 };
-
-ScratchFolder* CabiDeviceTest::scratch = nullptr;
-std::wstring* CabiDeviceTest::image = nullptr;
 
 TEST_F(CabiDeviceTest, EverySlotAnswersWhatItsNumberPromises)
 {
-    const std::string before = ReadBytes(*image);
+    const std::string before = ReadBytes(image);
     std::string read(3 * 512, '\0');
     const std::string written(512, 'C');
     const DeviceSlotPlan plan = {10, 3, &read[0], 7, written.data(), 0x5A};
@@ -111,7 +108,7 @@ TEST_F(CabiDeviceTest, EverySlotAnswersWhatItsNumberPromises)
     EXPECT_EQ(results.lastError, 0u);
     EXPECT_TRUE(results.closed);
     EXPECT_FALSE(results.openAfterClose);
-    EXPECT_TRUE(ReadBytes(*image) == before.substr(0, 7 * 512) + written + before.substr(8 * 512));
+    EXPECT_TRUE(ReadBytes(image) == before.substr(0, 7 * 512) + written + before.substr(8 * 512));
 }
 
 TEST_F(CabiDeviceTest, AFailedOpenShowsInTheErrorSlot)

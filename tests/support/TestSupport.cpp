@@ -12,6 +12,7 @@
 
 #include <cwctype>
 #include <map>
+#include <regex>
 
 namespace testsupport {
 
@@ -32,6 +33,21 @@ std::wstring CurrentFolder()
     wchar_t path[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, path);
     return path;
+}
+
+std::wstring ThisProgram()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+bool UseOwnLogFolder()
+{
+    std::wstring name = ThisProgram().substr(ExeFolder().size());
+    name.resize(name.find_last_of(L'.'));
+    MakeTree(ExeFolder() + L"logs", {(L"\\" + name).c_str()});
+    return SetCurrentDirectoryW((ExeFolder() + L"logs\\" + name).c_str()) != FALSE;
 }
 
 std::string ReadBytes(const std::wstring& path)
@@ -68,6 +84,82 @@ std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstri
     return names;
 }
 
+void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
+              std::initializer_list<std::pair<const wchar_t*, std::string>> files)
+{
+    CreateDirectoryW(base.c_str(), nullptr);
+    for (const wchar_t* folder : folders) {
+        CreateDirectoryW((base + folder).c_str(), nullptr);
+    }
+    for (const auto& file : files) {
+        WriteBytes(base + file.first, file.second);
+    }
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return standin::ToUtf8(text);
+}
+
+std::string Utf16(const std::string& text)
+{
+    std::string bytes;
+    for (char c : text) {
+        bytes.push_back(c);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
+testing::AssertionResult Holds(const std::string& text, const std::string& part)
+{
+    const bool holds = text.find(part) != std::string::npos;
+    return (holds ? testing::AssertionSuccess() : testing::AssertionFailure())
+           << (holds ? "holds \"" : "lacks \"") << part << "\" in:\n" << text;
+}
+
+std::string RegexEscape(const std::string& text)
+{
+    return std::regex_replace(text, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)");
+}
+
+std::wstring Env(const wchar_t* name)
+{
+    std::vector<wchar_t> value(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    return std::wstring(value.data(), length < value.size() ? length : 0);
+}
+
+EnvScope::EnvScope(const wchar_t* name, const std::wstring& value) : m_name(name), m_previous(Env(name))
+{
+    SetEnvironmentVariableW(name, value.c_str());
+}
+
+EnvScope::~EnvScope()
+{
+    SetEnvironmentVariableW(m_name, m_previous.empty() ? nullptr : m_previous.c_str());
+}
+
+ToolsFirstOnPath::ToolsFirstOnPath() : EnvScope(L"PATH", ExeFolder() + L"tools;" + Env(L"PATH")) {}
+
+bool IsRunning(DWORD pid)
+{
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process.Valid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+}
+
+DWORD CountOpenHandles()
+{
+    DWORD count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 ScratchFolder::ScratchFolder(const std::wstring& tag)
 {
     static unsigned counter = 0;
@@ -81,16 +173,6 @@ ScratchFolder::~ScratchFolder()
     RemoveTree(m_path);
 }
 
-StandinJournal::StandinJournal() : m_folder(L"twjournal")
-{
-    SetEnvironmentVariableW(L"TWSTANDIN_DIR", m_folder.path().c_str());
-}
-
-StandinJournal::~StandinJournal()
-{
-    SetEnvironmentVariableW(L"TWSTANDIN_DIR", nullptr);
-}
-
 unsigned StandinJournal::Count() const
 {
     unsigned count = 0;
@@ -100,38 +182,21 @@ unsigned StandinJournal::Count() const
     return count;
 }
 
-std::string StandinJournal::CommandLine(unsigned call) const
+std::string StandinJournal::Recorded(unsigned call, const wchar_t* kind) const
 {
-    return ReadBytes(m_folder / (std::to_wstring(call) + L".cmdline"));
-}
-
-std::string StandinJournal::Tool(unsigned call) const
-{
-    return ReadBytes(m_folder / (std::to_wstring(call) + L".tool"));
-}
-
-std::string StandinJournal::WorkDir(unsigned call) const
-{
-    return ReadBytes(m_folder / (std::to_wstring(call) + L".cwd"));
-}
-
-std::string StandinJournal::Stdin(unsigned call) const
-{
-    return ReadBytes(m_folder / (std::to_wstring(call) + L".stdin"));
+    return ReadBytes(m_folder / (std::to_wstring(call) + kind));
 }
 
 bool StandinJournal::Running(unsigned call) const
 {
-    const DWORD pid = std::stoul("0" + ReadBytes(m_folder / (std::to_wstring(call) + L".pid")));
+    const DWORD pid = std::stoul("0" + Recorded(call, L".pid"));
     EXPECT_NE(pid, 0u) << "call " << call << " recorded no process id";
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    return process.Valid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+    return IsRunning(pid);
 }
 
 void StandinJournal::Respond(unsigned call, unsigned long exitCode, unsigned long delayMs, const std::string& output)
 {
-    WriteBytes(m_folder / (std::to_wstring(call) + L".response"),
-               std::to_string(exitCode) + " " + std::to_string(delayMs) + "\n" + output);
+    RespondTool(std::to_wstring(call), exitCode, delayMs, output);
 }
 
 void StandinJournal::RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs,
@@ -162,6 +227,13 @@ standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string
 standin::UnixResult Shell(const std::string& script, unsigned limitSeconds)
 {
     return Unix({"bash", "-c", script}, "/", limitSeconds);
+}
+
+std::string Sh(const std::string& script)
+{
+    const standin::UnixResult result = Shell(script);
+    EXPECT_TRUE(result.answered && result.exitCode == 0) << script << "\n" << result.output;
+    return result.output;
 }
 
 std::string UnixPath(const std::wstring& windowsPath)
@@ -248,9 +320,7 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return RunProgram(L"\"" + std::wstring(self) + L"\" --child " + arguments, workDir);
+    return RunProgram(L"\"" + ThisProgram() + L"\" --child " + arguments, workDir);
 }
 
 HMODULE Library()

@@ -5,8 +5,12 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -16,6 +20,11 @@ namespace testsupport {
 std::wstring ExeFolder();
 std::wstring TempFolder();
 std::wstring CurrentFolder();
+// The running test program's full path.
+std::wstring ThisProgram();
+// Makes bin\logs\<program> the current folder, so that the program's
+// tarnwick.log lies there and programs running beside it do not see its lines.
+bool UseOwnLogFolder();
 
 std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
@@ -24,6 +33,43 @@ bool Exists(const std::wstring& path);
 std::vector<std::wstring> ListNames(const std::wstring& folder, const std::wstring& prefix = L"");
 // The library's own, so tests clean up exactly as the product does.
 using ::RemoveTree;
+// Makes base, then each folder below it ("\\sub"), then writes each file below it.
+void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
+              std::initializer_list<std::pair<const wchar_t*, std::string>> files = {});
+// UTF-8 of a wide string, for messages and for comparing with journal files.
+std::string Narrow(const std::wstring& text);
+// ASCII text as UTF-16LE bytes.
+std::string Utf16(const std::string& text);
+// Whether text holds part; the message shows the text either way.
+testing::AssertionResult Holds(const std::string& text, const std::string& part);
+// Text that a regular expression matches literally.
+std::string RegexEscape(const std::string& text);
+
+// An environment variable, empty when unset.
+std::wstring Env(const wchar_t* name);
+// Sets a variable, which the programs started meanwhile inherit, for its lifetime.
+class EnvScope {
+public:
+    EnvScope(const wchar_t* name, const std::wstring& value);
+    ~EnvScope();
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+private:
+    const wchar_t* m_name;
+    std::wstring m_previous;
+};
+// The stand-ins of bin\tools ahead of Wine's own programs on PATH, where the
+// command interpreter finds ROBOCOPY, oscdimg, bcdedit, shutdown and reagentc.
+class ToolsFirstOnPath : public EnvScope {
+public:
+    ToolsFirstOnPath();
+};
+
+bool IsRunning(DWORD pid);
+// GetProcessHandleCount answers 0 under Wine, so open handles are counted by
+// probing the handle values.
+DWORD CountOpenHandles();
 
 // A fresh folder under the temporary folder, removed with its content.
 class ScratchFolder {
@@ -42,16 +88,11 @@ private:
 // Points the tool stand-ins at a journal folder for its lifetime.
 class StandinJournal {
 public:
-    StandinJournal();
-    ~StandinJournal();
-    StandinJournal(const StandinJournal&) = delete;
-    StandinJournal& operator=(const StandinJournal&) = delete;
-
     unsigned Count() const;
-    std::string CommandLine(unsigned call) const;
-    std::string Tool(unsigned call) const;
-    std::string WorkDir(unsigned call) const;
-    std::string Stdin(unsigned call) const;
+    std::string CommandLine(unsigned call) const { return Recorded(call, L".cmdline"); }
+    std::string Tool(unsigned call) const { return Recorded(call, L".tool"); }
+    std::string WorkDir(unsigned call) const { return Recorded(call, L".cwd"); }
+    std::string Stdin(unsigned call) const { return Recorded(call, L".stdin"); }
     // Whether the stand-in process of call N is still running.
     bool Running(unsigned call) const;
     // Scripts the answer of call N, or of every call of a tool.
@@ -62,7 +103,9 @@ public:
     void EnableReal();
 
 private:
-    ScratchFolder m_folder;
+    std::string Recorded(unsigned call, const wchar_t* kind) const;
+    ScratchFolder m_folder{L"twjournal"};
+    EnvScope m_directory{L"TWSTANDIN_DIR", m_folder.path()};
 };
 
 // What the log file "tarnwick.log" in the current folder gained since construction.
@@ -81,6 +124,8 @@ standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string
                          unsigned limitSeconds = 600);
 // Runs a bash command line on Linux.
 standin::UnixResult Shell(const std::string& script, unsigned limitSeconds = 600);
+// Runs a bash command line that must succeed and returns its output.
+std::string Sh(const std::string& script);
 std::string UnixPath(const std::wstring& windowsPath);
 // The repository checkout, as a Unix path.
 std::string SourceDir();
@@ -103,9 +148,14 @@ void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**
 // The library loaded from the test program's folder.
 HMODULE Library();
 template <typename Fn>
+Fn ExportOf(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+template <typename Fn>
 Fn LibraryExport(const char* name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Library(), name)));
+    return ExportOf<Fn>(Library(), name);
 }
 
 }  // namespace testsupport
