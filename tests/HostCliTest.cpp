@@ -182,8 +182,8 @@ TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
     EXPECT_EQ(failed.exitCode, 1u);
     EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%\r\n"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "error: "));
-    EXPECT_TRUE(
-        Holds(failed.stderrBytes, "tarnwick: make-pe failed\r\nLog file: " + Narrow(WorkFolder()) + "\\tarnwick.log\r\n"));
+    EXPECT_TRUE(Holds(failed.stderrBytes,
+                      "tarnwick: make-pe failed\r\nLog file: " + Narrow(WorkFolder()) + "\\tarnwick.log\r\n"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "PEMaker::Init: Source WIM not found at"));
 }
 
@@ -242,11 +242,9 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
 
 TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
 {
-    for (const wchar_t* file : {L"app\\app.exe", L"app\\readme.txt", L"app2\\app.exe", L"other\\tool.exe"}) {
-        const std::wstring path = start / file;
-        CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
-        WriteBytes(path, "MZ");
-    }
+    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other"},
+             {{L"\\app\\app.exe", "MZ"}, {L"\\app\\readme.txt", "MZ"}, {L"\\app2\\app.exe", "MZ"},
+              {L"\\other\\tool.exe", "MZ"}});
     const struct {
         const wchar_t* arguments;
         DWORD exitCode;

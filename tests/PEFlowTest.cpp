@@ -75,7 +75,8 @@ TEST_F(PEFlowTest, IsoWithTheFixedTimestampIntoTheTargetOrThePEFolderAndAUefiEnt
         EXPECT_EQ(attempt.sink.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
         ASSERT_EQ(attempt.journal.Count(), 4u) << "clear-out, app, winpeshl.ini, ISO";
         const std::string boot =
-            c.efisys ? "-bootdata:2#p0,e,b" + etfsboot + "#pEF,e,b\"" + Narrow(pe / L"efisys.bin") + "\"" : "-b" + etfsboot;
+            c.efisys ? "-bootdata:2#p0,e,b" + etfsboot + "#pEF,e,b\"" + Narrow(pe / L"efisys.bin") + "\""
+                     : "-b" + etfsboot;
         EXPECT_EQ(attempt.journal.CommandLine(4), "oscdimg.exe -n -m -o " + boot + " -t07/09/2021,17:30:00 \"" +
                                                   Narrow(pe / L"ISO") + "\" \"" + Narrow(c.folder) + "\\boot.iso\"");
         EXPECT_EQ(attempt.journal.WorkDir(4), Narrow(pe.path()));

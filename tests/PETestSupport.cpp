@@ -26,12 +26,6 @@ bool RecordingSink::OnProgress(const ProgressInfo* info)
     return true;
 }
 
-bool RecordingSink::ShouldContinue()
-{
-    ++checks;
-    return m_cancelAt == 0 || checks < m_cancelAt;
-}
-
 std::vector<long long> RecordingSink::Values() const
 {
     std::vector<long long> values;

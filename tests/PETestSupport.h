@@ -19,7 +19,7 @@ public:
     explicit RecordingSink(int cancelAt = 0) : m_cancelAt(cancelAt) {}
 
     bool OnProgress(const ProgressInfo* info) override;
-    bool ShouldContinue() override;
+    bool ShouldContinue() override { return ++checks < m_cancelAt || m_cancelAt == 0; }
 
     std::vector<ProgressInfo> records;
     int checks = 0;
