@@ -9,43 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cwchar>
 
 using namespace testsupport;
 using namespace petest;
 
 namespace {
-
-// "-" stands for a null argument.
-const wchar_t* Arg(const wchar_t* text)
-{
-    return std::wcscmp(text, L"-") == 0 ? nullptr : text;
-}
-
-// "call DLL EXPORT ARGS...", with MakePE's as TYPE TARGET STARTUP SOURCE...
-// and a null sink; exit code 0 for true.
-int CallMode(int argc, wchar_t** argv)
-{
-    HMODULE dll = argc >= 2 ? LoadLibraryExW(argv[0], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
-    if (!dll) {
-        return 2;
-    }
-    const std::string name = Narrow(argv[1]);
-    wchar_t** const args = argv + 2;
-    const int count = argc - 2;
-    bool result = false;
-    if (name == "ExtractWinreFromRecoveryPartition" && count == 1) {
-        result = ExportOf<ExtractWinreFromRecoveryPartition_Fn>(dll, name.c_str())(Arg(args[0]));
-    } else if (name == "ConvertESDToISO" && count == 2) {
-        result = ExportOf<ConvertESDToISO_Fn>(dll, name.c_str())(Arg(args[0]), Arg(args[1]));
-    } else if (name == "MakePE" && count >= 3) {
-        const std::vector<std::wstring> sources(args + 3, args + count);
-        result = ExportOf<MakePE_Fn>(dll, name.c_str())(&sources, Arg(args[2]), _wtoi(args[0]), Arg(args[1]), nullptr);
-    } else {
-        return 2;
-    }
-    return result ? 0 : 1;
-}
 
 // "extract TARGET": the recovery image into TARGET; prints the error code
 // with which one more byte then fails to reach TARGET.
@@ -63,7 +31,7 @@ int ExtractMode(int argc, wchar_t** argv)
     return copied ? 0 : 1;
 }
 
-const bool kCallMode = (RegisterChildMode("call", CallMode), RegisterChildMode("extract", ExtractMode), true);
+const bool kExtractMode = (RegisterChildMode("extract", ExtractMode), true);
 
 std::wstring Quoted(const std::wstring& text)
 {
@@ -85,7 +53,6 @@ std::string RunText(const StandinJournal& journal, unsigned run)
 
 TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
 {
-    ASSERT_TRUE(kCallMode);
     PrivateTemp temp;
     ToolsFirstOnPath toolsOnPath;
     ScratchFolder scratch;
@@ -154,7 +121,7 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
 
 TEST(ExportArguments, ATargetThatFillsUpFailsWithTheCodeOfTheFailedWrite)
 {
-    ASSERT_TRUE(kCallMode);
+    ASSERT_TRUE(kExtractMode);
     ScratchFolder scratch;
     const std::string dir = UnixPath(scratch.path());
     ASSERT_EQ(winrehost::MakeRandomFile(dir + "/winre.wim", 3 << 20).size(), 64u);

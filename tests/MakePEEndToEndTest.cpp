@@ -12,54 +12,6 @@ using namespace petest;
 
 namespace {
 
-// Prints every record as "record <state> <current> <total> <message>".
-class PrintingSink : public IProgressSink {
-public:
-    bool OnProgress(const ProgressInfo* info) override
-    {
-        const std::string line = "record " + std::to_string(info->state) + " " + std::to_string(info->current) +
-                                 " " + std::to_string(info->total) + " " + info->message + "\n";
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        return true;
-    }
-    bool ShouldContinue() override { return true; }
-};
-
-// The export of the DLL loaded by full path, with its own imports (ravenfs.dll) found beside it.
-template <typename Fn>
-Fn Export(const wchar_t* dll, const char* name)
-{
-    return ExportOf<Fn>(LoadLibraryExW(dll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), name);
-}
-
-// "configure DLL"
-int ConfigureMode(int argc, wchar_t** argv)
-{
-    auto configure = argc == 1 ? Export<ConfigureBootWim_Fn>(argv[0], "ConfigureBootWim") : nullptr;
-    PrintingSink sink;
-    return configure && configure(&sink) ? 0 : 1;
-}
-
-// "makepe DLL TYPE TARGET STARTUP SOURCE..." (TARGET "-" for none)
-int MakePEMode(int argc, wchar_t** argv)
-{
-    auto makePE = argc >= 5 ? Export<MakePE_Fn>(argv[0], "MakePE") : nullptr;
-    if (!makePE) {
-        return 2;
-    }
-    const std::wstring target = argv[2];
-    const std::vector<std::wstring> sources(argv + 4, argv + argc);
-    PrintingSink sink;
-    return makePE(&sources, argv[3], _wtoi(argv[1]), target == L"-" ? nullptr : target.c_str(), &sink) ? 0 : 1;
-}
-
-const bool registered = [] {
-    RegisterChildMode("configure", ConfigureMode);
-    RegisterChildMode("makepe", MakePEMode);
-    return true;
-}();
-
 std::vector<std::string> Records(const std::string& output)
 {
     std::vector<std::string> records;
@@ -109,15 +61,16 @@ protected:
 
     std::wstring Wim() const { return host + L"\\PE\\ISO\\SOURCES\\BOOT.wim"; }
 
-    // Runs the host program in this program's current folder.
-    ChildResult Host(const std::wstring& arguments) const
+    // The host program calls an export of the library, in this program's current folder.
+    ChildResult Host(const std::wstring& call) const
     {
-        return RunProgram(L"\"" + host + L"\\host.exe\" --child " + arguments, CurrentFolder());
+        return RunProgram(L"\"" + host + L"\\host.exe\" --child call-printing \"" + ExeFolder() + L"TarnwickMedia.dll\" " +
+                              call,
+                          CurrentFolder());
     }
     ChildResult MakePE(const std::wstring& type, const std::wstring& target) const
     {
-        return Host(L"makepe \"" + ExeFolder() + L"TarnwickMedia.dll\" " + type + L" \"" + target + L"\" \"" + host +
-                    L"\\host.exe\" \"" + host + L"\"");
+        return Host(L"MakePE " + type + L" \"" + target + L"\" \"" + host + L"\\host.exe\" \"" + host + L"\"");
     }
 
     PrivateTemp temp;
@@ -128,7 +81,7 @@ protected:
 
 TEST_F(MakePEEndToEndTest, HostApplicationInjectedIntoABootableIso)
 {
-    const ChildResult configured = Host(L"configure \"" + ExeFolder() + L"TarnwickMedia.dll\"");
+    const ChildResult configured = Host(L"ConfigureBootWim");
     ASSERT_EQ(configured.exitCode, 0u) << configured.stdoutBytes;
     EXPECT_EQ(Records(configured.stdoutBytes), Progress({0, 5, 20, 100}));
 
@@ -177,7 +130,7 @@ TEST_F(MakePEEndToEndTest, AHostFolderTheInterpreterWouldRewriteRunsNoTool)
 
 TEST_F(MakePEEndToEndTest, BootDiskLibraryIsLookedForBesideTheHostProgramOnly)
 {
-    ASSERT_EQ(Host(L"configure \"" + ExeFolder() + L"TarnwickMedia.dll\"").exitCode, 0u);
+    ASSERT_EQ(Host(L"ConfigureBootWim").exitCode, 0u);
     ASSERT_TRUE(Exists(ExeFolder() + L"Discforge.dll"));
     LogWatch log;
     const ChildResult made = MakePE(L"3", L"0");
