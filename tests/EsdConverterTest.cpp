@@ -18,22 +18,6 @@ std::vector<std::wstring> WorkFolders()
     return ListNames(TempFolder(), L"ESD_");
 }
 
-// "convertex ESD ISO FLAGS", "-" for a null path: ConvertESDToISOEx of the DLL.
-int ConvertExChild(int argc, wchar_t** argv)
-{
-    auto convert = LibraryExport<ConvertESDToISOEx_Fn>("ConvertESDToISOEx");
-    if (argc != 3 || !convert) {
-        return 2;
-    }
-    const auto path = [](const wchar_t* arg) { return std::wstring(arg) == L"-" ? nullptr : arg; };
-    return convert(path(argv[0]), path(argv[1]), static_cast<uint32_t>(wcstoul(argv[2], nullptr, 0))) ? 0 : 1;
-}
-
-const bool registered = [] {
-    RegisterChildMode("convertex", ConvertExChild);
-    return true;
-}();
-
 // The log entries added, without their time and source line.
 std::string LogEntries(const LogWatch& log)
 {
@@ -241,7 +225,7 @@ TEST_F(EsdConverterTest, MissingEsdRunsNothingAndTheExportLogsTheStatusOnceWithA
 
 TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
 {
-    const ChildResult child = RunChild(L"convert \"" + esdPath + L"\" \"" + isoPath + L"\"");
+    const ChildResult child = RunExport(L"ConvertESDToISO \"" + esdPath + L"\" \"" + isoPath + L"\"");
     EXPECT_EQ(child.exitCode, 0u);
     ASSERT_EQ(journal.Count(), 5u);
     std::string expected = "ESD file: " + Narrow(esdPath) + "\r\nISO file: " + Narrow(isoPath) +
@@ -269,7 +253,7 @@ TEST_F(EsdConverterTest, ExRefusesNullPathsAndUnknownFlagsBeforeAnything)
     for (const auto& c : cases) {
         StandinJournal caseJournal;
         LogWatch log;
-        const ChildResult child = RunChild(L"convertex " + c.arguments);
+        const ChildResult child = RunExport(L"ConvertESDToISOEx " + c.arguments);
         EXPECT_EQ(child.exitCode, 1u) << Narrow(c.arguments);
         EXPECT_EQ(child.stdoutBytes, "") << Narrow(c.arguments);
         EXPECT_EQ(caseJournal.Count(), 0u);
@@ -285,7 +269,7 @@ TEST_F(EsdConverterTest, ExWithoutFlagsConvertsExactlyAsConvertESDToISO)
         StandinJournal caseJournal;
         caseJournal.Respond(failingRun, 1);
         LogWatch log;
-        const ChildResult child = RunChild(arguments);
+        const ChildResult child = RunExport(arguments);
         std::string seen = std::to_string(child.exitCode) + "\n" + child.stdoutBytes;
         for (unsigned run = 1; run <= caseJournal.Count(); ++run) {
             seen += caseJournal.CommandLine(run) + "\n";
@@ -296,8 +280,8 @@ TEST_F(EsdConverterTest, ExWithoutFlagsConvertsExactlyAsConvertESDToISO)
     };
     // A failing ISO run shows all five commands, the echo and the log entry.
     const std::wstring paths = L"\"" + esdPath + L"\" \"" + isoPath + L"\"";
-    const std::string plain = observe(L"convert " + paths, 5);
-    EXPECT_EQ(observe(L"convertex " + paths + L" 0", 5), plain);
+    const std::string plain = observe(L"ConvertESDToISO " + paths, 5);
+    EXPECT_EQ(observe(L"ConvertESDToISOEx " + paths + L" 0", 5), plain);
     EXPECT_TRUE(Holds(plain, " -b\""));
     EXPECT_TRUE(Holds(plain, "ConvertESDToISO failed: Command failed with exit code: 1"));
 }

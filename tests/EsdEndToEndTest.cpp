@@ -30,7 +30,7 @@ TEST_F(EsdEndToEndTest, ConvertsASampleEsdIntoABootableInstallationIso)
 {
     const std::wstring isoPath = *scratch / L"windows.iso";
     const std::vector<std::wstring> foldersBefore = ListNames(TempFolder(), L"ESD_");
-    const ChildResult child = RunChild(L"convert \"" + esdPath + L"\" \"" + isoPath + L"\"");
+    const ChildResult child = RunExport(L"ConvertESDToISO \"" + esdPath + L"\" \"" + isoPath + L"\"");
     ASSERT_EQ(child.exitCode, 0u) << child.stdoutBytes;
     EXPECT_EQ(ListNames(TempFolder(), L"ESD_"), foldersBefore);
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
-
 using namespace testsupport;
 
 namespace petest {
@@ -19,65 +17,6 @@ public:
 };
 
 const testing::Environment* const ownLogFolder = testing::AddGlobalTestEnvironment(new OwnLogFolder);
-
-// Prints every record as "record <state> <current> <total> <message>".
-class PrintingSink : public IProgressSink {
-public:
-    bool OnProgress(const ProgressInfo* info) override
-    {
-        const std::string line = "record " + std::to_string(info->state) + " " + std::to_string(info->current) +
-                                 " " + std::to_string(info->total) + " " + info->message + "\n";
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        return true;
-    }
-    bool ShouldContinue() override { return true; }
-};
-
-// "-" stands for a null argument.
-const wchar_t* Arg(const wchar_t* text)
-{
-    return std::wcscmp(text, L"-") == 0 ? nullptr : text;
-}
-
-// An export of the DLL loaded by full path, with its own imports found beside
-// it: "DLL EXPORT ARGS...", MakePE's as TYPE TARGET STARTUP SOURCE...; exit
-// code 0 for true.
-int CallExport(int argc, wchar_t** argv, IProgressSink* sink)
-{
-    HMODULE dll = argc >= 2 ? LoadLibraryExW(argv[0], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
-    if (!dll) {
-        return 2;
-    }
-    const std::string name = Narrow(argv[1]);
-    wchar_t** const args = argv + 2;
-    const int count = argc - 2;
-    bool result = false;
-    if (name == "ExtractWinreFromRecoveryPartition" && count == 1) {
-        result = ExportOf<ExtractWinreFromRecoveryPartition_Fn>(dll, name.c_str())(Arg(args[0]));
-    } else if (name == "ConvertESDToISO" && count == 2) {
-        result = ExportOf<ConvertESDToISO_Fn>(dll, name.c_str())(Arg(args[0]), Arg(args[1]));
-    } else if (name == "ConfigureBootWim" && count == 0) {
-        result = ExportOf<ConfigureBootWim_Fn>(dll, name.c_str())(sink);
-    } else if (name == "MakePE" && count >= 3) {
-        const std::vector<std::wstring> sources(args + 3, args + count);
-        result = ExportOf<MakePE_Fn>(dll, name.c_str())(&sources, Arg(args[2]), _wtoi(args[0]), Arg(args[1]), sink);
-    } else {
-        return 2;
-    }
-    return result ? 0 : 1;
-}
-
-// "call ..." with a null sink, "call-printing ..." with one that prints.
-const bool callModes = [] {
-    RegisterChildMode("call", [](int argc, wchar_t** argv) { return CallExport(argc, argv, nullptr); });
-    RegisterChildMode("call-printing", [](int argc, wchar_t** argv) {
-        PrintingSink sink;
-        return CallExport(argc, argv, &sink);
-    });
-    return true;
-}();
-
 }  // namespace
 
 bool RecordingSink::OnProgress(const ProgressInfo* info)

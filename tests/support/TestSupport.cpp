@@ -10,6 +10,7 @@
 
 #include <shellapi.h>
 
+#include <cwchar>
 #include <cwctype>
 #include <map>
 #include <regex>
@@ -248,15 +249,63 @@ std::string SourceDir()
 
 namespace {
 
-int ConvertChild(int argc, wchar_t** argv)
+// Prints every record as "record <state> <current> <total> <message>".
+class PrintingSink : public IProgressSink {
+public:
+    bool OnProgress(const ProgressInfo* info) override
+    {
+        const std::string line = "record " + std::to_string(info->state) + " " + std::to_string(info->current) +
+                                 " " + std::to_string(info->total) + " " + info->message + "\n";
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        return true;
+    }
+    bool ShouldContinue() override { return true; }
+};
+
+// "-" stands for a null argument.
+const wchar_t* Arg(const wchar_t* text)
 {
-    auto convert = LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO");
-    return argc == 2 && convert && convert(argv[0], argv[1]) ? 0 : 1;
+    return std::wcscmp(text, L"-") == 0 ? nullptr : text;
+}
+
+// An export of the DLL loaded by full path, with its own imports found beside it.
+int CallExport(int argc, wchar_t** argv, IProgressSink* sink)
+{
+    HMODULE dll = argc >= 2 ? LoadLibraryExW(argv[0], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    if (!dll) {
+        return 2;
+    }
+    const std::string name = Narrow(argv[1]);
+    wchar_t** const args = argv + 2;
+    const int count = argc - 2;
+    bool result = false;
+    if (name == "ExtractWinreFromRecoveryPartition" && count == 1) {
+        result = ExportOf<ExtractWinreFromRecoveryPartition_Fn>(dll, name.c_str())(Arg(args[0]));
+    } else if (name == "ConvertESDToISO" && count == 2) {
+        result = ExportOf<ConvertESDToISO_Fn>(dll, name.c_str())(Arg(args[0]), Arg(args[1]));
+    } else if (name == "ConvertESDToISOEx" && count == 3) {
+        const auto flags = static_cast<uint32_t>(wcstoul(args[2], nullptr, 0));
+        result = ExportOf<ConvertESDToISOEx_Fn>(dll, name.c_str())(Arg(args[0]), Arg(args[1]), flags);
+    } else if (name == "ConfigureBootWim" && count == 0) {
+        result = ExportOf<ConfigureBootWim_Fn>(dll, name.c_str())(sink);
+    } else if (name == "MakePE" && count >= 3) {
+        const std::vector<std::wstring> sources(args + 3, args + count);
+        result = ExportOf<MakePE_Fn>(dll, name.c_str())(&sources, Arg(args[2]), _wtoi(args[0]), Arg(args[1]), sink);
+    } else {
+        return 2;
+    }
+    return result ? 0 : 1;
 }
 
 std::map<std::string, std::function<int(int, wchar_t**)>>& ChildModes()
 {
-    static std::map<std::string, std::function<int(int, wchar_t**)>> modes{{"convert", ConvertChild}};
+    static std::map<std::string, std::function<int(int, wchar_t**)>> modes{
+        {"call", [](int argc, wchar_t** argv) { return CallExport(argc, argv, nullptr); }},
+        {"call-printing", [](int argc, wchar_t** argv) {
+             PrintingSink sink;
+             return CallExport(argc, argv, &sink);
+         }}};
     return modes;
 }
 
@@ -321,6 +370,11 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
 {
     return RunProgram(L"\"" + ThisProgram() + L"\" --child " + arguments, workDir);
+}
+
+ChildResult RunExport(const std::wstring& call)
+{
+    return RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" " + call);
 }
 
 HMODULE Library()

@@ -139,10 +139,15 @@ struct ChildResult {
 // captured, standard input read from the given bytes.
 ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir = L"",
                        const std::string& input = "");
-// Runs this test program again with the given arguments (handled by a child
-// mode registered with RegisterChildMode, or "convert ESD ISO", which calls
-// ConvertESDToISO of the DLL), standard output captured.
+// Runs this test program again with the given arguments, standard output
+// captured. They name a mode registered with RegisterChildMode, or "call" or
+// "call-printing", then the library's full path, an export and its arguments
+// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE...): the export is
+// called with a null sink, or with one that prints every record as
+// "record <state> <current> <total> <message>"; exit code 0 for true.
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
+// "call" of the library beside the test program.
+ChildResult RunExport(const std::wstring& call);
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode);
 
 // The library loaded from the test program's folder.
