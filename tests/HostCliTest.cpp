@@ -204,7 +204,7 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
 {
     for (const wchar_t* tool : {L"ROBOCOPY", L"oscdimg", L"bcdedit", L"shutdown", L"reagentc"}) {
         WriteBytes(start / (std::wstring(tool) + L".bat"),
-                   "@echo ran> \"" + Narrow(start / tool) + ".ran\"\r\n");
+                   "@echo ran> \"" + Narrow(start / (L"ran-" + std::wstring(tool))) + "\"\r\n");
     }
     const std::wstring app = L" --startup \"" + Inst(L"tarnwick.exe") + L"\" \"" + (start / L"inst") + L"\"";
     const struct {
@@ -222,11 +222,9 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
         journal.RespondTool(L"reagentc", 0, 0, "no recovery location\r\n");
         const ChildResult result = Run(c.arguments);
         EXPECT_EQ(result.exitCode, c.exitCode) << Narrow(c.arguments) << "\n" << result.stderrBytes;
-        for (const std::wstring& name : ListNames(start.path())) {
-            if (name.find(L".ran") != std::wstring::npos) {
-                ADD_FAILURE() << Narrow(name) << " for " << Narrow(c.arguments);
-                DeleteFileW((start / name).c_str());
-            }
+        for (const std::wstring& ran : ListNames(start.path(), L"ran-")) {
+            ADD_FAILURE() << Narrow(ran) << " for " << Narrow(c.arguments);
+            DeleteFileW((start / ran).c_str());
         }
         unsigned runs = 0;
         for (unsigned call = 1; call <= journal.Count(); ++call) {

@@ -22,7 +22,7 @@ std::wstring TempFolder();
 std::wstring CurrentFolder();
 // The running test program's full path.
 std::wstring ThisProgram();
-// Makes bin\logs\<program> the current folder, so that the program's
+// Makes logs\<program> beside the program the current folder, so that its
 // tarnwick.log lies there and programs running beside it do not see its lines.
 bool UseOwnLogFolder();
 
