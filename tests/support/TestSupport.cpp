@@ -14,6 +14,7 @@
 #include <cwctype>
 #include <map>
 #include <regex>
+#include <vector>
 
 namespace testsupport {
 
@@ -151,12 +152,39 @@ bool IsRunning(DWORD pid)
 
 DWORD CountOpenHandles()
 {
+    struct HandleEntry {
+        USHORT processId;
+        USHORT creatorBackTraceIndex;
+        UCHAR objectTypeIndex;
+        UCHAR attributes;
+        USHORT handle;
+        void* object;
+        ULONG grantedAccess;
+    };
+    struct HandleTable {
+        ULONG count;
+        HandleEntry entries[1];
+    };
+    using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+    const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<unsigned char> buffer(1 << 16);
+    LONG status = kInfoLengthMismatch;
+    while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), nullptr)) ==
+           kInfoLengthMismatch) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+    const USHORT self = static_cast<USHORT>(GetCurrentProcessId());
     DWORD count = 0;
-    DWORD flags = 0;
-    for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-        }
+    for (ULONG i = 0; i < table->count; ++i) {
+        count += table->entries[i].processId == self ? 1 : 0;
     }
     return count;
 }

@@ -67,8 +67,8 @@ public:
 };
 
 bool IsRunning(DWORD pid);
-// GetProcessHandleCount answers 0 under Wine, so open handles are counted by
-// probing the handle values.
+// GetProcessHandleCount answers 0 under Wine, so the process's open handles
+// are counted in the system handle table; 0 when it cannot be read.
 DWORD CountOpenHandles();
 
 // A fresh folder under the temporary folder, removed with its content.
