@@ -71,7 +71,13 @@ TEST_F(LoadTest, HandlesWorkingSetAndTemporaryFolderStayFlat)
     journal.RespondTool(L"reagentc", 0, 0,
                         "    Windows RE status:         Enabled\r\n"
                         "    Windows RE location:       \\\\?\\GLOBALROOT\\device\\harddisk0\\partition4\\Recovery\r\n");
-    const std::vector<std::wstring> tempBefore = ListNames(TempFolder());
+    // A temporary folder of its own: other test programs come and go in the
+    // shared one while this runs.
+    ScratchFolder temp(L"twtemp");
+    EnvScope tmp(L"TMP", temp.path());
+    EnvScope tempVariable(L"TEMP", temp.path());
+    ASSERT_EQ(TempFolder(), temp.path() + L"\\");
+    const std::vector<std::wstring> tempBefore = ListNames(temp.path());
     const std::wstring esd = scratch / L"install.esd";
     const std::wstring iso = scratch / L"out.iso";
     const std::wstring target = scratch / L"winre.wim";
@@ -98,7 +104,7 @@ TEST_F(LoadTest, HandlesWorkingSetAndTemporaryFolderStayFlat)
     EXPECT_LE(CountOpenHandles(), handles + 2) << "handles before: " << handles;
     // 5,000 failing calls and 20 whole jobs; a leak of even 256 bytes a call would show.
     EXPECT_LT(WorkingSet(), workingSet + (1u << 20)) << "working set before: " << workingSet;
-    EXPECT_EQ(ListNames(TempFolder()), tempBefore);
+    EXPECT_EQ(ListNames(temp.path()), tempBefore);
 }
 
 }  // namespace
