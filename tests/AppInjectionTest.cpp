@@ -45,21 +45,21 @@ TEST_F(AppInjectionTest, HostFolderHoldingThePEFolderIsStagedWithoutIt)
     const std::wstring emptyFolder = temp.path() + L"\\_wim_empty";
     EXPECT_EQ(journal.Stdin(1), Utf16("rename \"\\TarnwickToolset\\Brightmoor\" \"\\_Brightmoor\"\r\n"
                                       "delete --recursive \"\\TarnwickToolset\"\r\n"
-                                      "add \"" + Narrow(emptyFolder) + "\" \"\\TarnwickToolset\"\r\n"
+                                      "add \"" + ToUtf8(emptyFolder) + "\" \"\\TarnwickToolset\"\r\n"
                                       "rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
     EXPECT_TRUE(Exists(emptyFolder));
     std::smatch staging;
     const std::string robocopy = journal.CommandLine(2);
     ASSERT_TRUE(std::regex_match(robocopy, staging,
-                                 std::regex("ROBOCOPY +\"" + RegexEscape(Narrow(hostFolder)) + "\" \"(" +
-                                            RegexEscape(Narrow(temp.path())) + "\\\\PEC[0-9A-Fa-f]+\\.tmp)\" /E /NFL /NDL "
-                                            "/R:1 /W:1 /XD \"" + RegexEscape(Narrow(pe.path())) + "\" *")))
+                                 std::regex("ROBOCOPY +\"" + RegexEscape(ToUtf8(hostFolder)) + "\" \"(" +
+                                            RegexEscape(ToUtf8(temp.path())) + "\\\\PEC[0-9A-Fa-f]+\\.tmp)\" /E /NFL /NDL "
+                                            "/R:1 /W:1 /XD \"" + RegexEscape(ToUtf8(pe.path())) + "\" *")))
         << robocopy;
     EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + staging[1].str() + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
     EXPECT_TRUE(std::regex_match(journal.Stdin(4),
-                                 std::regex(RegexEscape(Utf16("add \"" + Narrow(temp.path()) + "\\PES")) + "(.\\x00)+" +
+                                 std::regex(RegexEscape(Utf16("add \"" + ToUtf8(temp.path()) + "\\PES")) + "(.\\x00)+" +
                                             RegexEscape(Utf16(".tmp\" \"\\Windows\\System32\\winpeshl.ini\"\r\n")))))
-        << Narrow(standin::FromUtf8(journal.Stdin(4)));
+        << ToUtf8(standin::FromUtf8(journal.Stdin(4)));
 }
 
 TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
@@ -76,7 +76,7 @@ TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
     };
     const Case cases[] = {
         {{file, L"", missing, file}, L"", {15, 51, 85, 90},
-         " PEMaker::CopyApp: GetFileAttributesW failed for " + Narrow(missing) + ", error: 2\r\n"},
+         " PEMaker::CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2\r\n"},
         // A start-up program outside the sources keeps the old start-up file.
         {{file}, outside, {15, 85, 90}, " PEMaker::CopyApp: startup exe not found in copied content.\r\n"},
         {{file}, L"", {15, 85, 90}, ""},
@@ -105,9 +105,9 @@ TEST_F(AppInjectionTest, NamesInTheImageFollowTheKindAndPlaceOfEachSource)
     const std::wstring fileInApp = ExeFolder() + L"TarnwickMedia.dll";
     ASSERT_TRUE(maker.CopyApp({plugins, insideApp, fileInApp}, L""));
     ASSERT_EQ(journal.Count(), 4u) << "no staging, no start-up file";
-    EXPECT_EQ(journal.Stdin(2), Utf16("add \"" + Narrow(plugins) + "\" \"\\TarnwickToolset\\Plugins\"\r\n"));
-    EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + Narrow(insideApp) + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
-    EXPECT_EQ(journal.Stdin(4), Utf16("add \"" + Narrow(fileInApp) + "\" \"\\TarnwickToolset\\TarnwickMedia.dll\"\r\n"));
+    EXPECT_EQ(journal.Stdin(2), Utf16("add \"" + ToUtf8(plugins) + "\" \"\\TarnwickToolset\\Plugins\"\r\n"));
+    EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + ToUtf8(insideApp) + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
+    EXPECT_EQ(journal.Stdin(4), Utf16("add \"" + ToUtf8(fileInApp) + "\" \"\\TarnwickToolset\\TarnwickMedia.dll\"\r\n"));
 }
 
 TEST_F(AppInjectionTest, InvalidParametersRunNothing)
@@ -142,7 +142,7 @@ TEST_F(AppInjectionTest, WinpeshlIniIsAPESTemporaryFileAndDropsExtraLeadingSepar
 {
     wchar_t name[MAX_PATH] = {};
     ASSERT_TRUE(PEMakerTestPeer::CreateWinpeshlIni(maker, L"/\\\\x.exe", name));
-    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\PES"), 0) << Narrow(name);
+    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\PES"), 0) << ToUtf8(name);
     EXPECT_EQ(ReadBytes(name), Utf16("[LaunchApps]\r\n\"%systemdrive%\\x.exe\"\r\n%systemdrive%\\Windows\\System32\\cmd.exe"));
     DeleteFileW(name);
     EXPECT_FALSE(PEMakerTestPeer::CreateWinpeshlIni(maker, nullptr, name));

@@ -64,9 +64,9 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
 
     ASSERT_EQ(journal.Count(), 5u);
     const std::string work = WorkFolderOfRun1();
-    EXPECT_TRUE(std::regex_match(work, std::regex(RegexEscape(Narrow(TempFolder())) + R"(ESD_\d{1,5})"))) << work;
-    const std::string esd = Narrow(esdPath);
-    const std::string iso = Narrow(isoPath);
+    EXPECT_TRUE(std::regex_match(work, std::regex(RegexEscape(ToUtf8(TempFolder())) + R"(ESD_\d{1,5})"))) << work;
+    const std::string esd = ToUtf8(esdPath);
+    const std::string iso = ToUtf8(isoPath);
     EXPECT_EQ(journal.CommandLine(1),
               "\"tools\\wimlib-imagex.exe\" extract \"" + esd + "\" 1 --dest-dir=\"" + work + "\" --no-acls");
     EXPECT_EQ(journal.CommandLine(2), "\"tools\\wimlib-imagex.exe\" export \"" + esd + "\" 2 \"" + work +
@@ -89,7 +89,7 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
     EXPECT_LT(std::stoi(stamp[4]), 24);
 
     EXPECT_EQ(journal.Tool(5), "cdimage");
-    EXPECT_EQ(journal.WorkDir(1), Narrow(CurrentFolder()));
+    EXPECT_EQ(journal.WorkDir(1), ToUtf8(CurrentFolder()));
     EXPECT_EQ(journal.Stdin(1), "");
 }
 
@@ -101,7 +101,7 @@ TEST_F(EsdConverterTest, WorkFolderInATemporaryFolderTheInterpreterWouldRewriteI
         EnvScope tmp(L"TMP", temp);
         EXPECT_TRUE(CESDConverter().convert(esdPath, isoPath, L"Windows"));
     }
-    EXPECT_EQ(WorkFolderOfRun1().rfind(Narrow(temp), 0), 0u) << WorkFolderOfRun1();
+    EXPECT_EQ(WorkFolderOfRun1().rfind(ToUtf8(temp), 0), 0u) << WorkFolderOfRun1();
     EXPECT_EQ(ListNames(temp), std::vector<std::wstring>{});
 }
 
@@ -228,7 +228,7 @@ TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
     const ChildResult child = RunExport(L"ConvertESDToISO \"" + esdPath + L"\" \"" + isoPath + L"\"");
     EXPECT_EQ(child.exitCode, 0u);
     ASSERT_EQ(journal.Count(), 5u);
-    std::string expected = "ESD file: " + Narrow(esdPath) + "\r\nISO file: " + Narrow(isoPath) +
+    std::string expected = "ESD file: " + ToUtf8(esdPath) + "\r\nISO file: " + ToUtf8(isoPath) +
                            "\r\nISO label: Windows\r\n";
     for (unsigned call = 1; call <= 5; ++call) {
         expected += "Command: " + journal.CommandLine(call) + "\r\n";
@@ -254,11 +254,11 @@ TEST_F(EsdConverterTest, ExRefusesNullPathsAndUnknownFlagsBeforeAnything)
         StandinJournal caseJournal;
         LogWatch log;
         const ChildResult child = RunExport(L"ConvertESDToISOEx " + c.arguments);
-        EXPECT_EQ(child.exitCode, 1u) << Narrow(c.arguments);
-        EXPECT_EQ(child.stdoutBytes, "") << Narrow(c.arguments);
+        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.arguments);
+        EXPECT_EQ(child.stdoutBytes, "") << ToUtf8(c.arguments);
         EXPECT_EQ(caseJournal.Count(), 0u);
         EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISOEx failed: " + c.error + "\r\n\r\n")
-            << Narrow(c.arguments);
+            << ToUtf8(c.arguments);
     }
 }
 
@@ -304,7 +304,7 @@ TEST_F(EsdConverterTest, UefiNamesTheSetupMediaEfisysAsTheSecondBootImage)
     }
     CESDConverter converter;
     converter.enableUefi();
-    ASSERT_TRUE(converter.convert(wim, isoPath, L"Windows")) << Narrow(converter.getStatusMessage());
+    ASSERT_TRUE(converter.convert(wim, isoPath, L"Windows")) << ToUtf8(converter.getStatusMessage());
     const std::string work = RegexEscape(WorkFolderOfRun1());
     const std::string line5 = journal.CommandLine(5);
     EXPECT_TRUE(std::regex_match(line5, std::regex(R"("tools\\cdimage\.exe" -l"Windows" -t[0-9/,:]{19} )"

@@ -94,17 +94,17 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
         // Without a target the ISO goes into the PE folder. A source beyond
         // the buffers is never cut: only its name goes into one.
         {L"MakePE 2 - " + Quoted(longFile) + L" " + Quoted(longFile), true, "",
-         {clearOut, "add \"" + Narrow(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\"",
-          winpeshl, Narrow(Quoted(pe + L"\\boot.iso"))}},
+         {clearOut, "add \"" + ToUtf8(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\"",
+          winpeshl, ToUtf8(Quoted(pe + L"\\boot.iso"))}},
         // An empty start-up program installs no start-up file. The target is
         // cut to 259 characters, and "boot.iso" no longer fits beside it.
         {L"MakePE 2 " + Quoted(longFolder) + L" \"\" " + exe, true, "",
-         {clearOut, addHost, Narrow(Quoted(pe + L"\\ISO")) + " \"\""}},
+         {clearOut, addHost, ToUtf8(Quoted(pe + L"\\ISO")) + " \"\""}},
         {L"MakePE 7 - " + exe + L" " + exe, false, "CPEMaker::CreatePE: Incorrect production type\n",
          {clearOut, addHost, winpeshl}},
     };
     for (const auto& row : rows) {
-        const std::string name = Narrow(row.arguments).substr(0, 80);
+        const std::string name = ToUtf8(row.arguments).substr(0, 80);
         StandinJournal journal;
         LogWatch log;
         const ChildResult call =
@@ -139,7 +139,7 @@ TEST(ExportArguments, ATargetThatFillsUpFailsWithTheCodeOfTheFailedWrite)
     // for it is ignored, so the copy's write fails after a partial one.
     const standin::UnixResult run = Shell("cd '" + dir + "' && trap '' XFSZ && ulimit -f 1024 && exec '" + SourceDir() +
                                           "/cmake/wine-run.sh' '" + UnixPath(ThisProgram()) + "' --child extract '" +
-                                          Narrow(target) + "'");
+                                          ToUtf8(target) + "'");
     winrehost::UnlinkPartition(6, 3);
     ASSERT_TRUE(run.answered);
     EXPECT_EQ(run.exitCode, 1u) << run.output;

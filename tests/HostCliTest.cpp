@@ -155,7 +155,7 @@ protected:
     {
         std::string result;
         for (char c : text) {
-            result += c == '@' ? Narrow(start.path()) : std::string(1, c);
+            result += c == '@' ? ToUtf8(start.path()) : std::string(1, c);
         }
         return result;
     }
@@ -171,7 +171,7 @@ TEST_F(HostRun, EsdToIsoWorksInItsOwnFolderOnAbsolutePaths)
     const ChildResult failed = Run(L"esd-to-iso missing.esd out.iso");
     EXPECT_EQ(failed.exitCode, 1u);
     EXPECT_TRUE(Holds(failed.stdoutBytes, At("ESD file: @\\missing.esd")));
-    EXPECT_TRUE(Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + Narrow(Inst(L"tarnwick.log"))));
+    EXPECT_TRUE(Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + ToUtf8(Inst(L"tarnwick.log"))));
     EXPECT_TRUE(Holds(failed.stderrBytes, "ConvertESDToISO failed: Error: ESD file not found"));
 }
 
@@ -183,7 +183,7 @@ TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
     EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%\r\n"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "error: "));
     EXPECT_TRUE(Holds(failed.stderrBytes,
-                      "tarnwick: make-pe failed\r\nLog file: " + Narrow(WorkFolder()) + "\\tarnwick.log\r\n"));
+                      "tarnwick: make-pe failed\r\nLog file: " + ToUtf8(WorkFolder()) + "\\tarnwick.log\r\n"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "PEMaker::Init: Source WIM not found at"));
 }
 
@@ -204,7 +204,7 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
 {
     for (const wchar_t* tool : {L"ROBOCOPY", L"oscdimg", L"bcdedit", L"shutdown", L"reagentc"}) {
         WriteBytes(start / (std::wstring(tool) + L".bat"),
-                   "@echo ran> \"" + Narrow(start / (L"ran-" + std::wstring(tool))) + "\"\r\n");
+                   "@echo ran> \"" + ToUtf8(start / (L"ran-" + std::wstring(tool))) + "\"\r\n");
     }
     const std::wstring app = L" --startup \"" + Inst(L"tarnwick.exe") + L"\" \"" + (start / L"inst") + L"\"";
     const struct {
@@ -221,19 +221,19 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
         journal.RespondTool(L"bcdedit", 0, 0, "{0f1e2d3c-0000-4000-8000-000000000001}\r\n");
         journal.RespondTool(L"reagentc", 0, 0, "no recovery location\r\n");
         const ChildResult result = Run(c.arguments);
-        EXPECT_EQ(result.exitCode, c.exitCode) << Narrow(c.arguments) << "\n" << result.stderrBytes;
+        EXPECT_EQ(result.exitCode, c.exitCode) << ToUtf8(c.arguments) << "\n" << result.stderrBytes;
         for (const std::wstring& ran : ListNames(start.path(), L"ran-")) {
-            ADD_FAILURE() << Narrow(ran) << " for " << Narrow(c.arguments);
+            ADD_FAILURE() << ToUtf8(ran) << " for " << ToUtf8(c.arguments);
             DeleteFileW((start / ran).c_str());
         }
         unsigned runs = 0;
         for (unsigned call = 1; call <= journal.Count(); ++call) {
             if (journal.Tool(call) == c.tool) {
                 ++runs;
-                EXPECT_EQ(journal.WorkDir(call), Narrow(WorkFolder()));
+                EXPECT_EQ(journal.WorkDir(call), ToUtf8(WorkFolder()));
             }
         }
-        EXPECT_GT(runs, 0u) << c.tool << " did not run for " << Narrow(c.arguments);
+        EXPECT_GT(runs, 0u) << c.tool << " did not run for " << ToUtf8(c.arguments);
     }
     EXPECT_TRUE(Holds(ReadBytes(WorkFolder() + L"\\tarnwick.log"), "not find recovery partition"));
 }
@@ -260,14 +260,14 @@ TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
         StandinJournal journal;
         const std::string logBefore = ReadBytes(WorkFolder() + L"\\tarnwick.log");
         const ChildResult result = Run(L"make-pe --deliver iso --target out " + std::wstring(c.arguments));
-        EXPECT_EQ(result.exitCode, c.exitCode) << Narrow(c.arguments) << "\n" << result.stderrBytes;
+        EXPECT_EQ(result.exitCode, c.exitCode) << ToUtf8(c.arguments) << "\n" << result.stderrBytes;
         const std::string log = ReadBytes(WorkFolder() + L"\\tarnwick.log").substr(logBefore.size());
         if (c.exitCode == 2) {
             EXPECT_TRUE(Holds(result.stderrBytes, At(c.message)));
-            EXPECT_EQ(journal.Count(), 0u) << Narrow(c.arguments);
-            EXPECT_EQ(log, "") << Narrow(c.arguments);
+            EXPECT_EQ(journal.Count(), 0u) << ToUtf8(c.arguments);
+            EXPECT_EQ(log, "") << ToUtf8(c.arguments);
         } else {
-            EXPECT_FALSE(Holds(log, "startup exe not found")) << Narrow(c.arguments);
+            EXPECT_FALSE(Holds(log, "startup exe not found")) << ToUtf8(c.arguments);
         }
     }
 }

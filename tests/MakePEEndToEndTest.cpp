@@ -124,7 +124,7 @@ TEST_F(MakePEEndToEndTest, AHostFolderTheInterpreterWouldRewriteRunsNoTool)
                   std::vector<std::string>{"3 0 0 Path not supported by the command interpreter"});
         EXPECT_EQ(journal.Count(), 0u) << "no bcdedit, shutdown, ROBOCOPY or WIM tool";
         EXPECT_TRUE(Holds(log.Added(),
-                          " BuildPE: Path not supported by the command interpreter: " + Narrow(unsafe + L"\\PE") + "\r\n"));
+                          " BuildPE: Path not supported by the command interpreter: " + ToUtf8(unsafe + L"\\PE") + "\r\n"));
     }
 }
 

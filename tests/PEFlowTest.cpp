@@ -55,7 +55,7 @@ protected:
 TEST_F(PEFlowTest, IsoWithTheFixedTimestampIntoTheTargetOrThePEFolderAndAUefiEntryWhenEfisysIsBeside)
 {
     const std::wstring out = scratch / L"out";
-    const std::string etfsboot = "\"" + Narrow(pe / L"etfsboot.com") + "\"";
+    const std::string etfsboot = "\"" + ToUtf8(pe / L"etfsboot.com") + "\"";
     const struct {
         int type;
         const wchar_t* target;
@@ -75,11 +75,11 @@ TEST_F(PEFlowTest, IsoWithTheFixedTimestampIntoTheTargetOrThePEFolderAndAUefiEnt
         EXPECT_EQ(attempt.sink.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
         ASSERT_EQ(attempt.journal.Count(), 4u) << "clear-out, app, winpeshl.ini, ISO";
         const std::string boot =
-            c.efisys ? "-bootdata:2#p0,e,b" + etfsboot + "#pEF,e,b\"" + Narrow(pe / L"efisys.bin") + "\""
+            c.efisys ? "-bootdata:2#p0,e,b" + etfsboot + "#pEF,e,b\"" + ToUtf8(pe / L"efisys.bin") + "\""
                      : "-b" + etfsboot;
         EXPECT_EQ(attempt.journal.CommandLine(4), "oscdimg.exe -n -m -o " + boot + " -t07/09/2021,17:30:00 \"" +
-                                                  Narrow(pe / L"ISO") + "\" \"" + Narrow(c.folder) + "\\boot.iso\"");
-        EXPECT_EQ(attempt.journal.WorkDir(4), Narrow(pe.path()));
+                                                  ToUtf8(pe / L"ISO") + "\" \"" + ToUtf8(c.folder) + "\\boot.iso\"");
+        EXPECT_EQ(attempt.journal.WorkDir(4), ToUtf8(pe.path()));
         EXPECT_EQ(std::wstring(PEMakerTestPeer::IsoPath(attempt.maker)), c.folder + L"\\boot.iso");
     }
 }
@@ -91,7 +91,7 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
     std::wstring deep = scratch.path();
     while (deep.size() < 240) {
         deep += L"\\" + std::wstring(std::min<size_t>(60, 240 - deep.size() - 1), L'p');
-        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << Narrow(deep);
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << ToUtf8(deep);
     }
     WriteBytes(deep + L"\\efisys.bin", "efi");
     const auto command = [&](const std::wstring& out) {
@@ -107,7 +107,7 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
         if (length < 1040) {
             EXPECT_TRUE(made);
             ASSERT_EQ(attempt.journal.Count(), 1u);
-            EXPECT_EQ(attempt.journal.CommandLine(1), Narrow(command(out)));
+            EXPECT_EQ(attempt.journal.CommandLine(1), ToUtf8(command(out)));
             continue;
         }
         EXPECT_FALSE(made);
@@ -222,7 +222,7 @@ TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)
         {L"one % alone", 2, {app, percent}, percent, nullptr, L""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.name));
+        SCOPED_TRACE(ToUtf8(c.name));
         Attempt attempt;
         const EnvScope tmp(L"TMP", c.tmp ? c.tmp : temp.path());
         const bool made = Make(attempt, c.type, c.target.empty() ? nullptr : c.target.c_str(), c.sources);
@@ -237,7 +237,7 @@ TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)
         EXPECT_EQ(attempt.journal.Count(), 0u);
         EXPECT_TRUE(Holds(attempt.log.Added(), "CPEMaker::CreatePE:"));
         EXPECT_TRUE(Holds(attempt.log.Added(),
-                          " BuildPE: Path not supported by the command interpreter: " + Narrow(c.refused) + "\r\n"));
+                          " BuildPE: Path not supported by the command interpreter: " + ToUtf8(c.refused) + "\r\n"));
     }
 }
 
@@ -295,8 +295,8 @@ TEST_F(PEFlowTest, DiskTypeHandsTheIsoToTheBootDiskLibraryAndDeletesIt)
 
 TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExist)
 {
-    const std::string cef = "add \"" + Narrow(pe / L"pe_requirements\\cef") + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n";
-    const std::string system = "add \"" + Narrow(pe / L"pe_requirements\\system") + "\" \"\\Windows\\System32\"\r\n";
+    const std::string cef = "add \"" + ToUtf8(pe / L"pe_requirements\\cef") + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n";
+    const std::string system = "add \"" + ToUtf8(pe / L"pe_requirements\\system") + "\" \"\\Windows\\System32\"\r\n";
     const struct {
         const wchar_t* folder;
         std::string batch;

@@ -21,7 +21,7 @@ TEST(PEMakerInitTest, FindsTheWorkingWimInThePEFolderBesideTheHostProgramOrLogsI
     EXPECT_EQ(PEMakerTestPeer::Initialized(missing), 0);
     const std::string added = log.Added();
     EXPECT_TRUE(Holds(added, "    CPEMaker::Init:"));
-    EXPECT_TRUE(Holds(added, " PEMaker::Init: Source WIM not found at " + Narrow(pe.Wim()) + ", error code: 2\r\n"));
+    EXPECT_TRUE(Holds(added, " PEMaker::Init: Source WIM not found at " + ToUtf8(pe.Wim()) + ", error code: 2\r\n"));
 
     WriteBytes(pe.Wim(), "");
     CPEMaker maker;

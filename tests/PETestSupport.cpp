@@ -37,7 +37,7 @@ std::vector<long long> RecordingSink::Values() const
 PrivateTemp::~PrivateTemp()
 {
     for (const std::wstring& name : ListNames(path())) {
-        EXPECT_TRUE(name.compare(0, 2, L"tw") == 0 || name == L"_wim_empty") << "left in TEMP: " << Narrow(name);
+        EXPECT_TRUE(name.compare(0, 2, L"tw") == 0 || name == L"_wim_empty") << "left in TEMP: " << ToUtf8(name);
     }
 }
 

@@ -30,9 +30,9 @@ protected:
         journal.EnableReal();
         ASSERT_TRUE(maker.Init());
         PEMakerTestPeer::Sink(maker) = &sink;
-        wimRest = Narrow(pe.Wim().substr(2));
-        sdiRest = Narrow((pe / L"ISO\\BOOT\\BOOT.SDI").substr(2));
-        drive = Narrow(pe.Wim().substr(0, 2));
+        wimRest = ToUtf8(pe.Wim().substr(2));
+        sdiRest = ToUtf8((pe / L"ISO\\BOOT\\BOOT.SDI").substr(2));
+        drive = ToUtf8(pe.Wim().substr(0, 2));
     }
 
     // The identifier that the store gave the loader entry, from call 5.

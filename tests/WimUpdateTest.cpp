@@ -34,7 +34,7 @@ TEST(UpdateCommandsTest, SameOrSubPath)
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsSameOrSubPath(c.folder, c.path), c.expected)
-            << Narrow(c.folder) << " / " << Narrow(c.path);
+            << ToUtf8(c.folder) << " / " << ToUtf8(c.path);
     }
 }
 
@@ -55,8 +55,8 @@ TEST_F(WimUpdateJournalTest, OneRunOfTheToolWithTheCommandFileOnItsInput)
 {
     ASSERT_TRUE(PEMakerTestPeer::UpdateWIM(maker, {MakeAddCommand(L"C:\\A", L"\\B")}, false));
     ASSERT_EQ(journal.Count(), 1u);
-    const std::string tool = Narrow(ExeFolder()) + "tools\\wimlib-imagex.exe";
-    const std::string wim = Narrow(work / L"boot.wim");
+    const std::string tool = ToUtf8(ExeFolder()) + "tools\\wimlib-imagex.exe";
+    const std::string wim = ToUtf8(work / L"boot.wim");
     EXPECT_EQ(journal.CommandLine(1), "\"" + tool + "\" update \"" + wim + "\" 1 --no-acls --quiet");
     EXPECT_EQ(journal.Stdin(1), Utf16("add \"C:\\A\" \"\\B\"\r\n"));
 
@@ -71,7 +71,7 @@ TEST_F(WimUpdateJournalTest, CommandFileIsAWimTemporaryFileAndAnEmptyBatchMakesN
 {
     wchar_t name[MAX_PATH] = {};
     ASSERT_TRUE(PEMakerTestPeer::CreateUpdateCommandFile(maker, {L"a", L"b c"}, name));
-    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\WIM"), 0) << Narrow(name);
+    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\WIM"), 0) << ToUtf8(name);
     EXPECT_EQ(ReadBytes(name), Utf16("a\r\nb c\r\n"));
     DeleteFileW(name);
     EXPECT_FALSE(PEMakerTestPeer::CreateUpdateCommandFile(maker, {}, name));
@@ -89,7 +89,7 @@ TEST_F(WimUpdateJournalTest, FailingBatchLogsTheToolOutputAndEveryCommand)
     LogWatch log;
     const std::vector<std::wstring> batch{MakeAddCommand(L"C:\\A", L"\\B"), L"rename \"\\x\" \"\\y\""};
     EXPECT_FALSE(PEMakerTestPeer::UpdateWIM(maker, batch, false));
-    const std::string wim = Narrow(work / L"boot.wim");
+    const std::string wim = ToUtf8(work / L"boot.wim");
     const std::string added = log.Added();
     EXPECT_TRUE(Holds(added, " PEMaker::_UpdateWIM: wimlib update failed. wim=" + wim + ", output=no such path\r\n"));
     const size_t first = added.find(" PEMaker::_UpdateWIM: update command[0]=add \"C:\\A\" \"\\B\"\r\n");

@@ -116,7 +116,7 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
          kPathLine + "ExtractWinreFromRecoveryPartition: not create volume fs device\n", nullptr},
         {"standard.img", L"missing\\winre.wim", nullptr, nullptr,
          kPathLine + "ExtractWinreFromRecoveryPartition: not create target file: " +
-             Narrow(*scratch / L"missing\\winre.wim") + ", error code: 3\n",
+             ToUtf8(*scratch / L"missing\\winre.wim") + ", error code: 3\n",
          nullptr},
         {"standard.img", L"never.wim", nullptr, "    Windows RE status:         Disabled\r\n",
          "ExtractWinreFromRecoveryPartition: not find recovery partition\n", nullptr},
@@ -126,7 +126,7 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
          nullptr},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.image << " into " << Narrow(row.target));
+        SCOPED_TRACE(testing::Message() << row.image << " into " << ToUtf8(row.target));
         const std::wstring target = *scratch / row.target;
         if (row.before) {
             WriteBytes(target, row.before);

@@ -97,7 +97,7 @@ TEST_F(CabiExtractionTest, CopiesTheFileOfTheCLibraryLoadedBesideTheCopyAtItsPla
 
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(VolumeLibrary(), path, MAX_PATH);
-    EXPECT_EQ(lstrcmpiW(path, (ExeFolder() + L"ravenfs.dll").c_str()), 0) << Narrow(path);
+    EXPECT_EQ(lstrcmpiW(path, (ExeFolder() + L"ravenfs.dll").c_str()), 0) << ToUtf8(path);
 }
 
 }  // namespace

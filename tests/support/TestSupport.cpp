@@ -98,11 +98,6 @@ void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> fo
     }
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    return standin::ToUtf8(text);
-}
-
 std::string Utf16(const std::string& text)
 {
     std::string bytes;
@@ -304,7 +299,7 @@ int CallExport(int argc, wchar_t** argv, IProgressSink* sink)
     if (!dll) {
         return 2;
     }
-    const std::string name = Narrow(argv[1]);
+    const std::string name = ToUtf8(argv[1]);
     wchar_t** const args = argv + 2;
     const int count = argc - 2;
     bool result = false;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FileText.h"
+
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -37,7 +39,7 @@ using ::RemoveTree;
 void MakeTree(const std::wstring& base, std::initializer_list<const wchar_t*> folders,
               std::initializer_list<std::pair<const wchar_t*, std::string>> files = {});
 // UTF-8 of a wide string, for messages and for comparing with journal files.
-std::string Narrow(const std::wstring& text);
+using plainwin::ToUtf8;
 // ASCII text as UTF-16LE bytes.
 std::string Utf16(const std::string& text);
 // Whether text holds part; the message shows the text either way.
