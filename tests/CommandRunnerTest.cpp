@@ -5,6 +5,7 @@
 #include "common/AnsiPieceDecoder.h"
 #include "common/CommandRunner.h"
 #include "common/KillProcessTree.h"
+#include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -83,11 +84,88 @@ int HangMode(int argc, wchar_t** argv)
     return 0;
 }
 
+// "flood DIR": writes until a write fails, then puts the byte count into DIR\count.
+int FloodMode(int, wchar_t** argv)
+{
+    const std::string piece(65536, 'f');
+    unsigned long long total = 0;
+    DWORD written = 0;
+    while (WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), piece.data(), static_cast<DWORD>(piece.size()), &written,
+                     nullptr)) {
+        total += written;
+    }
+    WriteBytes(std::wstring(argv[0]) + L"\\count", std::to_string(total));
+    return 0;
+}
+
+// "orphan DIR": leaves a hanging copy of itself holding its standard output,
+// says "done" and ends.
+int OrphanMode(int, wchar_t** argv)
+{
+    std::wstring commandLine = ChildCommand(L"hang " + std::wstring(argv[0]));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+        return 1;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    while (ListNames(argv[0]).empty()) {
+        Sleep(10);
+    }
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "done", 4, &written, nullptr);
+    return 0;
+}
+
+// "probe NAME VALUE": whether handle VALUE is the auto-reset event NAME. The
+// event is signalled once through a handle of its own: a wait on VALUE that
+// takes the signal leaves none for the own handle only if both are the event.
+int ProbeMode(int, wchar_t** argv)
+{
+    HANDLE own = OpenEventW(EVENT_ALL_ACCESS, FALSE, argv[0]);
+    const HANDLE value = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(wcstoull(argv[1], nullptr, 10)));
+    SetEvent(own);
+    const bool same = WaitForSingleObject(value, 0) == WAIT_OBJECT_0 && WaitForSingleObject(own, 0) == WAIT_TIMEOUT;
+    CloseHandle(own);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), same ? "inherited" : "absent", same ? 9 : 6, &written, nullptr);
+    return 0;
+}
+
 const bool registered = [] {
     RegisterChildMode("print", PrintMode);
     RegisterChildMode("hang", HangMode);
+    RegisterChildMode("flood", FloodMode);
+    RegisterChildMode("orphan", OrphanMode);
+    RegisterChildMode("probe", ProbeMode);
     return true;
 }();
+
+// Stands in for OpenProcess: the identifier of reusedId is taken, between the
+// snapshot and the open, by a process started now.
+DWORD reusedId = 0;
+PROCESS_INFORMATION newcomer = {};
+HANDLE OpenReused(DWORD access, DWORD processId)
+{
+    if (processId != reusedId) {
+        return OpenProcess(access, FALSE, processId);
+    }
+    // Creation times are compared, so the newcomer must start a clock tick later.
+    Sleep(50);
+    std::wstring commandLine = ChildCommand(L"print 0");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                   &newcomer);
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), newcomer.hProcess, GetCurrentProcess(), &copy, access, FALSE, 0);
+    return copy;
+}
 
 }  // namespace
 
@@ -176,6 +254,77 @@ TEST(CommandRunnerTest, CapturingRunStopsReadingAtTheLimitAndLeavesTheChildRunni
     // A pid that does not exist is ignored.
     KillProcessTree(0xFFFFFFF0u);
     EXPECT_TRUE(IsRunning(GetCurrentProcessId()));
+}
+
+TEST(CommandRunnerTest, KillLeavesAProcessThatTookAnIdentifierAfterTheSnapshot)
+{
+    ScratchFolder pids;
+    const std::wstring command = ChildCommand(L"hang " + pids.path() + L" spawn");
+    PROCESS_INFORMATION parent = {};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    ASSERT_TRUE(CreateProcessW(nullptr, const_cast<wchar_t*>(command.c_str()), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &parent));
+    while (ListNames(pids.path()).size() < 2) {
+        Sleep(10);
+    }
+    Sleep(100);  // both files written whole
+    for (const auto& process : HangingProcesses(pids)) {
+        reusedId = process.first != parent.dwProcessId ? process.first : reusedId;
+    }
+    KillProcessTree(parent.dwProcessId, OpenReused);
+
+    EXPECT_EQ(WaitForSingleObject(parent.hProcess, 0), WAIT_OBJECT_0);
+    ASSERT_NE(newcomer.hProcess, nullptr);
+    EXPECT_EQ(WaitForSingleObject(newcomer.hProcess, 0), WAIT_TIMEOUT) << "the newcomer was ended";
+    EXPECT_TRUE(IsRunning(reusedId)) << "the open stood in for it, so it cannot have been ended";
+    TerminateProcess(newcomer.hProcess, 0);
+    KillProcessTree(reusedId);
+    for (HANDLE handle : {parent.hProcess, parent.hThread, newcomer.hProcess, newcomer.hThread}) {
+        CloseHandle(handle);
+    }
+}
+
+TEST(CommandRunnerTest, CapturingRunIsBoundedByTheLimitAndEndsWithItsOwnChild)
+{
+    // A tool that writes without end: stopped at the limit, with only the
+    // first MiB kept, and it ends when its next write fails.
+    ScratchFolder flood;
+    std::wstring output;
+    LogWatch log;
+    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"flood " + flood.path()), output, nullptr, 3000));
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker:_RunCommandWithOutput: command timeout\r\n"));
+    EXPECT_LE(output.size(), runner::kMaxDecodedOutputBytes);
+    EXPECT_EQ(output.find_first_not_of(L'f'), std::wstring::npos);
+    while (ReadBytes(flood / L"count").empty()) {
+        Sleep(50);
+    }
+    EXPECT_GT(std::stoull(ReadBytes(flood / L"count")), runner::kMaxDecodedOutputBytes);
+
+    // A descendant that keeps the write end does not hold the run past its child.
+    ScratchFolder pids;
+    EXPECT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"orphan " + pids.path()), output, nullptr, 120000));
+    EXPECT_EQ(output, L"done");
+    const auto hanging = HangingProcesses(pids);
+    ASSERT_EQ(hanging.size(), 1u);
+    EXPECT_TRUE(IsRunning(hanging[0].first));
+    KillProcessTree(hanging[0].first);
+}
+
+// Under Windows an inheritable handle made by any thread of the host reaches
+// every child started with inheritance on.
+TEST(CommandRunnerTest, ChildGetsOnlyItsOwnHandles)
+{
+    const std::wstring name = L"twprobe-" + std::to_wstring(GetCurrentProcessId());
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle event(CreateEventW(&inheritable, FALSE, FALSE, name.c_str()));
+    ASSERT_TRUE(event.Valid());
+    const std::wstring value = std::to_wstring(reinterpret_cast<ULONG_PTR>(event.Get()));
+    const std::wstring probe = ChildCommand(L"probe " + name + L" " + value);
+    ASSERT_EQ(RunProgram(probe).stdoutBytes, "inherited") << "the probe must see a handle that does reach it";
+    std::wstring output;
+    ASSERT_TRUE(runner::RunCommandWithOutput(probe, output, nullptr, 60000));
+    EXPECT_EQ(output, L"absent");
 }
 
 TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)

@@ -1,5 +1,6 @@
 #include "CommandRunner.h"
 
+#include "ChildProcess.h"
 #include "KillProcessTree.h"
 #include "LogFile.h"
 #include "OutputPipe.h"
@@ -28,8 +29,7 @@ bool RunCommand(const std::wstring& command, DWORD limitMs)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!StartChild(commandLine, CREATE_NO_WINDOW, nullptr, startup, info)) {
         TW_LOG(kRunCommandFunction, kLogCreateFailed, GetLastError());
         return false;
     }
@@ -63,8 +63,7 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
     startup.hStdOutput = pipe.write.Get();
     startup.hStdError = pipe.write.Get();
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, workDir,
-                        &startup, &info)) {
+    if (!StartChild(commandLine, CREATE_NO_WINDOW, workDir, startup, info)) {
         return false;
     }
     ProcessHandles child;
@@ -74,7 +73,7 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
     // The time limit covers the reading as well as the wait that follows it.
     const ULONGLONG deadline = DeadlineAfter(limitMs);
     output.clear();
-    const bool readInTime = ReadOutputUntil(pipe.read.Get(), output, deadline);
+    const bool readInTime = ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline);
     if (!readInTime || WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
         TW_LOG(kRunWithOutputFunction, kLogOutputTimeout);
         return false;

@@ -10,33 +10,58 @@
 
 namespace {
 
-// Creation time of a running process, or 0 when it cannot be read.
-ULONGLONG CreationTime(DWORD processId)
+ULONGLONG Ticks(const FILETIME& time)
 {
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+ULONGLONG Now()
+{
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
+}
+
+// Creation time of an open process, or 0 when it cannot be read.
+ULONGLONG CreationTime(HANDLE process)
+{
     FILETIME created = {};
     FILETIME exited = {};
     FILETIME kernel = {};
     FILETIME user = {};
-    if (!process.Valid() || !GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return GetProcessTimes(process, &created, &exited, &kernel, &user) ? Ticks(created) : 0;
 }
 
-// Parent identifiers go stale when a parent ends and its identifier is
-// reused: a process older than the one whose identifier it names as its
-// parent is not that one's child (under Wine the system services name such an
-// identifier). Each identifier is also visited only once.
-void KillTree(DWORD processId, std::vector<DWORD>& visited)
+HANDLE OpenById(DWORD access, DWORD processId)
 {
-    if (std::find(visited.begin(), visited.end(), processId) != visited.end()) {
+    return OpenProcess(access, FALSE, processId);
+}
+
+struct TreeWalk {
+    ProcessOpener open;
+    std::vector<DWORD> visited;
+};
+
+// The process is opened before its children are walked, so its identifier
+// stays its own until it has been ended. listedAt is a time after the
+// snapshot that named it: a process created later only reuses the identifier.
+// Parent identifiers go stale too: a process older than the one whose
+// identifier it names as its parent is not that one's child (under Wine the
+// system services name such an identifier).
+void KillTree(DWORD processId, ULONGLONG listedAt, TreeWalk& walk)
+{
+    if (std::find(walk.visited.begin(), walk.visited.end(), processId) != walk.visited.end()) {
         return;
     }
-    visited.push_back(processId);
-    const ULONGLONG created = CreationTime(processId);
+    walk.visited.push_back(processId);
+    UniqueHandle process(walk.open(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, processId));
+    const ULONGLONG created = process.Valid() ? CreationTime(process.Get()) : 0;
+    if (created > listedAt) {
+        return;
+    }
 
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const ULONGLONG snapshotTime = Now();
     if (snapshot.Valid()) {
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof(entry);
@@ -45,16 +70,16 @@ void KillTree(DWORD processId, std::vector<DWORD>& visited)
             if (entry.th32ParentProcessID != processId || entry.th32ProcessID == processId) {
                 continue;
             }
-            const ULONGLONG childCreated = CreationTime(entry.th32ProcessID);
+            UniqueHandle child(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+            const ULONGLONG childCreated = child.Valid() ? CreationTime(child.Get()) : 0;
             if (created != 0 && childCreated != 0 && childCreated < created) {
                 continue;
             }
-            KillTree(entry.th32ProcessID, visited);
+            KillTree(entry.th32ProcessID, snapshotTime, walk);
         }
     }
     snapshot.Reset();
 
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
     if (!process.Valid()) {
         return;
     }
@@ -64,8 +89,8 @@ void KillTree(DWORD processId, std::vector<DWORD>& visited)
 
 }  // namespace
 
-void KillProcessTree(DWORD processId)
+void KillProcessTree(DWORD processId, ProcessOpener open)
 {
-    std::vector<DWORD> visited;
-    KillTree(processId, visited);
+    TreeWalk walk{open ? open : OpenById, {}};
+    KillTree(processId, Now(), walk);
 }

@@ -43,21 +43,42 @@ DWORD RemainingMs(ULONGLONG deadline)
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
+namespace {
+
+DWORD Waiting(HANDLE readEnd, bool& ended)
+{
+    DWORD available = 0;
+    ended = !PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr);
+    return available;
+}
+
+}  // namespace
+
 // Anonymous pipes cannot be read with a time-out, so the loop peeks and only
 // reads once bytes are there; an ended pipe makes the peek fail.
-bool ReadOutputUntil(HANDLE readEnd, std::wstring& output, ULONGLONG deadline)
+bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline)
 {
     AnsiPieceDecoder decoder;
     char buffer[runner::kReadBufferBytes];
+    size_t kept = 0;
     bool inTime = true;
+    ULONGLONG graceEnd = 0;
     for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) {
+        if (RemainingMs(deadline) == 0) {
+            inTime = graceEnd != 0;
             break;
         }
-        if (available == 0) {
-            if (RemainingMs(deadline) == 0) {
-                inTime = false;
+        bool ended = false;
+        if (Waiting(readEnd, ended) == 0) {
+            if (ended) {
+                break;
+            }
+            // A process is signalled before its handles are closed, so the
+            // pipe usually ends a moment after the child; a descendant that
+            // holds the write end keeps it open, and only for the grace time.
+            if (graceEnd == 0 && WaitForSingleObject(child, 0) == WAIT_OBJECT_0) {
+                graceEnd = DeadlineAfter(runner::kEndedChildGraceMs);
+            } else if (graceEnd != 0 && RemainingMs(graceEnd) == 0) {
                 break;
             }
             Sleep(runner::kOutputPollMs);
@@ -67,7 +88,11 @@ bool ReadOutputUntil(HANDLE readEnd, std::wstring& output, ULONGLONG deadline)
         if (!ReadFile(readEnd, buffer, runner::kReadPieceBytes, &got, nullptr) || got == 0) {
             break;
         }
-        decoder.Append(buffer, got, output);
+        if (kept < runner::kMaxDecodedOutputBytes) {
+            const size_t take = got < runner::kMaxDecodedOutputBytes - kept ? got : runner::kMaxDecodedOutputBytes - kept;
+            decoder.Append(buffer, take, output);
+            kept += take;
+        }
     }
     decoder.Finish(output);
     return inTime;

@@ -19,12 +19,15 @@ struct OutputPipe {
 // Security attributes that make a handle inheritable.
 SECURITY_ATTRIBUTES InheritableAttributes();
 
-// Reads the pipe until it ends, in pieces of at most 4095 bytes converted from
-// the ANSI code page and appended to output. The reading is bounded: it stops
-// at the deadline (a GetTickCount64 value) even when a child or one of its
-// descendants keeps the write end open. Returns false when the deadline came
-// first.
-bool ReadOutputUntil(HANDLE readEnd, std::wstring& output, ULONGLONG deadline);
+// Reads the pipe in pieces of at most 4095 bytes, converted from the ANSI code
+// page and appended to output, until it ends, or until it has stayed empty
+// for kEndedChildGraceMs after child ended: a descendant that still holds the
+// write end does not keep the reading going. Only the first
+// kMaxDecodedOutputBytes are kept; the rest is read and dropped, so a tool
+// that writes without end cannot fill the memory. Stops at the deadline (a
+// GetTickCount64 value) whether or not output keeps arriving, and then
+// returns false unless child had ended by then.
+bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline);
 
 // GetTickCount64 value after limitMs; INFINITE never comes.
 ULONGLONG DeadlineAfter(DWORD limitMs);

@@ -10,6 +10,12 @@ constexpr size_t kCommandLineChars = 2080;
 constexpr DWORD kReadPieceBytes = 4095;
 constexpr size_t kReadBufferBytes = 4096;
 
+// Output beyond this many bytes is read and dropped.
+constexpr size_t kMaxDecodedOutputBytes = 1048576;
+
+// How long the output pipe may stay open after the child has ended.
+constexpr DWORD kEndedChildGraceMs = 1000;
+
 // Polling interval while waiting for output that has not arrived yet.
 constexpr DWORD kOutputPollMs = 5;
 

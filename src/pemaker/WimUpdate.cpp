@@ -4,6 +4,7 @@
 #include "BoundedText.h"
 #include "TempFile.h"
 #include "UpdateCommands.h"
+#include "common/ChildProcess.h"
 #include "common/LogFile.h"
 #include "common/OutputPipe.h"
 #include "common/UniqueHandle.h"
@@ -110,8 +111,7 @@ bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath,
     startup.hStdOutput = pipe.write.Get();
     startup.hStdError = pipe.write.Get();
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!StartChild(writable.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
         return false;
     }
     ProcessHandles child;
@@ -122,7 +122,7 @@ bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath,
     // The limit covers the reading and the wait; the tool is not ended.
     const ULONGLONG deadline = DeadlineAfter(pemaker::kWimlibTimeoutMs);
     output.clear();
-    if (!ReadOutputUntil(pipe.read.Get(), output, deadline) ||
+    if (!ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline) ||
         WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
         return false;
     }
