@@ -8,10 +8,27 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <thread>
 
 using namespace testsupport;
 
 namespace {
+
+// Windows returns from TerminateProcess before the process has ended; this
+// ends it a second and a half later.
+BOOL WINAPI EndLate(HANDLE process, UINT exitCode)
+{
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return FALSE;
+    }
+    std::thread([copy, exitCode] {
+        Sleep(1500);
+        TerminateProcess(copy, exitCode);
+        CloseHandle(copy);
+    }).detach();
+    return TRUE;
+}
 
 std::vector<std::wstring> WorkFolders()
 {
@@ -36,6 +53,7 @@ protected:
     void TearDown() override
     {
         CESDConverter::s_commandTimeoutMs = 300000;
+        CESDConverter::s_endProcess = TerminateProcess;
         EXPECT_EQ(WorkFolders(), foldersBefore) << "work folder left behind";
     }
 
@@ -192,6 +210,12 @@ TEST_F(EsdConverterTest, RunnerStatusTexts)
     EXPECT_EQ(converter.getStatusMessage(), L"Command timed out after ");
     ASSERT_EQ(journal.Count(), 2u);
     EXPECT_FALSE(journal.Running(2));
+
+    // The work folder is removed after the run, so the run waits for the end.
+    CESDConverter::s_endProcess = EndLate;
+    EXPECT_FALSE(converter.runCommand(L"\"tools\\cdimage.exe\" hang"));
+    ASSERT_EQ(journal.Count(), 3u);
+    EXPECT_FALSE(journal.Running(3));
 }
 
 // The name of the work folder is checked on the conversion's command lines.

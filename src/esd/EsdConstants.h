@@ -14,6 +14,9 @@ constexpr const wchar_t* kBiosBootImage = L"\\boot\\etfsboot.com";
 constexpr const wchar_t* kUefiBootImage = L"\\efi\\microsoft\\boot\\efisys.bin";
 
 constexpr DWORD kCommandTimeoutMs = 300000;
+// How long a timed-out tool may take to end before its work folder goes anyway.
+constexpr DWORD kEndedToolWaitMs = 5000;
+constexpr UINT kTimedOutExitCode = 1;
 constexpr DWORD kTempPathChars = 260;
 constexpr size_t kStampChars = 30;
 constexpr const wchar_t* kStampFormat = L"%m/%d/%Y,%H:%M:%S";

@@ -53,6 +53,7 @@ bool CreateFolderOrExisting(const std::wstring& path, DWORD& error)
 }  // namespace
 
 DWORD CESDConverter::s_commandTimeoutMs = esd::kCommandTimeoutMs;
+BOOL(WINAPI* CESDConverter::s_endProcess)(HANDLE, UINT) = TerminateProcess;
 
 CESDConverter::CESDConverter()
     : m_wimlibPath(esd::kDefaultWimlibPath),

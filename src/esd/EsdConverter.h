@@ -33,6 +33,9 @@ public:
     // Time limit of each tool run. Only tests lower it; it stays at the
     // five-minute constant otherwise.
     static DWORD s_commandTimeoutMs;
+    // Ends a timed-out tool: TerminateProcess, which only starts the ending.
+    // Tests replace it to make the ending late.
+    static BOOL(WINAPI* s_endProcess)(HANDLE process, UINT exitCode);
 
 private:
     void setStage(int progress, const wchar_t* status);

@@ -12,6 +12,15 @@
 #include <cstdlib>
 #include <vector>
 
+namespace {
+
+std::wstring CannotExecute(DWORD error)
+{
+    return esd::kStatusCannotExecute + std::to_wstring(error) + L")";
+}
+
+}  // namespace
+
 bool CESDConverter::runCommand(const std::wstring& command)
 {
     STARTUPINFOW startup = {};
@@ -27,8 +36,7 @@ bool CESDConverter::runCommand(const std::wstring& command)
 
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                         nullptr, &startup, &info)) {
-        const DWORD error = GetLastError();
-        m_statusMessage = esd::kStatusCannotExecute + std::to_wstring(error) + L")";
+        m_statusMessage = CannotExecute(GetLastError());
         return false;
     }
     ProcessHandles process;
@@ -36,13 +44,19 @@ bool CESDConverter::runCommand(const std::wstring& command)
 
     if (WaitForSingleObject(process.process.Get(), s_commandTimeoutMs) == WAIT_TIMEOUT) {
         TW_LOG("CESDConverter::runCommand", esd::kLogTimeout);
-        TerminateProcess(process.process.Get(), 1);
+        // The ending goes on after the call returns; the work folder is
+        // removed next, and a tool still writing into it would keep it.
+        s_endProcess(process.process.Get(), esd::kTimedOutExitCode);
+        WaitForSingleObject(process.process.Get(), esd::kEndedToolWaitMs);
         m_statusMessage = esd::kStatusTimedOut;
         return false;
     }
 
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.process.Get(), &exitCode);
+    if (!GetExitCodeProcess(process.process.Get(), &exitCode)) {
+        m_statusMessage = CannotExecute(GetLastError());
+        return false;
+    }
     if (exitCode == 0) {
         return true;
     }
