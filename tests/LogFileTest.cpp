@@ -6,10 +6,34 @@
 
 #include <cstdio>
 #include <functional>
+#include <new>
 #include <regex>
 #include <vector>
 
 using namespace testsupport;
+
+namespace {
+bool refuseNew = false;
+}
+
+// Every allocation of this program, the library's code linked into it
+// included, goes through here, so a test can make memory run out.
+void* operator new(size_t size)
+{
+    void* block = refuseNew ? nullptr : HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+    if (!block) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+void operator delete(void* block) noexcept
+{
+    HeapFree(GetProcessHeap(), 0, block);
+}
+void operator delete(void* block, size_t) noexcept
+{
+    HeapFree(GetProcessHeap(), 0, block);
+}
 
 namespace {
 
@@ -28,6 +52,17 @@ const int kRegisteredLastError = (RegisterChildMode("log-last-error",
                                                         return 0;
                                                     }),
                                   0);
+
+// "log-wide": logs a wide string with a character that the code pages place
+// differently, then prints the ANSI code page and WideToAnsi of the string.
+const int kRegisteredWide = (RegisterChildMode("log-wide",
+                                               [](int, wchar_t**) {
+                                                   const wchar_t* name = L"Jos\u00E9";
+                                                   TW_LOG("Child", "name %ls", name);
+                                                   std::printf("%u\n%s", GetACP(), WideToAnsi(name).c_str());
+                                                   return 0;
+                                               }),
+                             0);
 
 const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 
@@ -131,6 +166,41 @@ TEST(LogFile, FirstEntryOfAProcessKeepsTheCallersLastError)
     ASSERT_EQ(RunChild(L"log-last-error", folder.path()).exitCode, 0u);
     const std::string content = ReadBytes(folder / L"tarnwick.log");
     EXPECT_TRUE(Holds(content, " error 2\r\n"));
+}
+
+// Wine takes the code page from the Linux locale of a program it starts, so
+// the child is started from Linux.
+TEST(LogFile, WideArgumentsReachTheLogAsWideToAnsiGivesThem)
+{
+    ScratchFolder folder;
+    const standin::UnixResult run = Shell("cd '" + UnixPath(folder.path()) + "' && LC_ALL=ru_RU.UTF-8 exec '" +
+                                          SourceDir() + "/cmake/wine-run.sh' '" + UnixPath(ThisProgram()) +
+                                          "' --child log-wide");
+    ASSERT_TRUE(run.answered && run.exitCode == 0) << run.output;
+    ASSERT_EQ(run.output.substr(0, 6), "1251\r\n") << "a code page where the runtime's own conversion differs";
+    EXPECT_TRUE(Holds(ReadBytes(folder / L"tarnwick.log"), " name " + run.output.substr(6) + "\r\n"));
+}
+
+TEST(LogFile, OutOfMemoryLosesTheEntryWithoutThrowing)
+{
+    const std::wstring longPath(200, L'p');
+    std::string converted = "before";
+    LogWatch watch;
+    refuseNew = true;
+    bool thrown = false;
+    try {
+        TW_LOG("F", "path %ls", longPath.c_str());
+        TW_LOG("F", "plain %s", "text");
+        converted = WideToAnsi(longPath);
+    } catch (...) {
+        thrown = true;
+    }
+    refuseNew = false;
+    EXPECT_FALSE(thrown);
+    EXPECT_EQ(converted, "");
+    const std::string added = watch.Added();
+    EXPECT_EQ(added.find("path"), std::string::npos) << "lost whole, not written without its path";
+    EXPECT_TRUE(Holds(added, " plain text\r\n")) << "an entry without wide text needs no memory";
 }
 
 TEST(LogFile, UnopenableFileLosesEntriesSilently)

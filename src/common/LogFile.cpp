@@ -8,12 +8,33 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
 
 namespace {
 const char kLogFileName[] = "tarnwick.log";
 const char kEntryPrefix[] = "[Tarnwick]";
 const char kTimeFormat[] = "%04d-%02d-%02d %02d:%02d:%02d";
 const size_t kTimeBufferSize = 64;
+
+struct FreeBlock {
+    void operator()(char* block) const { std::free(block); }
+};
+using HeapBlock = std::unique_ptr<char, FreeBlock>;
+
+// The time stamp of an entry into a zero-filled buffer; empty when the local
+// time cannot be had.
+void FormatTime(char (&buffer)[kTimeBufferSize])
+{
+    std::memset(buffer, 0, sizeof(buffer));
+    const __time64_t now = _time64(nullptr);
+    struct tm local = {};
+    if (_localtime64_s(&local, &now) == 0) {
+        std::snprintf(buffer, sizeof(buffer), kTimeFormat, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                      local.tm_hour, local.tm_min, local.tm_sec);
+    }
+}
 
 // Appends one conversion, formatted by the C runtime on its own.
 template <typename T>
@@ -28,31 +49,131 @@ void AppendConversion(std::string& message, const std::string& directive, T valu
     message.append(piece, 0, static_cast<size_t>(length));
 }
 
-// Appends a width or precision, taking a "*" from the arguments.
-const char* CopyNumber(const char* at, std::string& directive, va_list& args, bool precision)
+// WideToAnsi's conversion, which throws when memory runs out: an entry
+// without its wide text is lost rather than written without it.
+std::string AnsiOf(const std::wstring& wide)
+{
+    const size_t len = wide.size();
+    const size_t capacity = 4 * len + 4;
+    HeapBlock block(static_cast<char*>(std::calloc(capacity, 1)));
+    if (!block) {
+        throw std::bad_alloc();
+    }
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(len + 1), block.get(), static_cast<int>(capacity),
+                        nullptr, nullptr);
+    return std::string(block.get());
+}
+
+// One conversion of a printf format, as the C runtime reads it. Its pieces
+// point into the format.
+struct Spec {
+    std::string_view flags;
+    std::string_view width;
+    bool hasPrecision = false;
+    std::string_view precision;
+    std::string_view modifier;
+    // '\0' when the format ends inside the directive.
+    char conversion = '\0';
+    const char* next = nullptr;
+};
+
+std::string_view Span(const char* from, const char* to)
+{
+    return std::string_view(from, static_cast<size_t>(to - from));
+}
+
+const char* SkipNumber(const char* at)
 {
     if (*at == '*') {
+        return at + 1;
+    }
+    while (std::isdigit(static_cast<unsigned char>(*at))) {
+        ++at;
+    }
+    return at;
+}
+
+// The directive whose '%' is at percent (not "%%").
+Spec ParseSpec(const char* percent)
+{
+    Spec spec;
+    const char* at = percent + 1;
+    const char* from = at;
+    while (*at != '\0' && std::strchr("-+ #0", *at)) {
+        ++at;
+    }
+    spec.flags = Span(from, at);
+    from = at;
+    at = SkipNumber(at);
+    spec.width = Span(from, at);
+    if (*at == '.') {
+        spec.hasPrecision = true;
+        from = ++at;
+        at = SkipNumber(at);
+        spec.precision = Span(from, at);
+    }
+    from = at;
+    for (const char* modifier : {"I64", "I32", "hh", "ll", "h", "l", "w", "L", "I", "j", "z", "t"}) {
+        if (std::strncmp(at, modifier, std::strlen(modifier)) == 0) {
+            at += std::strlen(modifier);
+            break;
+        }
+    }
+    spec.modifier = Span(from, at);
+    spec.conversion = *at;
+    spec.next = *at != '\0' ? at + 1 : at;
+    return spec;
+}
+
+bool IsWideText(const Spec& spec)
+{
+    const char c = spec.conversion;
+    const bool text = c == 's' || c == 'S' || c == 'c' || c == 'C';
+    return text && (spec.modifier == "l" || spec.modifier == "w" || ((c == 'C' || c == 'S') && spec.modifier != "h"));
+}
+
+// Whether a wide string or character enters the message.
+bool HoldsWideText(const char* format)
+{
+    for (const char* at = std::strchr(format, '%'); at; at = std::strchr(at, '%')) {
+        if (at[1] == '%') {
+            at += 2;
+            continue;
+        }
+        const Spec spec = ParseSpec(at);
+        if (spec.conversion == '\0') {
+            return false;
+        }
+        if (IsWideText(spec)) {
+            return true;
+        }
+        at = spec.next;
+    }
+    return false;
+}
+
+// A width or precision, taking a "*" from the arguments.
+void AppendNumber(std::string& directive, std::string_view number, va_list& args, bool precision)
+{
+    if (number == "*") {
         const int value = va_arg(args, int);
         // A negative precision counts as none; a negative width is "-" and its size.
         if (!precision || value >= 0) {
             directive += (precision ? "." : "") + std::to_string(value);
         }
-        return at + 1;
+        return;
     }
     if (precision) {
         directive.push_back('.');
     }
-    while (std::isdigit(static_cast<unsigned char>(*at))) {
-        directive.push_back(*at++);
-    }
-    return at;
+    directive.append(number);
 }
 
-// The message of an entry that the C runtime refuses to format: a wide
-// string or character holds a character outside the code page it converts
-// to. Every conversion is formatted on its own, and wide text is converted
-// by WideToAnsi first, which writes such a character as the ANSI code page's
-// default character.
+// The message of an entry with wide text in it. Every conversion is formatted
+// on its own, and wide text is converted by WideToAnsi first: the C runtime
+// would convert it in its own locale, so characters outside ASCII would
+// reach the log in another code page than the rest of the entry, or stop
+// the entry.
 std::string FormatConvertingWideText(const char* format, va_list args)
 {
     std::string message;
@@ -67,34 +188,25 @@ std::string FormatConvertingWideText(const char* format, va_list args)
             at += 2;
             continue;
         }
-        const char* const start = at++;
-        std::string directive = "%";
-        while (*at != '\0' && std::strchr("-+ #0", *at)) {
-            directive.push_back(*at++);
-        }
-        at = CopyNumber(at, directive, args, false);
-        if (*at == '.') {
-            at = CopyNumber(at + 1, directive, args, true);
-        }
-        const char* const size = at;
-        for (const char* modifier : {"I64", "I32", "hh", "ll", "h", "l", "w", "L", "I", "j", "z", "t"}) {
-            if (std::strncmp(at, modifier, std::strlen(modifier)) == 0) {
-                at += std::strlen(modifier);
-                break;
-            }
-        }
-        const std::string modifier(size, at);
-        const char conversion = *at;
-        if (conversion == '\0') {
+        const char* const start = at;
+        const Spec spec = ParseSpec(at);
+        if (spec.conversion == '\0') {
             message.append(start);
             break;
         }
-        ++at;
-        const bool wideText = modifier == "l" || modifier == "w" ||
-                              ((conversion == 'C' || conversion == 'S') && modifier != "h");
+        at = spec.next;
+        std::string directive = "%";
+        directive.append(spec.flags);
+        AppendNumber(directive, spec.width, args, false);
+        if (spec.hasPrecision) {
+            AppendNumber(directive, spec.precision, args, true);
+        }
+        const std::string_view modifier = spec.modifier;
+        const char conversion = spec.conversion;
+        const bool wideText = IsWideText(spec);
         const bool size64 = modifier == "ll" || modifier == "I64" || modifier == "I" || modifier == "j" ||
                             modifier == "z" || modifier == "t";
-        const std::string numeric = directive + modifier + conversion;
+        const std::string numeric = directive + std::string(modifier) + conversion;
         switch (conversion) {
         case 'd':
         case 'i':
@@ -143,7 +255,7 @@ std::string FormatConvertingWideText(const char* format, va_list args)
         case 'C':
             if (wideText) {
                 const wchar_t character = static_cast<wchar_t>(va_arg(args, int));
-                AppendConversion(message, directive + "s", WideToAnsi(std::wstring(1, character)).c_str());
+                AppendConversion(message, directive + "s", AnsiOf(std::wstring(1, character)).c_str());
             } else {
                 AppendConversion(message, numeric, va_arg(args, int));
             }
@@ -152,7 +264,7 @@ std::string FormatConvertingWideText(const char* format, va_list args)
         case 'S':
             if (wideText) {
                 const wchar_t* text = va_arg(args, const wchar_t*);
-                AppendConversion(message, directive + "s", text ? WideToAnsi(text).c_str() : nullptr);
+                AppendConversion(message, directive + "s", text ? AnsiOf(text).c_str() : nullptr);
             } else {
                 AppendConversion(message, numeric, va_arg(args, const char*));
             }
@@ -192,7 +304,7 @@ CLogFile::~CLogFile()
     }
 }
 
-void CLogFile::Write(int level, const char* function, unsigned int line, const char* format, ...)
+void CLogFile::Write(int level, const char* function, unsigned int line, const char* format, ...) noexcept
 {
     (void)level;
     if (!format) {
@@ -204,76 +316,65 @@ void CLogFile::Write(int level, const char* function, unsigned int line, const c
     va_end(args);
 }
 
-void CLogFile::WriteV(const char* function, unsigned int line, const char* format, va_list args)
+// Entries are written from catch handlers and from the exports' own paths, so
+// nothing may be thrown from here: without memory the entry is lost, as a
+// long one is.
+void CLogFile::WriteV(const char* function, unsigned int line, const char* format, va_list args) noexcept
 {
     if (!format) {
         return;
     }
-    va_list counting;
-    va_copy(counting, args);
-    const int length = _vscprintf(format, counting);
-    va_end(counting);
-    if (length < 0) {
-        std::string message;
-        try {
-            message = FormatConvertingWideText(format, args);
-        } catch (...) {
-            // Without memory the entry is lost, as a long one is.
+    try {
+        if (HoldsWideText(format)) {
+            WriteEntry(function, line, FormatConvertingWideText(format, args).c_str());
             return;
         }
-        WriteEntry(function, line, message.c_str());
-        return;
-    }
-
-    const size_t size = static_cast<size_t>(length) + 1;
-    char* target = m_message;
-    char* heapBlock = nullptr;
-    if (size >= kMessageBufferSize) {
-        heapBlock = static_cast<char*>(std::malloc(size));
-        if (!heapBlock) {
+        va_list counting;
+        va_copy(counting, args);
+        const int length = _vscprintf(format, counting);
+        va_end(counting);
+        if (length < 0) {
+            WriteEntry(function, line, FormatConvertingWideText(format, args).c_str());
             return;
         }
-        target = heapBlock;
+        const size_t size = static_cast<size_t>(length) + 1;
+        char* target = m_message;
+        HeapBlock heapBlock;
+        if (size >= kMessageBufferSize) {
+            heapBlock.reset(static_cast<char*>(std::malloc(size)));
+            if (!heapBlock) {
+                return;
+            }
+            target = heapBlock.get();
+        }
+        std::vsnprintf(target, size, format, args);
+        WriteEntry(function, line, target);
+    } catch (...) {
     }
-    std::vsnprintf(target, size, format, args);
-    WriteEntry(function, line, target);
-    std::free(heapBlock);
 }
 
-void CLogFile::WriteEntry(const char* function, unsigned int line, const char* message)
+void CLogFile::WriteEntry(const char* function, unsigned int line, const char* message) noexcept
 {
-    const std::string stamp = GetTimeString();
+    char stamp[kTimeBufferSize];
+    FormatTime(stamp);
     if (m_stream) {
-        std::fprintf(m_stream, "%s%s    %s:%u %s\n", kEntryPrefix, stamp.c_str(), function ? function : "", line,
-                     message);
+        std::fprintf(m_stream, "%s%s    %s:%u %s\n", kEntryPrefix, stamp, function ? function : "", line, message);
         std::fflush(m_stream);
     }
 }
 
 std::string CLogFile::GetTimeString()
 {
-    char buffer[kTimeBufferSize] = {};
-    const __time64_t now = _time64(nullptr);
-    struct tm local = {};
-    if (_localtime64_s(&local, &now) == 0) {
-        std::snprintf(buffer, sizeof(buffer), kTimeFormat, local.tm_year + 1900, local.tm_mon + 1,
-                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    }
-    return buffer;
+    char stamp[kTimeBufferSize];
+    FormatTime(stamp);
+    return stamp;
 }
 
-std::string WideToAnsi(const std::wstring& wide)
+std::string WideToAnsi(const std::wstring& wide) noexcept
 {
-    std::string result;
-    const size_t len = wide.size();
-    const size_t capacity = 4 * len + 4;
-    char* block = static_cast<char*>(std::calloc(capacity, 1));
-    if (!block) {
-        return result;
+    try {
+        return AnsiOf(wide);
+    } catch (...) {
+        return std::string();
     }
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(len + 1), block,
-                         static_cast<int>(capacity), nullptr, nullptr);
-    result = block;
-    std::free(block);
-    return result;
 }

@@ -12,8 +12,9 @@ class CLogFile {
 public:
     static CLogFile& GetInstance();
 
-    void Write(int level, const char* function, unsigned int line, const char* format, ...);
-    void WriteV(const char* function, unsigned int line, const char* format, va_list args);
+    // Neither throws: an entry that cannot be formatted for want of memory is lost.
+    void Write(int level, const char* function, unsigned int line, const char* format, ...) noexcept;
+    void WriteV(const char* function, unsigned int line, const char* format, va_list args) noexcept;
     std::string GetTimeString();
 
     CLogFile(const CLogFile&) = delete;
@@ -24,7 +25,7 @@ private:
     ~CLogFile();
 
     // Fields 1 to 9 of one entry, flushed.
-    void WriteEntry(const char* function, unsigned int line, const char* message);
+    void WriteEntry(const char* function, unsigned int line, const char* message) noexcept;
 
     static constexpr size_t kMessageBufferSize = 1024;
 
@@ -32,8 +33,9 @@ private:
     char m_message[kMessageBufferSize];
 };
 
-// Converts to the system ANSI code page; empty on allocation failure.
-std::string WideToAnsi(const std::wstring& wide);
+// Converts to the system ANSI code page; empty on allocation failure. Wide
+// text in a log entry's arguments goes through it too.
+std::string WideToAnsi(const std::wstring& wide) noexcept;
 
 // One log entry from the calling function, with the caller's source line.
 #define TW_LOG(function, ...) \
