@@ -2,6 +2,8 @@
 
 #include "TarnwickMedia.h"
 
+#include <limits>
+
 namespace host {
 
 const wchar_t kUsage[] =
@@ -51,6 +53,24 @@ bool IsOption(const std::wstring& arg)
     return arg.size() > 1 && arg[0] == L'-';
 }
 
+// Decimal digits of a value from 0 to INT_MAX only: the library reads the
+// number like _wtoi, which takes a sign and blanks and overflows beyond that,
+// so it would write another disk than the one named.
+bool IsDiskNumber(const std::wstring& text)
+{
+    if (text.empty() || text.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        return false;
+    }
+    long long value = 0;
+    for (const wchar_t digit : text) {
+        value = value * 10 + (digit - L'0');
+        if (value > std::numeric_limits<int>::max()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 ParseResult ParseMakePe(const std::vector<std::wstring>& args)
 {
     ParseResult result;
@@ -94,8 +114,8 @@ ParseResult ParseMakePe(const std::vector<std::wstring>& args)
     if (options.deliver != L"restart" && options.target.empty()) {
         return Fail(L"--deliver " + options.deliver + L" needs --target");
     }
-    if (options.deliver == L"disk" && options.target.find_first_not_of(L"0123456789") != std::wstring::npos) {
-        return Fail(L"--target of --deliver disk must be a disk number");
+    if (options.deliver == L"disk" && !IsDiskNumber(options.target)) {
+        return Fail(L"--target of --deliver disk must be a disk number from 0 to 2147483647");
     }
     return result;
 }

@@ -11,8 +11,7 @@ namespace {
 
 const wchar_t kWorkFolderName[] = L"Tarnwick";
 
-// Without a trailing separator, because the library matches the start-up
-// program against a folder SOURCE character for character.
+// Without a trailing separator, the form in which the library uses a SOURCE.
 std::wstring AbsolutePath(const std::wstring& path)
 {
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);

@@ -97,9 +97,12 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
          {clearOut, "add \"" + ToUtf8(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\"",
           winpeshl, ToUtf8(Quoted(pe + L"\\boot.iso"))}},
         // An empty start-up program installs no start-up file. The target is
-        // cut to 259 characters, and "boot.iso" no longer fits beside it.
-        {L"MakePE 2 " + Quoted(longFolder) + L" \"\" " + exe, true, "",
-         {clearOut, addHost, ToUtf8(Quoted(pe + L"\\ISO")) + " \"\""}},
+        // cut to 259 characters, "boot.iso" no longer fits beside it, and the
+        // ISO tool is not run.
+        {L"MakePE 2 " + Quoted(longFolder) + L" \"\" " + exe, false,
+         "CPEMaker::CreateISO: PEMaker::CreateISO: Failed to create ISO, error code: 206\n"
+         "CPEMaker::CreatePE: Failed to create ISO file\n",
+         {clearOut, addHost}},
         {L"MakePE 7 - " + exe + L" " + exe, false, "CPEMaker::CreatePE: Incorrect production type\n",
          {clearOut, addHost, winpeshl}},
     };

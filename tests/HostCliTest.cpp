@@ -76,6 +76,20 @@ TEST(HostCommandLine, RejectsBadCommandLinesWithAReason)
     }
 }
 
+// The library reads the number like _wtoi, so anything beyond an int's
+// digits would write another disk than the one named.
+TEST(HostCommandLine, DiskNumbersAreDigitsUpToTheLargestInt)
+{
+    for (const wchar_t* disk : {L"2147483647", L"2147483648", L"-1", L"+1", L" 1"}) {
+        const host::ParseResult r =
+            Parse({L"make-pe", L"--deliver", L"disk", L"--target", disk, L"--startup", L"a.exe", L"a.exe"});
+        EXPECT_EQ(r.error, disk == std::wstring(L"2147483647")
+                               ? L""
+                               : L"--target of --deliver disk must be a disk number from 0 to 2147483647")
+            << ToUtf8(disk);
+    }
+}
+
 TEST(HostProgressBar, RedrawsInPlaceOnATerminal)
 {
     host::ProgressBar bar(true);
@@ -253,6 +267,9 @@ TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
         {L"--startup app app", 2, "tarnwick: --startup program not found: @\\app\r\n"},
         {L"--startup app2\\app.exe app", 2, "tarnwick: --startup program @\\app2\\app.exe is not inside any SOURCE"},
         {L"--startup app\\app.exe app\\readme.txt other", 2, "@\\app\\app.exe is not inside any SOURCE"},
+        // Later options win: a disk delivery to a number the library cannot take.
+        {L"--deliver disk --target 99999999999 --startup app\\app.exe app", 2,
+         "tarnwick: --target of --deliver disk must be a disk number from 0 to 2147483647\r\n"},
         {L"--startup APP\\App.EXE other app\\", 0, ""},
         {L"--startup app\\app.exe APP\\APP.EXE", 0, ""},
     };

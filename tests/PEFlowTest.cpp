@@ -167,7 +167,8 @@ std::string Observed(const std::function<bool(IProgressSink*)>& call)
         seen += "run " + journal.CommandLine(run) + " <" + journal.Stdin(run) + ">\n";
     }
     // Temporary names are unique per call; mask their number (in the UTF-16 command files too).
-    seen = std::regex_replace(seen, std::regex("P(\\x00)?E(\\x00)?S(\\x00)?([0-9A-Fa-f](\\x00)?)+\\."), "PES<n>.");
+    seen = std::regex_replace(seen, std::regex("P(\\x00)?E(\\x00)?([SC])(\\x00)?([0-9A-Fa-f](\\x00)?)+\\."),
+                              "PE$3<n>.");
     return seen + std::regex_replace(log.Added(), std::regex("[0-9]{4}-[0-9: -]{15}"), "<time>");
 }
 
@@ -201,6 +202,35 @@ TEST_F(PEFlowTest, TheListEntryFromCRunsExactlyTheFlowOfTheVectorEntry)
     FreeLibrary(dll);
 }
 
+// On Windows, ROBOCOPY and the C runtime read \" as a literal quote, so
+// ROBOCOPY "C:\Host\" "<staging>" ran its arguments together and copied
+// nothing. Wine's robocopy is a stub: only the command lines show it here.
+TEST_F(PEFlowTest, SourcesEndingInSeparatorsRunExactlyAsWithout)
+{
+    const auto makePE = LibraryExport<MakePE_Fn>("MakePE");
+    ASSERT_NE(makePE, nullptr);
+    const std::wstring host = ExeFolder().substr(0, ExeFolder().size() - 1);
+    const std::wstring missing = scratch / L"missing";
+    const std::wstring out = scratch / L"out";
+    const std::wstring startup = ThisProgram();
+    const auto run = [&](std::vector<std::wstring> sources) {
+        return Observed([&](IProgressSink* s) { return makePE(&sources, startup.c_str(), 2, out.c_str(), s); });
+    };
+
+    const std::string plain = run({host, app, missing, L"Q:\\"});
+    EXPECT_TRUE(std::regex_search(plain, std::regex("\nrun ROBOCOPY +\"" + RegexEscape(ToUtf8(host)) + "\" \"")))
+        << plain;
+    EXPECT_FALSE(Holds(plain, "startup exe not found"));
+    EXPECT_TRUE(Holds(plain, "GetFileAttributesW failed for Q:\\, ")) << "a drive root keeps its separator";
+    EXPECT_EQ(run({host + L"\\", app + L"/", missing + L"\\/", L"Q:\\"}), plain);
+    const std::wstring hostSlash = host + L"/";
+    const wchar_t* const list[] = {hostSlash.c_str(), app.c_str(), missing.c_str(), L"Q:\\"};
+    const auto fromList = [&](IProgressSink* s) {
+        return CallMakePEFromList(list, 4, startup.c_str(), 2, out.c_str(), s) == 1;
+    };
+    EXPECT_EQ(Observed(fromList), plain);
+}
+
 TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)
 {
     const std::wstring percent = scratch / L"50% off";
@@ -217,6 +247,7 @@ TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)
         std::wstring refused;
     } cases[] = {
         {L"source", 2, {app, rewritten}, scratch / L"out", nullptr, rewritten},
+        {L"source ending in separators", 2, {app, rewritten + L"\\/"}, scratch / L"out", nullptr, rewritten},
         {L"target", 2, {app}, rewritten, nullptr, rewritten},
         {L"temporary folder", 1, {app}, L"", rewrittenTemp.c_str(), rewrittenTemp},
         {L"one % alone", 2, {app, percent}, percent, nullptr, L""},

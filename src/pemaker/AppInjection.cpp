@@ -19,8 +19,8 @@ bool IsSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-// The entry as given is compared, so an entry with a trailing separator never
-// holds the start-up program (kept as the builder has always done it).
+// The entry is compared as given; CreatePE hands over entries without
+// trailing separators.
 bool HoldsStartup(const std::wstring& entry, const wchar_t* startupExe, const wchar_t*& rest)
 {
     const size_t length = entry.size();

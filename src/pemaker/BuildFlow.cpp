@@ -2,6 +2,7 @@
 #include "PEMaker.h"
 
 #include "BoundedText.h"
+#include "UpdateCommands.h"
 #include "common/LogFile.h"
 
 #include <cstdlib>
@@ -17,9 +18,18 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
     bool result = false;
     bool cancelled = false;
 
+    // ROBOCOPY and the C runtime read \" as a literal quote: a folder given as
+    // C:\Host\ would run the copy's arguments together and nothing would be
+    // copied. Every later step sees the trimmed form only.
+    std::vector<std::wstring> sources;
+    sources.reserve(appSources.size());
+    for (const std::wstring& source : appSources) {
+        sources.push_back(WithoutTrailingSeparators(source));
+    }
+
     // Before any record or tool: the flow runs ROBOCOPY, oscdimg, bcdedit and
     // shutdown through the interpreter, which would expand %NAME% in these paths.
-    const std::wstring unsafe = _FindInterpreterUnsafePath(appSources, target);
+    const std::wstring unsafe = _FindInterpreterUnsafePath(sources, target);
     if (!unsafe.empty()) {
         TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogPathUnsupported, unsafe.c_str());
         _ReportProgress(0, 0, pemaker::kErrorPathUnsupported);
@@ -38,7 +48,7 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
         }
         _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
 
-        if (!CopyApp(appSources, startupExe)) {
+        if (!CopyApp(sources, startupExe)) {
             errorText = pemaker::kErrorCopyApp;
             break;
         }

@@ -16,6 +16,14 @@ bool IsFile(const wchar_t* path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A refusal before the tool runs, logged and coded as a failed run.
+bool RefuseBeforeRun(DWORD error)
+{
+    SetLastError(error);
+    TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
+    return false;
+}
+
 }  // namespace
 
 bool CPEMaker::CreateISO(const wchar_t* outputFolder)
@@ -27,6 +35,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     FormatBounded(bootSector, pemaker::kPathChars, pemaker::kBootSectorFormat, m_szPEDir);
     FormatBounded(efiImage, pemaker::kPathChars, pemaker::kEfiImageFormat, m_szPEDir);
     FormatBounded(isoRoot, pemaker::kPathChars, pemaker::kIsoRootFormat, m_szPEDir);
+    bool isoPathFormed = true;
     if (!outputFolder) {
         FormatBounded(isoPath, pemaker::kPathChars, pemaker::kIsoFileFormat, m_szPEDir);
     } else {
@@ -34,9 +43,14 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
         CopyBounded(folder, outputFolder);
         if (!PathCombineW(isoPath, folder, pemaker::kIsoFileName)) {
             isoPath[0] = L'\0';
+            isoPathFormed = false;
         }
     }
     CopyBounded(m_szIsoPath, isoPath);
+    // Given "" as its output, the tool could still answer success.
+    if (!isoPathFormed) {
+        return RefuseBeforeRun(pemaker::kIsoPathTooLongError);
+    }
 
     // Four long paths can overflow the buffer; a cut command would master
     // the wrong files, so it is not run at all. One character more than the
@@ -52,9 +66,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
                       pemaker::kIsoStampMinute, isoRoot, isoPath);
     }
     if (std::wcslen(command) >= pemaker::kCommandChars) {
-        SetLastError(pemaker::kIsoCommandTooLongError);
-        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
-        return false;
+        return RefuseBeforeRun(pemaker::kIsoCommandTooLongError);
     }
 
     std::wstring output;

@@ -21,6 +21,7 @@ public:
     bool Init();
 
     // MakePE: build the image with the application and deliver it by type.
+    // The sources are used without the separators they end in.
     bool CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
                   const wchar_t* target, IProgressSink* sink);
     // Adds the WinPE requirements of the PE folder to the working WIM.

@@ -79,6 +79,8 @@ constexpr const wchar_t* kOscdimgUefiFormat =
     L"oscdimg.exe -n -m -o -bootdata:2#p0,e,b\"%ls\"#pEF,e,b\"%ls\" -t%02d/%02d/%04d,%02d:%02d:00 \"%ls\" \"%ls\"";
 // Reported when the command does not fit its buffer; nothing is run then.
 constexpr DWORD kIsoCommandTooLongError = ERROR_INSUFFICIENT_BUFFER;
+// Reported when the output folder leaves no room for "boot.iso"; nothing is run then.
+constexpr DWORD kIsoPathTooLongError = ERROR_FILENAME_EXCED_RANGE;
 constexpr int kIsoStampMonth = 7;
 constexpr int kIsoStampDay = 9;
 constexpr int kIsoStampYear = 2021;

@@ -19,15 +19,26 @@ bool IsSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
+size_t LengthWithoutTrailingSeparators(const std::wstring& path)
+{
+    size_t n = path.size();
+    while (n > 3 && IsSeparator(path[n - 1])) {
+        --n;
+    }
+    return n;
+}
+
 }  // namespace
+
+std::wstring WithoutTrailingSeparators(const std::wstring& path)
+{
+    return path.substr(0, LengthWithoutTrailingSeparators(path));
+}
 
 bool IsSameOrSubPath(const std::wstring& folder, const std::wstring& path)
 {
-    size_t n = folder.size();
+    const size_t n = LengthWithoutTrailingSeparators(folder);
     const size_t m = path.size();
-    while (n > 3 && IsSeparator(folder[n - 1])) {
-        --n;
-    }
     if (m < n) {
         return false;
     }

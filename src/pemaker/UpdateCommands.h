@@ -12,6 +12,9 @@ std::wstring MakeAddCommand(const std::wstring& source, const std::wstring& imag
 // True if path is folder itself or lies beneath it; case and trailing
 // separators of folder are ignored, a drive root keeps its separator.
 bool IsSameOrSubPath(const std::wstring& folder, const std::wstring& path);
+// path without the separators it ends in, cut to no fewer than 3 characters,
+// so that a drive root such as C:\ keeps its own.
+std::wstring WithoutTrailingSeparators(const std::wstring& path);
 
 namespace pemaker {
 
