@@ -86,16 +86,20 @@ Error FindAttribute(const Context& context, const BaseRecord& base, uint32_t typ
 
     // The segments of the attribute: from the attribute list when there is
     // one (a fragmented or crowded file), else from the base record alone.
+    // The list names every attribute but itself, those of the base record too.
     std::vector<Segment> segments;
     const auto list = std::find_if(views.begin(), views.end(),
                                    [](const AttrView& view) { return view.type == kTypeAttributeList; });
-    if (list != views.end()) {
+    if (list != views.end() && type != kTypeAttributeList) {
         error = ReadAttributeList(context, *list, type, name, segments);
         if (error.status != Status::Ok) {
             return error;
         }
-    }
-    if (segments.empty()) {
+        if (segments.empty()) {
+            return Error{Status::NotFound, list->origin.DeviceOffset(),
+                         "the requested attribute in the attribute list"};
+        }
+    } else {
         segments.emplace_back(0, number);
     }
 
