@@ -261,6 +261,36 @@ TEST_F(NtfsReaderTest, ReadsAFragmentedFileThroughItsAttributeList)
     EXPECT_GT(tree->calls - callsBefore, 200u);
 }
 
+// Their data lies elsewhere: the sparse stream would read as zeros.
+TEST_F(NtfsReaderTest, RefusesFilesWithAReparsePointBySeeingEitherTheAttributeOrTheFlag)
+{
+    NtfsImage image = *tree;
+    std::unique_ptr<Volume> volume = Mount(image, 512);
+    ASSERT_TRUE(volume);
+    DirEntry entry;
+    std::unique_ptr<ntfs::File> file;
+    ASSERT_EQ(volume->Lookup(u"/Dedup.wim", entry), Status::Ok);
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    ASSERT_EQ(volume->Lookup(u"/Overlay.wim", entry), Status::Ok);
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    EXPECT_FALSE(file);
+    // The flag in the standard information is blamed first; without it, the
+    // $REPARSE_POINT attribute; with only the flag, the flag again.
+    const uint64_t flag = volume->LastError().offset;
+    ASSERT_LT(flag, image.bytes.size());
+    ASSERT_EQ(image.bytes[flag + 1] & 0x04, 0x04);
+    image.bytes[flag + 1] &= ~0x04;
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    const uint64_t attribute = volume->LastError().offset;
+    ASSERT_LT(attribute, image.bytes.size());
+    ASSERT_EQ(image.bytes[attribute], 0xC0);
+    image.bytes[attribute] = 0xF0;
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Ok);
+    image.bytes[flag + 1] |= 0x04;
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    EXPECT_EQ(volume->LastError().offset, flag);
+}
+
 TEST_F(NtfsReaderTest, WorksWithFourKiBDeviceSectorsAndSmallClusters)
 {
     std::unique_ptr<Volume> big = Mount(*tree, 4096);
