@@ -86,16 +86,20 @@ Error FindAttribute(const Context& context, const BaseRecord& base, uint32_t typ
 
     // The segments of the attribute: from the attribute list when there is
     // one (a fragmented or crowded file), else from the base record alone.
+    // The list names every attribute but itself, those of the base record too.
     std::vector<Segment> segments;
     const auto list = std::find_if(views.begin(), views.end(),
                                    [](const AttrView& view) { return view.type == kTypeAttributeList; });
-    if (list != views.end()) {
+    if (list != views.end() && type != kTypeAttributeList) {
         error = ReadAttributeList(context, *list, type, name, segments);
         if (error.status != Status::Ok) {
             return error;
         }
-    }
-    if (segments.empty()) {
+        if (segments.empty()) {
+            return Error{Status::NotFound, list->origin.DeviceOffset(),
+                         "the requested attribute in the attribute list"};
+        }
+    } else {
         segments.emplace_back(0, number);
     }
 
@@ -173,10 +177,48 @@ Error FindAttribute(const Context& context, const BaseRecord& base, uint32_t typ
     return Error();
 }
 
-// A file's unnamed data stream, unless stored in a way the reader cannot decode.
+namespace {
+
+// A reparse point (an overlay, deduplication, a link) keeps the file's data
+// elsewhere: its own stream is a placeholder, often sparse, that would read
+// as zeros. Either the flag or the attribute is enough to tell.
+Error RefuseReparsePoint(const Context& context, const BaseRecord& base)
+{
+    constexpr const char* kExpected = "a file without a reparse point";
+    Attribute info;
+    Error error = FindAttribute(context, base, kTypeStandardInformation, std::u16string(), info);
+    if (error.status == Status::NotFound) {
+        return Error{Status::Corrupt, error.offset, "a standard information attribute"};
+    }
+    if (error.status != Status::Ok) {
+        return error;
+    }
+    if (!info.resident || info.value.size() < kInfoFileAttributes + 4) {
+        return Error{Status::Corrupt, info.stream.header, "a resident standard information with file attributes"};
+    }
+    if (Le32(info.value.data() + kInfoFileAttributes) & kFileAttrReparsePoint) {
+        return Error{Status::Unsupported, (info.valueOrigin + kInfoFileAttributes).DeviceOffset(), kExpected};
+    }
+    Attribute reparse;
+    error = FindAttribute(context, base, kTypeReparsePoint, std::u16string(), reparse);
+    if (error.status == Status::Ok) {
+        return Error{Status::Unsupported, reparse.stream.header, kExpected};
+    }
+    return error.status == Status::NotFound ? Error() : error;
+}
+
+}  // namespace
+
 Error OpenData(const Context& context, uint64_t record, Attribute& data)
 {
-    const Error error = FindAttribute(context, record, kTypeData, std::u16string(), data);
+    BaseRecord base;
+    Error error = ReadBaseRecord(context, record, base);
+    if (error.status == Status::Ok) {
+        error = RefuseReparsePoint(context, base);
+    }
+    if (error.status == Status::Ok) {
+        error = FindAttribute(context, base, kTypeData, std::u16string(), data);
+    }
     if (error.status == Status::Ok && (data.flags & (kAttrCompressed | kAttrEncrypted))) {
         return Error{Status::Unsupported, data.stream.header, "a stream neither compressed nor encrypted"};
     }

@@ -53,7 +53,8 @@ Error FindAttribute(const Context& context, const BaseRecord& base, uint32_t typ
                     Attribute& attribute);
 Error FindAttribute(const Context& context, uint64_t number, uint32_t type, const std::u16string& name,
                     Attribute& attribute);
-// A file's unnamed data stream, unless stored in a way the reader cannot decode.
+// A file's unnamed data stream, unless stored in a way the reader cannot
+// decode: compressed, encrypted, or kept elsewhere behind a reparse point.
 Error OpenData(const Context& context, uint64_t record, Attribute& data);
 Error ReadData(const Context& context, const Attribute& data, uint64_t offset, uint8_t* dest, uint64_t length);
 

@@ -48,13 +48,19 @@ constexpr size_t kNonResidentHeaderSize = 0x40;
 constexpr uint16_t kAttrCompressed = 0x0001;
 constexpr uint16_t kAttrEncrypted = 0x4000;
 
+constexpr uint32_t kTypeStandardInformation = 0x10;
 constexpr uint32_t kTypeAttributeList = 0x20;
 constexpr uint32_t kTypeFileName = 0x30;
 constexpr uint32_t kTypeVolumeName = 0x60;
 constexpr uint32_t kTypeData = 0x80;
 constexpr uint32_t kTypeIndexRoot = 0x90;
 constexpr uint32_t kTypeIndexAllocation = 0xA0;
+constexpr uint32_t kTypeReparsePoint = 0xC0;
 constexpr uint32_t kTypeEnd = 0xFFFFFFFF;
+
+// $STANDARD_INFORMATION value.
+constexpr size_t kInfoFileAttributes = 0x20;
+constexpr uint32_t kFileAttrReparsePoint = 0x400;
 
 // $ATTRIBUTE_LIST entry.
 constexpr size_t kListEntryLength = 4;

@@ -68,6 +68,8 @@ public:
     Status ListDirectory(uint64_t record, std::vector<DirEntry>& entries) const;
     // Resolves an absolute "/" path, comparing names without regard to case.
     Status Lookup(const std::u16string& path, DirEntry& entry) const;
+    // Unsupported for data the reader cannot decode: a compressed or encrypted
+    // stream, or a file behind a reparse point.
     Status OpenFile(uint64_t record, std::unique_ptr<File>& file) const;
 
     uint32_t ClusterSize() const;

@@ -74,6 +74,9 @@ protected:
                                                  "fragmented.wim 4096 /Spacers\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "empty.img", 8,
                                              re + "put /Recovery/WindowsRE/winre.wim " + dir + "empty.bin\n"));
+        ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "overlay.img", 8,
+                                             re + "sparse /Recovery/WindowsRE/winre.wim 3000000\n"
+                                                  "reparse /Recovery/WindowsRE/winre.wim 0x80000017\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "nowinre.img", 8,
                                              re + "mkdir /Empty\nput /Recovery/WindowsRE/boot.sdi " + dir +
                                                  "decoy.wim\n"));
@@ -90,6 +93,9 @@ protected:
 
 TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
 {
+    const std::string refused =
+        kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: /Recovery/WindowsRE/winre.wim\n"
+                    "ExtractWinreFromRecoveryPartition: not open winre.wim\n";
     const std::string partition7 = "    Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk7\\partition9\r\n";
     const struct {
         const char* image;
@@ -110,6 +116,9 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
         // An existing target stays alone until the copy starts.
         {"empty.img", L"kept.wim", "previous content", nullptr,
          kPathLine + "ExtractWinreFromRecoveryPartition: file size is 0\n", nullptr},
+        // A reparse point, its data kept elsewhere: found by the search, then refused.
+        {"overlay.img", L"kept.wim", "previous content", nullptr, refused, nullptr},
+        {"overlay.img", L"never.wim", nullptr, nullptr, refused, nullptr},
         {"nowinre.img", L"kept.wim", "previous content", nullptr,
          kPathLine + "ExtractWinreFromRecoveryPartition: not find winre.wim\n", nullptr},
         {"blank.img", L"never.wim", nullptr, nullptr,

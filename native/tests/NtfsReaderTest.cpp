@@ -46,7 +46,15 @@ protected:
                                              "fill /Big 100 300\n"
                                              "mkdir /Frag\n"
                                              "mkdir /Spacers\n"
-                                             "fragput /Frag/Image.wim " + dir + "/frag.wim 4096 /Spacers\n"));
+                                             "fragput /Frag/Image.wim " + dir + "/frag.wim 4096 /Spacers\n"
+                                             "mkdir /Crowded\n"
+                                             "put /Crowded/a.txt " + dir + "/ReAgent.xml\n"
+                                             "put /Crowded/b.txt " + dir + "/ReAgent.xml\n"
+                                             "streams /Crowded 8\n"
+                                             "sparse /Overlay.wim 3000000\n"
+                                             "reparse /Overlay.wim 0x80000017\n"
+                                             "sparse /Dedup.wim 1000000\n"
+                                             "reparse /Dedup.wim 0x80000013\n"));
         smallClusters = new NtfsImage(NtfsImage::Make("small.img", 8, 512,
                                                       "mkdir /Spacers\n"
                                                       "fragput /small.bin " + dir + "/small.bin 1536 /Spacers\n"));
@@ -141,9 +149,9 @@ TEST_F(NtfsReaderTest, ListsTheRootInIndexOrderWithStoredCaseAndEachFileOnce)
             directories.push_back(Narrow(entry.name));
         }
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Big", "Empty.bin", "Frag", "LongFileName.txt", "Mixed", "Recovery",
-                                               "Spacers", "Sparse.bin"}));
-    EXPECT_EQ(directories, (std::vector<std::string>{"Big", "Frag", "Mixed", "Recovery", "Spacers"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Big", "Crowded", "Dedup.wim", "Empty.bin", "Frag", "LongFileName.txt",
+                                               "Mixed", "Overlay.wim", "Recovery", "Spacers", "Sparse.bin"}));
+    EXPECT_EQ(directories, (std::vector<std::string>{"Big", "Crowded", "Frag", "Mixed", "Recovery", "Spacers"}));
     EXPECT_EQ(volume->Label(), u"Recovery");
 }
 
@@ -161,6 +169,17 @@ TEST_F(NtfsReaderTest, ListsADirectoryThatSpansIndexBlocks)
         EXPECT_EQ(entries[i].size, 100u);
     }
     EXPECT_TRUE(List(*volume, u"/Spacers").empty());
+}
+
+TEST_F(NtfsReaderTest, ListsASmallDirectoryWhoseRecordOverflowedIntoAnAttributeList)
+{
+    std::unique_ptr<Volume> volume = Mount(*tree, 512);
+    ASSERT_TRUE(volume);
+    std::vector<std::string> names;
+    for (const DirEntry& entry : List(*volume, u"/Crowded")) {
+        names.push_back(Narrow(entry.name));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
 TEST_F(NtfsReaderTest, FindsNamesInAnyCaseAndReportsTheStoredOne)
@@ -240,6 +259,36 @@ TEST_F(NtfsReaderTest, ReadsAFragmentedFileThroughItsAttributeList)
     EXPECT_TRUE(ReadAll(*volume, u"/Frag/Image.wim") == *fragmented);
     // One transfer per run: the file lies in hundreds of pieces.
     EXPECT_GT(tree->calls - callsBefore, 200u);
+}
+
+// Their data lies elsewhere: the sparse stream would read as zeros.
+TEST_F(NtfsReaderTest, RefusesFilesWithAReparsePointBySeeingEitherTheAttributeOrTheFlag)
+{
+    NtfsImage image = *tree;
+    std::unique_ptr<Volume> volume = Mount(image, 512);
+    ASSERT_TRUE(volume);
+    DirEntry entry;
+    std::unique_ptr<ntfs::File> file;
+    ASSERT_EQ(volume->Lookup(u"/Dedup.wim", entry), Status::Ok);
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    ASSERT_EQ(volume->Lookup(u"/Overlay.wim", entry), Status::Ok);
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    EXPECT_FALSE(file);
+    // The flag in the standard information is blamed first; without it, the
+    // $REPARSE_POINT attribute; with only the flag, the flag again.
+    const uint64_t flag = volume->LastError().offset;
+    ASSERT_LT(flag, image.bytes.size());
+    ASSERT_EQ(image.bytes[flag + 1] & 0x04, 0x04);
+    image.bytes[flag + 1] &= ~0x04;
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    const uint64_t attribute = volume->LastError().offset;
+    ASSERT_LT(attribute, image.bytes.size());
+    ASSERT_EQ(image.bytes[attribute], 0xC0);
+    image.bytes[attribute] = 0xF0;
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Ok);
+    image.bytes[flag + 1] |= 0x04;
+    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    EXPECT_EQ(volume->LastError().offset, flag);
 }
 
 TEST_F(NtfsReaderTest, WorksWithFourKiBDeviceSectorsAndSmallClusters)

@@ -5,6 +5,8 @@
 //   sparse PATH SIZE        (0xAB in the first 4 KiB, 0xCD in the last, a hole between)
 //   dosname PATH SHORTNAME  (adds an 8.3 name beside the long one)
 //   fill DIR SIZE COUNT     (COUNT files DIR/f000000... of SIZE bytes)
+//   reparse PATH TAG        (a reparse point with TAG, e.g. 0x80000017, on an existing file)
+//   streams PATH COUNT      (COUNT named streams s0, s1... of 200 bytes each on PATH)
 // The library's headers are not needed: the few calls are declared here.
 #include <sys/stat.h>
 
@@ -37,6 +39,9 @@ int ntfs_attr_truncate(ntfs_attr* na, int64_t size);
 void ntfs_attr_close(ntfs_attr* na);
 int ntfs_mbstoucs(const char* text, ntfschar** out);
 int ntfs_set_ntfs_dos_name(ntfs_inode* ni, ntfs_inode* dir, const char* value, size_t size, int flags);
+int ntfs_set_ntfs_reparse_data(ntfs_inode* ni, const char* value, size_t size, int flags);
+int ntfs_attr_add(ntfs_inode* ni, uint32_t type, ntfschar* name, uint8_t nameLength, const uint8_t* value,
+                  int64_t size);
 }
 
 namespace {
@@ -184,6 +189,45 @@ bool DosName(const std::string& path, const std::string& shortName)
            Fail("cannot set the short name of " + path);
 }
 
+bool Reparse(const std::string& path, uint32_t tag)
+{
+    ntfs_inode* ni = ntfs_pathname_to_inode(g_volume, nullptr, path.c_str());
+    if (!ni) {
+        return Fail("no " + path);
+    }
+    // Tag, data length, reserved, then sixteen bytes of data: the reader
+    // goes by the presence of the point, never by what it holds.
+    char value[24] = {};
+    for (int i = 0; i < 4; ++i) {
+        value[i] = static_cast<char>(tag >> (8 * i));
+    }
+    value[4] = 16;
+    value[8] = value[12] = value[16] = value[20] = 1;
+    const bool set = ntfs_set_ntfs_reparse_data(ni, value, sizeof value, 0) == 0;
+    ntfs_inode_close(ni);
+    return set || Fail("cannot set the reparse point of " + path);
+}
+
+// Resident streams that soon overflow the base record into extension
+// records behind an attribute list.
+bool Streams(const std::string& path, unsigned count)
+{
+    ntfs_inode* ni = ntfs_pathname_to_inode(g_volume, nullptr, path.c_str());
+    if (!ni) {
+        return Fail("no " + path);
+    }
+    const std::vector<uint8_t> bytes(200, 0x5A);
+    bool ok = true;
+    for (unsigned number = 0; ok && number < count; ++number) {
+        ntfschar* name = nullptr;
+        const int length = ntfs_mbstoucs(("s" + std::to_string(number)).c_str(), &name);
+        ok = length > 0 && ntfs_attr_add(ni, kData, name, static_cast<uint8_t>(length), bytes.data(),
+                                         static_cast<int64_t>(bytes.size())) == 0;
+        free(name);
+    }
+    ntfs_inode_close(ni);
+    return ok || Fail("cannot add the streams of " + path);
+}
 
 bool Fill(const std::string& dir, int64_t size, unsigned count)
 {
@@ -227,6 +271,12 @@ bool Run(const std::string& line)
     }
     if (command == "dosname") {
         return DosName(path, arg);
+    }
+    if (command == "reparse") {
+        return Reparse(path, static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 0)));
+    }
+    if (command == "streams") {
+        return Streams(path, static_cast<unsigned>(std::atoll(arg.c_str())));
     }
     if (command == "fill") {
         return Fill(path, std::atoll(arg.c_str()), static_cast<unsigned>(std::atoll(extra.c_str())));
