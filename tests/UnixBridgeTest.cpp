@@ -2,6 +2,8 @@
 // and a hung tool ended by its limit instead of hanging the caller.
 #include "TestSupport.h"
 
+#include "common/UniqueHandle.h"
+
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -43,6 +45,54 @@ TEST(UnixBridge, HungToolIsEndedAtItsLimit)
     const standin::UnixResult r = Bridge({"sleep", "600"}, "", 1);
     ASSERT_TRUE(r.answered);
     EXPECT_EQ(r.exitCode, 124u) << "timeout's code for a program it had to end";
+}
+
+// The command goes on only once its first line has been passed on.
+TEST(UnixBridge, PassesTheOutputOnWhileTheCommandRuns)
+{
+    ScratchFolder folder;
+    std::string passed;
+    const standin::UnixResult r = standin::RunOnUnix(
+        ExeFolder() + L"tools\\unixrun.sh", {"sh", "-c", "echo first; until [ -e go ]; do sleep 0.1; done; echo second"},
+        UnixPath(folder.path()), "", 20, [&](const std::string& bytes) {
+            passed += bytes;
+            if (passed == "first\n") {
+                WriteBytes(folder / L"go", "");
+            }
+        });
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(passed, "first\nsecond\n");
+    EXPECT_EQ(r.output, "");
+}
+
+// "bridge-sleep SECONDS": a Linux sleep through the bridge, ended after a
+// minute at the latest.
+const bool kSleepMode = (RegisterChildMode("bridge-sleep", [](int, wchar_t** argv) {
+                             return static_cast<int>(Bridge({"sleep", ToUtf8(argv[0])}, "", 60).exitCode);
+                         }), true);
+
+// A converter ends a cancelled stand-in with TerminateProcess, which gives it
+// no chance to end its Linux tool itself.
+TEST(UnixBridge, EndsItsCommandWhenTheCallerIsEnded)
+{
+    const std::string seconds = "600." + std::to_string(GetCurrentProcessId());
+    const auto sleeping = [&seconds] { return Shell("pgrep -f '^sleep " + seconds + "$'").exitCode == 0; };
+    std::wstring commandLine = L"\"" + ThisProgram() + L"\" --child bridge-sleep " + standin::FromUtf8(seconds);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ProcessHandles caller;
+    caller.Adopt(info);
+    for (int tries = 0; tries < 300 && !sleeping(); ++tries) {
+        Sleep(100);
+    }
+    ASSERT_TRUE(sleeping()) << "the command never started";
+    TerminateProcess(caller.process.Get(), 1);
+    for (int tries = 0; tries < 100 && sleeping(); ++tries) {
+        Sleep(100);
+    }
+    EXPECT_FALSE(sleeping());
 }
 
 TEST(UnixBridge, AnAnswerWithoutAWholeExitCodeOrItsOutputFailsAndLeavesNoRequestFiles)

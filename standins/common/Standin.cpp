@@ -35,6 +35,26 @@ std::string ReadAllStdin()
     return bytes;
 }
 
+// With everyMs, one line (ended by CR or LF) at a time, everyMs apart, as a
+// tool reports its progress.
+void WriteOverTime(const std::string& output, unsigned long everyMs)
+{
+    if (everyMs == 0) {
+        WriteStdout(output);
+        return;
+    }
+    size_t start = 0;
+    while (start < output.size()) {
+        const size_t end = output.find_first_of("\r\n", start);
+        const size_t next = end == std::string::npos ? output.size() : end + 1;
+        WriteStdout(output.substr(start, next - start));
+        start = next;
+        if (start < output.size()) {
+            Sleep(everyMs);
+        }
+    }
+}
+
 }  // namespace
 
 Invocation CaptureInvocation(const std::wstring& tool)
@@ -102,12 +122,13 @@ bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode)
         const std::string header = response.substr(0, lineEnd);
         char* rest = nullptr;
         exitCode = std::strtoul(header.c_str(), &rest, 10);
-        const unsigned long delayMs = std::strtoul(rest, nullptr, 10);
+        const unsigned long delayMs = std::strtoul(rest, &rest, 10);
+        const unsigned long everyMs = std::strtoul(rest, nullptr, 10);
         if (delayMs > 0) {
             Sleep(delayMs);
         }
         if (lineEnd != std::string::npos) {
-            WriteStdout(response.substr(lineEnd + 1));
+            WriteOverTime(response.substr(lineEnd + 1), everyMs);
         }
         return true;
     }
@@ -139,7 +160,7 @@ unsigned long RunReal(const std::vector<std::string>& argv, const Invocation& in
                       const std::string& stdinBytes)
 {
     const UnixResult result = RunOnUnix(plainwin::ProgramFolder() + L"unixrun.sh", argv,
-                                        ToUnixPath(invocation.workDir), stdinBytes, kRealLimitSeconds);
+                                        ToUnixPath(invocation.workDir), stdinBytes, kRealLimitSeconds, WriteStdout);
     WriteStdout(result.output);
     return result.answered ? result.exitCode : 1;
 }

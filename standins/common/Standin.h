@@ -10,8 +10,9 @@
 // With TWSTANDIN_DIR set to a folder, every call is journalled there as
 // N.tool, N.cmdline, N.cwd (UTF-8), N.stdin (raw bytes) and N.pid, N counting from 1
 // across all stand-ins. The answer then comes from N.response or <tool>.response
-// if present ("<exit code> <delay ms>" on the first line, output after it);
-// else from the real tool if the folder holds a file named "real"; else exit 0.
+// if present ("<exit code> <delay ms> [<every ms>]" on the first line, output
+// after it, written one line at a time every ms apart when given); else from
+// the real tool if the folder holds a file named "real"; else exit 0.
 namespace standin {
 
 struct Invocation {
@@ -43,8 +44,8 @@ bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode);
 std::string TranslateArg(const std::wstring& arg);
 bool IsDrivePath(const std::wstring& text);
 
-// Runs the Linux program with translated arguments, echoes its output and
-// returns its exit code.
+// Runs the Linux program with translated arguments, passes its output on as
+// it comes and returns its exit code.
 unsigned long RunReal(const std::vector<std::string>& argv, const Invocation& invocation,
                       const std::string& stdinBytes);
 

@@ -2,6 +2,7 @@
 
 #include "common/UniqueHandle.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@ const DWORD kFastPollMs = 1;
 const DWORD kSlowPollMs = 5;
 const ULONGLONG kFastPollPeriodMs = 200;
 const unsigned kGraceSeconds = 30;
+const DWORD kFollowBytes = 65536;
 
 // The script writes the code in decimal with a line break. Anything else is
 // no code: an empty file, as a full file system leaves it, a cut or garbled one.
@@ -74,6 +76,71 @@ private:
     bool m_hasInput = false;
 };
 
+// Hands over what the program has added to its output file since the last
+// look. The file appears once the program starts.
+class OutputFollower {
+public:
+    OutputFollower(std::wstring path, const OutputHandler& pass) : m_path(std::move(path)), m_pass(pass) {}
+
+    void Pass()
+    {
+        if (!m_file.Valid()) {
+            m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        }
+        char buffer[kFollowBytes];
+        DWORD got = 0;
+        while (m_file.Valid() && ReadFile(m_file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+            m_pass(std::string(buffer, got));
+        }
+    }
+    bool Opened() const { return m_file.Valid(); }
+
+private:
+    std::wstring m_path;
+    const OutputHandler& m_pass;
+    UniqueHandle m_file;
+};
+
+// A listening socket on the loopback that the bridge script connects to. It
+// closes with this process, however that ends (a cancelled tool is ended
+// with TerminateProcess), and the script then ends its command. Port 0: none.
+class LifeLine {
+public:
+    LifeLine()
+    {
+        WSADATA data;
+        m_started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        m_socket = m_started ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof(address);
+        if (m_socket != INVALID_SOCKET && bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            listen(m_socket, 1) == 0 && getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            m_port = ntohs(address.sin_port);
+        }
+    }
+    ~LifeLine()
+    {
+        if (m_socket != INVALID_SOCKET) {
+            closesocket(m_socket);
+        }
+        if (m_started) {
+            WSACleanup();
+        }
+    }
+    LifeLine(const LifeLine&) = delete;
+    LifeLine& operator=(const LifeLine&) = delete;
+
+    unsigned short port() const { return m_port; }
+
+private:
+    bool m_started = false;
+    SOCKET m_socket = INVALID_SOCKET;
+    unsigned short m_port = 0;
+};
+
 }  // namespace
 
 std::string ToUnixPath(const std::wstring& windowsPath)
@@ -94,7 +161,8 @@ std::string ToUnixPath(const std::wstring& windowsPath)
 }
 
 UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::string>& argv,
-                     const std::string& unixWorkDir, const std::string& stdinBytes, unsigned limitSeconds)
+                     const std::string& unixWorkDir, const std::string& stdinBytes, unsigned limitSeconds,
+                     const OutputHandler& passOutput)
 {
     UnixResult result;
     RequestFiles request;
@@ -118,8 +186,10 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
     const std::string baseUnix =
         folderUnix + (folderUnix.back() == '/' ? "" : "/") + ToUtf8(request.base().substr(slash + 1));
 
+    const LifeLine lifeLine;
     std::wstring commandLine = L"\"" + bridgeScript + L"\" \"" + FromUtf8(baseUnix) + L"\" " +
-                               std::to_wstring(limitSeconds) + L" \"" + FromUtf8(unixWorkDir) + L"\"";
+                               std::to_wstring(limitSeconds) + L" \"" + FromUtf8(unixWorkDir) + L"\" " +
+                               std::to_wstring(lifeLine.port());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -135,7 +205,11 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
     const ULONGLONG start = GetTickCount64();
     const ULONGLONG deadline = start + (static_cast<ULONGLONG>(limitSeconds) + kGraceSeconds) * 1000;
     const std::wstring rcFile = request.File(L".rc");
+    OutputFollower follower(request.File(L".out"), passOutput);
     while (GetFileAttributesW(rcFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (passOutput) {
+            follower.Pass();
+        }
         const ULONGLONG now = GetTickCount64();
         if (now > deadline) {
             result.output = "bridge: no answer in time\n";
@@ -145,7 +219,11 @@ UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::st
     }
     result.answered = true;
     std::string rcText;
-    const bool outputRead = plainwin::ReadWholeFile(request.File(L".out"), result.output);
+    if (passOutput) {
+        follower.Pass();
+    }
+    const bool outputRead =
+        passOutput ? follower.Opened() : plainwin::ReadWholeFile(request.File(L".out"), result.output);
     const std::string program = argv.empty() ? std::string() : argv.front();
     if (!plainwin::ReadWholeFile(rcFile, rcText) || !ParseExitCode(rcText, result.exitCode)) {
         result.exitCode = kBrokenAnswer;

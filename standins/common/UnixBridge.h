@@ -2,6 +2,7 @@
 
 #include "FileText.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,15 @@ std::string ToUnixPath(const std::wstring& windowsPath);
 using plainwin::FromUtf8;
 using plainwin::ToUtf8;
 
+// Receives a program's output while it runs, piece by piece.
+using OutputHandler = std::function<void(const std::string& bytes)>;
+
 // argv[0] is looked up on the Linux PATH. The Linux side ends the program
-// after limitSeconds; this side gives up 30 seconds after that.
+// after limitSeconds, or as soon as the calling process has gone; this side
+// gives up 30 seconds after that. With passOutput, the output goes there as
+// it comes instead of into the result.
 UnixResult RunOnUnix(const std::wstring& bridgeScript, const std::vector<std::string>& argv,
-                     const std::string& unixWorkDir, const std::string& stdinBytes, unsigned limitSeconds);
+                     const std::string& unixWorkDir, const std::string& stdinBytes, unsigned limitSeconds,
+                     const OutputHandler& passOutput = OutputHandler());
 
 }  // namespace standin
