@@ -115,15 +115,41 @@ typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
 TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath);
 typedef bool (*ConvertESDToISO_Fn)(const wchar_t* esdPath, const wchar_t* isoPath);
 
-// Flags of ConvertESDToISOEx.
+// Flags of ConvertESDToISOEx and EsdIsoOptions.
 enum {
-    kEsdIsoUefi = 1,  // also boot on UEFI firmware, from the setup media's efi\microsoft\boot\efisys.bin
+    kEsdIsoUefi = 1,         // also boot on UEFI firmware, from the setup media's efi\microsoft\boot\efisys.bin
+    kEsdIsoAllEditions = 2,  // every edition (images 4 to the last) into install.wim; EsdIsoOptions only
 };
 
 // ConvertESDToISO with flags; flags 0 converts exactly as ConvertESDToISO.
 // Null paths and unknown flag bits are refused before anything is done.
 TARNWICK_API bool ConvertESDToISOEx(const wchar_t* esdPath, const wchar_t* isoPath, uint32_t flags);
 typedef bool (*ConvertESDToISOEx_Fn)(const wchar_t* esdPath, const wchar_t* isoPath, uint32_t flags);
+
+// Options of ConvertESDToISOWithOptions, 24 bytes.
+typedef struct EsdIsoOptions {
+    uint32_t size;        // sizeof(EsdIsoOptions): 24
+    uint32_t flags;       // kEsdIsoUefi | kEsdIsoAllEditions
+    uint32_t edition;     // 0: image 4, as ConvertESDToISO; N >= 4: image N only; ignored with kEsdIsoAllEditions
+    uint32_t reserved;    // 0
+    IProgressSink* sink;  // may be null: no records, no cancellation
+} EsdIsoOptions;
+
+#ifdef __cplusplus
+static_assert(sizeof(EsdIsoOptions) == 24, "EsdIsoOptions crosses the DLL boundary");
+static_assert(offsetof(EsdIsoOptions, sink) == 16, "EsdIsoOptions::sink");
+#endif
+
+// ConvertESDToISO that a host can show and stop: progress records (0, 10,
+// 30, 60, 90, 100 and values in between from the WIM tool's own progress) and
+// a failure record go to options->sink, which is asked before each tool run
+// and at least every 250 ms during one; a tool is ended only after printing
+// nothing for 5 minutes. Refused before anything is done: null or malformed
+// options, null paths, unknown flag bits, an edition from 1 to 3.
+TARNWICK_API bool ConvertESDToISOWithOptions(const wchar_t* esdPath, const wchar_t* isoPath,
+                                             const EsdIsoOptions* options);
+typedef bool (*ConvertESDToISOWithOptions_Fn)(const wchar_t* esdPath, const wchar_t* isoPath,
+                                              const EsdIsoOptions* options);
 
 // Copies the Windows recovery image winre.wim out of the disk's recovery
 // partition (found through "reagentc /info" and read through ravenfs.dll)

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <thread>
 
@@ -346,6 +347,221 @@ TEST_F(EsdConverterTest, UefiWithoutEfisysOnTheMediaFailsBeforeTheExports)
     EXPECT_FALSE(convert(esdPath.c_str(), isoPath.c_str(), kEsdIsoUefi));
     EXPECT_EQ(journal.Count(), 1u);
     EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISO failed: Error: UEFI boot image not found\r\n\r\n");
+}
+
+// "call-printing" of the library beside the test program: the records come
+// on standard output as "record <state> <current> <total> <message>".
+ChildResult RunPrinting(const std::wstring& call)
+{
+    return RunChild(L"call-printing \"" + ExeFolder() + L"TarnwickMedia.dll\" " + call);
+}
+
+std::string FileData(int percent)
+{
+    return "Exporting file data: 1 MiB of 2 MiB (" + std::to_string(percent) + "%) done\r";
+}
+
+TEST_F(EsdConverterTest, WithOptionsRefusesInItsOrderBeforeAnything)
+{
+    const std::wstring esd = L"\"" + esdPath + L"\" ";
+    const std::wstring paths = esd + L"\"" + isoPath + L"\" ";
+    const struct {
+        std::wstring arguments;  // the options as FLAGS:EDITION[:SIZE:RESERVED], "-" for null
+        std::string error;
+        bool record;  // the sink of malformed options is not touched
+    } cases[] = {
+        {paths + L"-", "invalid options", false},
+        {L"- - 9:2:23:0", "invalid options", false},
+        {paths + L"0:0:24:1", "invalid options", false},
+        {esd + L"- 9:2", "null path argument", true},
+        {paths + L"4:0", "unknown flags", true},
+        {paths + L"5:3", "unknown flags", true},
+        {paths + L"0:3", "invalid edition", true},
+        {paths + L"1:1", "invalid edition", true},
+    };
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        LogWatch log;
+        const ChildResult child = RunPrinting(L"ConvertESDToISOWithOptions " + c.arguments);
+        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.arguments);
+        EXPECT_EQ(child.stdoutBytes, c.record ? "record 3 0 0 Error: " + c.error + "\n" : "") << ToUtf8(c.arguments);
+        EXPECT_EQ(caseJournal.Count(), 0u);
+        EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOWithOptions ConvertESDToISOWithOptions failed: Error: " +
+                                       c.error + "\r\n\r\n")
+            << ToUtf8(c.arguments);
+    }
+}
+
+TEST_F(EsdConverterTest, WithOptionsByDefaultRunsAsConvertESDToISOAndSendsItsFailure)
+{
+    std::string records;
+    std::string logged;
+    const auto observe = [&records, &logged](const std::wstring& call) {
+        StandinJournal caseJournal;
+        caseJournal.Respond(5, 1);
+        LogWatch log;
+        std::string seen = RunPrinting(call).stdoutBytes;
+        logged = log.Added();
+        std::smatch record;
+        for (records.clear(); std::regex_search(seen, record, std::regex("record [^\n]*\n"));) {
+            records += record.str();
+            seen = record.prefix().str() + record.suffix().str();
+        }
+        for (unsigned run = 1; run <= caseJournal.Count(); ++run) {
+            seen += caseJournal.CommandLine(run) + "\n";
+        }
+        seen += std::regex_replace(LogEntries(log), std::regex("    ConvertESDToISOWithOptions "), "    X ");
+        return std::regex_replace(seen, std::regex(R"(ESD_\d+|-t[0-9/,:]+)"), "<varies>");
+    };
+    // A long ISO name makes the status longer than a record holds.
+    const std::wstring paths = L"\"" + esdPath + L"\" \"" + (scratch / std::wstring(100, L'i')) + L".iso\"";
+    const std::string plain = observe(L"ConvertESDToISO " + paths);
+    EXPECT_EQ(records, "");
+    EXPECT_EQ(observe(L"ConvertESDToISOWithOptions " + paths + L" 0:0"),
+              std::regex_replace(plain, std::regex("    ConvertESDToISO "), "    X "));
+    const std::string status = logged.substr(logged.find("failed: ") + 8);
+    ASSERT_GT(status.size(), 260u);
+    EXPECT_EQ(records, "record 2 0 100 \nrecord 2 10 100 \nrecord 2 30 100 \nrecord 2 60 100 \nrecord 2 90 100 \n"
+                       "record 3 0 0 " + status.substr(0, 255) + "\n");
+}
+
+// Each run's percentages land inside its stage; a value that falls, a line
+// without "file data:" and the info and ISO runs give none.
+TEST_F(EsdConverterTest, WatchedRunsMapTheToolsProgressIntoTheirStage)
+{
+    journal.Respond(1, 0, 0, "Creating files: 1 of 2 (90%) done\r" + FileData(50));
+    journal.Respond(2, 0, 0, FileData(30));
+    journal.Respond(3, 0, 0, FileData(100));
+    journal.Respond(4, 0, 0, "Path: x\nImage Count:  6\n" + FileData(50));
+    journal.Respond(5, 0, 0, FileData(90) + FileData(20));
+    journal.Respond(6, 0, 0, FileData(50));
+    journal.Respond(7, 0, 0, FileData(100));
+    journal.Respond(8, 0, 0, FileData(50));
+    RecordingSink sink;
+    CESDConverter converter;
+    converter.watchTools(&sink);
+    converter.enableAllEditions();
+    ASSERT_TRUE(converter.convert(esdPath, isoPath, L"Windows"));
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{0, 10, 20, 30, 34, 59, 60, 69, 75, 89, 90, 100}));
+    const std::string esd = "\"" + ToUtf8(esdPath) + "\"";
+    EXPECT_EQ(journal.CommandLine(4), "\"tools\\wimlib-imagex.exe\" info " + esd);
+    for (unsigned image = 4; image <= 6; ++image) {
+        EXPECT_EQ(journal.CommandLine(image + 1), "\"tools\\wimlib-imagex.exe\" export " + esd + " " +
+                                                      std::to_string(image) + " \"" + WorkFolderOfRun1() +
+                                                      "\\sources\\install.wim\" --compress=LZMS --chunk-size 128K --quiet");
+    }
+    EXPECT_EQ(journal.Count(), 8u);
+}
+
+TEST_F(EsdConverterTest, EditionsComeFromTheImageCountOrTheChosenImage)
+{
+    const struct {
+        unsigned run;
+        unsigned long exitCode;
+        std::string output;
+        std::wstring status;  // empty: the runner's own text
+        unsigned runs;
+    } cases[] = {
+        {4, 1, "Image Count: 6\n", L"", 4},
+        {4, 0, "Image Count: 3\n", L"Error: ESD holds no Windows edition", 4},
+        {4, 0, "Image Count:\n", L"Error: ESD holds no Windows edition", 4},
+        {6, 1, "", L"Error: Export Windows version failed", 6},
+    };
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        caseJournal.Respond(4, 0, 0, "Image Count: 6\n");
+        caseJournal.Respond(c.run, c.exitCode, 0, c.output);
+        CESDConverter converter;
+        converter.watchTools(nullptr);
+        converter.enableAllEditions();
+        EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
+        EXPECT_EQ(converter.getStatusMessage(), !c.status.empty() ? c.status
+                                                                  : L"Command failed with exit code: 1 - Command: " +
+                                                                        standin::FromUtf8(caseJournal.CommandLine(4)));
+        EXPECT_EQ(caseJournal.Count(), c.runs);
+    }
+    CESDConverter converter;
+    converter.selectEdition(7);
+    ASSERT_TRUE(converter.convert(esdPath, isoPath, L"Windows"));
+    EXPECT_TRUE(Holds(journal.CommandLine(4), "export \"" + ToUtf8(esdPath) + "\" 7 \""));
+}
+
+TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
+{
+    auto convert = LibraryExport<ConvertESDToISOWithOptions_Fn>("ConvertESDToISOWithOptions");
+    ASSERT_NE(convert, nullptr);
+    const struct {
+        unsigned run;
+        bool inside;  // else before it
+    } cases[] = {{1, false}, {2, false}, {3, false}, {4, false}, {5, false}, {2, true}, {5, true}};
+    for (const auto& c : cases) {
+        WriteBytes(isoPath, "old iso");
+        StandinJournal caseJournal;
+        RecordingSink sink;
+        const unsigned before = c.run - 1;
+        if (!c.inside) {
+            sink.cancelWhen = [&] {
+                const DWORD pid = caseJournal.Pid(before);
+                return caseJournal.Count() == before && (before == 0 || (pid != 0 && !IsRunning(pid)));
+            };
+        } else if (c.run == 2) {
+            std::string lines;
+            for (int i = 0; i < 50; ++i) {
+                lines += FileData(10);
+            }
+            caseJournal.Respond(2, 0, 0, lines, 100);
+            sink.cancelWhen = [&] { return sink.Values().back() > 30; };
+        } else {
+            // The ISO tool has written part of the ISO when the user cancels.
+            caseJournal.Respond(5, 0, 120000);
+            sink.cancelWhen = [&] { return caseJournal.Pid(5) != 0 && WriteBytes(isoPath, "partial"); };
+        }
+        LogWatch log;
+        EsdIsoOptions options = {sizeof(EsdIsoOptions), 0, 0, 0, &sink};
+        EXPECT_FALSE(convert(esdPath.c_str(), isoPath.c_str(), &options));
+        const std::string row = "run " + std::to_string(c.run) + (c.inside ? " inside" : " before");
+        EXPECT_EQ(caseJournal.Count(), c.inside ? c.run : before) << row;
+        if (c.inside) {
+            EXPECT_FALSE(caseJournal.Running(c.run)) << row;
+        }
+        EXPECT_EQ(ReadBytes(isoPath), c.inside && c.run == 5 ? "" : "old iso") << row;
+        EXPECT_EQ(WorkFolders(), foldersBefore) << row;
+        const std::vector<long long> values = sink.Values();
+        EXPECT_EQ(std::count(values.begin(), values.end(), -1), 0) << row;
+        EXPECT_EQ(LogEntries(log),
+                  "<time>    ConvertESDToISOWithOptions ConvertESDToISO failed: Operation cancelled by user\r\n\r\n")
+            << row;
+    }
+}
+
+// A watched run is ended after the limit of silence, not of duration.
+TEST_F(EsdConverterTest, WatchedRunsEndASilentToolButNotOneThatKeepsPrinting)
+{
+    CESDConverter::s_commandTimeoutMs = 2000;
+    std::string lines;
+    for (int i = 0; i < 20; ++i) {
+        lines += FileData(5 * i);
+    }
+    const struct {
+        unsigned long delayMs;
+        std::string output;
+        unsigned long everyMs;
+        bool converts;
+    } cases[] = {{0, lines, 250, true}, {120000, "", 0, false}};
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        caseJournal.Respond(4, 0, c.delayMs, c.output, c.everyMs);
+        LogWatch log;
+        CESDConverter converter;
+        converter.watchTools(nullptr);
+        EXPECT_EQ(converter.convert(esdPath, isoPath, L"Windows"), c.converts);
+        EXPECT_FALSE(caseJournal.Running(4));
+        EXPECT_EQ(LogEntries(log), c.converts ? ""
+                                              : "<time>    CESDConverter::runCommand EsdConverter:RunCommand: "
+                                                "command timeout\r\n\r\n");
+        EXPECT_EQ(converter.getStatusMessage(),
+                  c.converts ? L"ESD to ISO conversion completed" : L"Error: Export Windows version failed");
+    }
 }
 
 }  // namespace

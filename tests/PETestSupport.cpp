@@ -19,21 +19,6 @@ public:
 const testing::Environment* const ownLogFolder = testing::AddGlobalTestEnvironment(new OwnLogFolder);
 }  // namespace
 
-bool RecordingSink::OnProgress(const ProgressInfo* info)
-{
-    records.push_back(*info);
-    return true;
-}
-
-std::vector<long long> RecordingSink::Values() const
-{
-    std::vector<long long> values;
-    for (const ProgressInfo& info : records) {
-        values.push_back(info.state == 3 ? -1 : static_cast<long long>(info.current));
-    }
-    return values;
-}
-
 PrivateTemp::~PrivateTemp()
 {
     for (const std::wstring& name : ListNames(path())) {

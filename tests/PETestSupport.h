@@ -12,24 +12,7 @@
 
 namespace petest {
 
-// Records what the library sends and answers ShouldContinue as a host whose
-// user cancels before the check numbered cancelAt (from 1; 0: never).
-class RecordingSink : public IProgressSink {
-public:
-    explicit RecordingSink(int cancelAt = 0) : m_cancelAt(cancelAt) {}
-
-    bool OnProgress(const ProgressInfo* info) override;
-    bool ShouldContinue() override { return ++checks < m_cancelAt || m_cancelAt == 0; }
-
-    std::vector<ProgressInfo> records;
-    int checks = 0;
-
-    // current of every record, and -1 for a failure record.
-    std::vector<long long> Values() const;
-
-private:
-    int m_cancelAt;
-};
+using testsupport::RecordingSink;
 
 // Points TMP and TEMP at a private folder for its lifetime. On destruction
 // it fails the running test if anything is left in it but the test support's

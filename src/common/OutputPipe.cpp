@@ -43,16 +43,12 @@ DWORD RemainingMs(ULONGLONG deadline)
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
-namespace {
-
-DWORD Waiting(HANDLE readEnd, bool& ended)
+DWORD BytesWaiting(HANDLE readEnd, bool& ended)
 {
     DWORD available = 0;
     ended = !PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr);
     return available;
 }
-
-}  // namespace
 
 // Anonymous pipes cannot be read with a time-out, so the loop peeks and only
 // reads once bytes are there; an ended pipe makes the peek fail.
@@ -69,7 +65,7 @@ bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLO
             break;
         }
         bool ended = false;
-        if (Waiting(readEnd, ended) == 0) {
+        if (BytesWaiting(readEnd, ended) == 0) {
             if (ended) {
                 break;
             }

@@ -29,6 +29,10 @@ SECURITY_ATTRIBUTES InheritableAttributes();
 // returns false unless child had ended by then.
 bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline);
 
+// Bytes that a read of the pipe would return at once; ended is set when the
+// pipe has ended (all write ends closed) or cannot be read.
+DWORD BytesWaiting(HANDLE readEnd, bool& ended);
+
 // GetTickCount64 value after limitMs; INFINITE never comes.
 ULONGLONG DeadlineAfter(DWORD limitMs);
 // Time left until the deadline, for a wait.

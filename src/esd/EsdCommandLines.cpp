@@ -40,10 +40,16 @@ std::wstring ExportSetupCommand(const ToolPaths& tools, const std::wstring& esd,
                                  L" --compress=LZX --chunk-size 32K --boot");
 }
 
-std::wstring ExportInstallCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& installWim)
+std::wstring ExportInstallCommand(const ToolPaths& tools, const std::wstring& esd, const std::wstring& installWim,
+                                  unsigned image)
 {
-    return WimlibLine(tools, L"export " + Quoted(esd) + L" 4 " + Quoted(installWim) +
+    return WimlibLine(tools, L"export " + Quoted(esd) + L" " + std::to_wstring(image) + L" " + Quoted(installWim) +
                                  L" --compress=LZMS --chunk-size 128K");
+}
+
+std::wstring InfoCommand(const ToolPaths& tools, const std::wstring& esd)
+{
+    return Quoted(tools.wimlib) + L" info " + Quoted(esd);
 }
 
 std::wstring IsoCommand(const ToolPaths& tools, const std::wstring& work, const std::wstring& iso,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // Fixed values of the ESD-to-ISO conversion: tool paths, time limit, status texts.
 namespace esd {
 
@@ -13,10 +15,28 @@ constexpr const wchar_t* kIsoLabel = L"Windows";
 constexpr const wchar_t* kBiosBootImage = L"\\boot\\etfsboot.com";
 constexpr const wchar_t* kUefiBootImage = L"\\efi\\microsoft\\boot\\efisys.bin";
 
+// The first and default edition of an installation ESD: images 1 to 3 are
+// the setup media, WinPE and Windows Setup.
+constexpr unsigned kFirstEditionImage = 4;
+
 constexpr DWORD kCommandTimeoutMs = 300000;
 // How long a timed-out tool may take to end before its work folder goes anyway.
 constexpr DWORD kEndedToolWaitMs = 5000;
 constexpr UINT kTimedOutExitCode = 1;
+
+// Watched tool runs: how often the host is asked whether to go on, how long
+// the runner waits for output before looking again, how many bytes it reads
+// at once and how much of an unfinished output line it keeps.
+constexpr DWORD kCancelCheckMs = 200;
+constexpr DWORD kOutputPollMs = 10;
+constexpr DWORD kReadBytes = 4096;
+constexpr size_t kMaxLineChars = 1024;
+
+// What the WIM tool prints: "... file data: X MiB of Y MiB (NN%) done" lines
+// while it extracts or exports, and the image count of "info".
+constexpr const wchar_t* kFileDataMarker = L"file data:";
+constexpr unsigned kFullPercent = 100;
+constexpr const wchar_t* kImageCountMarker = L"Image Count:";
 constexpr DWORD kTempPathChars = 260;
 constexpr size_t kStampChars = 30;
 constexpr const wchar_t* kStampFormat = L"%m/%d/%Y,%H:%M:%S";
@@ -44,6 +64,8 @@ constexpr const wchar_t* kStatusBuildingIso = L"Building ISO file...";
 constexpr const wchar_t* kStatusDeleteIsoFailed = L"Failed to delete existing ISO file: ";
 constexpr const wchar_t* kStatusDone = L"ESD to ISO conversion completed";
 constexpr const wchar_t* kStatusUefiImageMissing = L"Error: UEFI boot image not found";
+constexpr const wchar_t* kStatusNoEdition = L"Error: ESD holds no Windows edition";
+constexpr const wchar_t* kStatusCancelled = L"Operation cancelled by user";
 
 constexpr const wchar_t* kStatusCannotExecute = L"Error: Cannot execute command (Error code: ";
 constexpr const wchar_t* kStatusTimedOut = L"Command timed out after ";
@@ -55,8 +77,13 @@ constexpr const char* kConvertFunction = "ConvertESDToISO";
 constexpr const char* kConvertExFunction = "ConvertESDToISOEx";
 constexpr const char* kLogConvertFailed = "ConvertESDToISO failed: %s\n";
 constexpr const char* kLogConvertExFailed = "ConvertESDToISOEx failed: %s\n";
+constexpr const char* kConvertWithOptionsFunction = "ConvertESDToISOWithOptions";
+constexpr const char* kLogConvertWithOptionsFailed = "ConvertESDToISOWithOptions failed: %s\n";
+constexpr uint32_t kOptionsSize = 24;
+constexpr const char* kErrorInvalidOptions = "Error: invalid options";
 constexpr const char* kErrorNullPath = "Error: null path argument";
 constexpr const char* kErrorUnknownFlags = "Error: unknown flags";
+constexpr const char* kErrorInvalidEdition = "Error: invalid edition";
 constexpr const char* kErrorUnexpected = "unexpected error";
 
 }  // namespace esd

@@ -2,6 +2,8 @@
 
 #include "EsdCommandLines.h"
 #include "EsdConstants.h"
+#include "WimToolOutput.h"
+#include "../common/ProgressReport.h"
 
 #include <time.h>
 
@@ -60,7 +62,16 @@ CESDConverter::CESDConverter()
       m_cdimagePath(esd::kDefaultCdimagePath),
       m_progress(esd::kProgressStart),
       m_verbose(false),
-      m_uefi(false)
+      m_uefi(false),
+      m_watched(false),
+      m_allEditions(false),
+      m_cancelled(false),
+      m_countingImages(false),
+      m_edition(esd::kFirstEditionImage),
+      m_imageCount(0),
+      m_reported(-1),
+      m_sink(nullptr),
+      m_span{0, 0, 0, 0}
 {
 }
 
@@ -70,21 +81,83 @@ void CESDConverter::setWimlibPath(const std::wstring& path) { m_wimlibPath = pat
 void CESDConverter::setCdimagePath(const std::wstring& path) { m_cdimagePath = path; }
 void CESDConverter::enableVerbose() { m_verbose = true; }
 void CESDConverter::enableUefi() { m_uefi = true; }
+void CESDConverter::selectEdition(unsigned edition) { m_edition = edition; }
+void CESDConverter::enableAllEditions() { m_allEditions = true; }
 int CESDConverter::getProgress() const { return m_progress; }
 std::wstring CESDConverter::getStatusMessage() const { return m_statusMessage; }
+bool CESDConverter::wasCancelled() const { return m_cancelled; }
+
+void CESDConverter::watchTools(IProgressSink* sink)
+{
+    m_watched = true;
+    m_sink = sink;
+}
 
 void CESDConverter::setStage(int progress, const wchar_t* status)
 {
     m_progress = progress;
     m_statusMessage = status;
+    m_span.runs = 0;
+    report(progress);
+}
+
+// A failed stage's end: a cancellation keeps its own text over the stage's.
+bool CESDConverter::stopped()
+{
+    if (m_cancelled) {
+        m_statusMessage = esd::kStatusCancelled;
+    }
+    return false;
+}
+
+bool CESDConverter::goOn()
+{
+    if (!m_cancelled && !progress::ShouldContinue(m_sink)) {
+        m_cancelled = true;
+        m_statusMessage = esd::kStatusCancelled;
+    }
+    return !m_cancelled;
+}
+
+void CESDConverter::report(int value)
+{
+    if (m_sink && value > m_reported) {
+        m_reported = value;
+        progress::Report(m_sink, static_cast<uint64_t>(value), progress::kTotal, nullptr);
+    }
+}
+
+void CESDConverter::onToolLine(const std::wstring& line)
+{
+    unsigned number = 0;
+    if (m_countingImages) {
+        if (m_imageCount == 0 && esd::ImageCount(line, number)) {
+            m_imageCount = number;
+        }
+        return;
+    }
+    if (m_span.runs == 0 || !esd::FileDataPercent(line, number)) {
+        return;
+    }
+    // Run index of runs at number %: start + span * (100 * index + number) / (100 * runs).
+    const long long full = esd::kFullPercent;
+    const long long done = full * m_span.index + number;
+    const long long value = m_span.start + (m_span.next - m_span.start) * done / (full * m_span.runs);
+    report(static_cast<int>(value < m_span.next ? value : m_span.next - 1));
 }
 
 bool CESDConverter::runEchoed(const std::wstring& command)
 {
+    return goOn() && runAsked(command);
+}
+
+// The run after its cancellation check.
+bool CESDConverter::runAsked(const std::wstring& command)
+{
     if (m_verbose) {
         EchoLine(L"Command: ", command);
     }
-    return runCommand(command);
+    return m_watched ? runWatchedCommand(command) : runCommand(command);
 }
 
 bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& isoPath, const std::wstring& label)
@@ -110,19 +183,19 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
 
     setStage(esd::kProgressExtract, esd::kStatusExtracting);
     if (!extractBootFiles(esdPath, workDir)) {
-        return false;
+        return stopped();
     }
     setStage(esd::kProgressBootWim, esd::kStatusBootWim);
     if (!createBootWim(esdPath, workDir)) {
-        return false;
+        return stopped();
     }
     setStage(esd::kProgressInstallWim, esd::kStatusInstallWim);
     if (!createInstallWim(esdPath, workDir)) {
-        return false;
+        return stopped();
     }
     setStage(esd::kProgressIso, esd::kStatusBuildingIso);
     if (!buildIso(workDir, isoPath, label)) {
-        return false;
+        return stopped();
     }
     setStage(esd::kProgressDone, esd::kStatusDone);
     return true;
@@ -140,6 +213,7 @@ bool CESDConverter::extractBootFiles(const std::wstring& esdPath, const std::wst
         return false;
     }
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
+    m_span = {esd::kProgressExtract, esd::kProgressBootWim, 1, 0};
     if (!runEchoed(esd::ExtractCommand(tools, esdPath, workDir))) {
         return false;
     }
@@ -155,10 +229,12 @@ bool CESDConverter::createBootWim(const std::wstring& esdPath, const std::wstrin
 {
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
     const std::wstring bootWim = workDir + L"\\sources\\boot.wim";
+    m_span = {esd::kProgressBootWim, esd::kProgressInstallWim, 2, 0};
     if (!runEchoed(esd::ExportWinPeCommand(tools, esdPath, bootWim))) {
         m_statusMessage = esd::kStatusWinPeFailed;
         return false;
     }
+    m_span.index = 1;
     if (!runEchoed(esd::ExportSetupCommand(tools, esdPath, bootWim))) {
         m_statusMessage = esd::kStatusSetupFailed;
         return false;
@@ -168,16 +244,51 @@ bool CESDConverter::createBootWim(const std::wstring& esdPath, const std::wstrin
 
 bool CESDConverter::createInstallWim(const std::wstring& esdPath, const std::wstring& workDir)
 {
+    const std::wstring installWim = workDir + L"\\sources\\install.wim";
+    if (m_allEditions) {
+        return exportEditions(esdPath, installWim);
+    }
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
-    if (!runEchoed(esd::ExportInstallCommand(tools, esdPath, workDir + L"\\sources\\install.wim"))) {
+    m_span = {esd::kProgressInstallWim, esd::kProgressIso, 1, 0};
+    if (!runEchoed(esd::ExportInstallCommand(tools, esdPath, installWim, m_edition))) {
         m_statusMessage = esd::kStatusInstallFailed;
         return false;
     }
     return true;
 }
 
+// Images 4 to the count that "info" gives, one export run each.
+bool CESDConverter::exportEditions(const std::wstring& esdPath, const std::wstring& installWim)
+{
+    const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
+    m_imageCount = 0;
+    m_countingImages = true;
+    const bool described = runEchoed(esd::InfoCommand(tools, esdPath));
+    m_countingImages = false;
+    if (!described) {
+        return false;
+    }
+    if (m_imageCount < esd::kFirstEditionImage) {
+        m_statusMessage = esd::kStatusNoEdition;
+        return false;
+    }
+    m_span = {esd::kProgressInstallWim, esd::kProgressIso, m_imageCount - esd::kFirstEditionImage + 1, 0};
+    for (unsigned image = esd::kFirstEditionImage; image <= m_imageCount; ++image) {
+        m_span.index = image - esd::kFirstEditionImage;
+        if (!runEchoed(esd::ExportInstallCommand(tools, esdPath, installWim, image))) {
+            m_statusMessage = esd::kStatusInstallFailed;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& isoPath, const std::wstring& label)
 {
+    // Asked before the old ISO goes, which a cancellation leaves in place.
+    if (!goOn()) {
+        return false;
+    }
     if (!DeleteFileW(isoPath.c_str())) {
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND) {
@@ -194,5 +305,12 @@ bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& is
     }
 
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
-    return runEchoed(esd::IsoCommand(tools, workDir, isoPath, label, stamp, m_uefi));
+    if (runAsked(esd::IsoCommand(tools, workDir, isoPath, label, stamp, m_uefi))) {
+        return true;
+    }
+    // A cancelled tool leaves a partly written ISO.
+    if (m_cancelled) {
+        DeleteFileW(isoPath.c_str());
+    }
+    return false;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "TarnwickMedia.h"
+
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Converts a Windows installation ESD into a bootable installation ISO inside a
 // temporary work folder, by running the WIM tool four times and the ISO tool once.
@@ -16,8 +19,18 @@ public:
     void enableVerbose();
     // The ISO also boots on UEFI firmware, from the setup media's efisys.bin.
     void enableUefi();
+    // Runs the tools through runWatchedCommand: their output is read for
+    // progress, which goes to sink with the stage values, and sink (may be
+    // null) is asked whether to go on before each run and during it.
+    void watchTools(IProgressSink* sink);
+    // install.wim holds image edition (4 or more) instead of image 4.
+    void selectEdition(unsigned edition);
+    // install.wim holds every image from 4 to the ESD's last, in order.
+    void enableAllEditions();
     int getProgress() const;
     std::wstring getStatusMessage() const;
+    // Whether the sink stopped the conversion.
+    bool wasCancelled() const;
 
     bool convert(const std::wstring& esdPath, const std::wstring& isoPath, const std::wstring& label);
 
@@ -27,19 +40,41 @@ public:
     bool buildIso(const std::wstring& workDir, const std::wstring& isoPath, const std::wstring& label);
 
     bool runCommand(const std::wstring& command);
+    // runCommand with the tool's output captured instead of passed on: ended
+    // when it has printed nothing for the time limit, or when the sink, asked
+    // every kCancelCheckMs, says stop.
+    bool runWatchedCommand(const std::wstring& command);
     std::wstring createTempDirectory();
     void removeTempDirectory(const std::wstring& path);
 
-    // Time limit of each tool run. Only tests lower it; it stays at the
-    // five-minute constant otherwise.
+    // Time limit of each tool run (of silence, for a watched run). Only tests
+    // lower it; it stays at the five-minute constant otherwise.
     static DWORD s_commandTimeoutMs;
-    // Ends a timed-out tool: TerminateProcess, which only starts the ending.
-    // Tests replace it to make the ending late.
+    // Ends a timed-out or cancelled tool: TerminateProcess, which only starts
+    // the ending. Tests replace it to make the ending late.
     static BOOL(WINAPI* s_endProcess)(HANDLE process, UINT exitCode);
 
 private:
+    // Where the WIM tool's percentages of the current run land: run index of
+    // runs in the stage from start to next (exclusive). runs 0: nowhere.
+    struct RunSpan {
+        int start;
+        int next;
+        unsigned runs;
+        unsigned index;
+    };
+
     void setStage(int progress, const wchar_t* status);
+    bool stopped();
+    bool goOn();
+    void report(int value);
+    void onToolLine(const std::wstring& line);
     bool runEchoed(const std::wstring& command);
+    bool runAsked(const std::wstring& command);
+    bool exportEditions(const std::wstring& esdPath, const std::wstring& installWim);
+    void endTool(HANDLE process);
+    bool timedOut(HANDLE process);
+    bool finishRun(HANDLE process, const std::vector<wchar_t>& commandLine);
 
     std::wstring m_wimlibPath;
     std::wstring m_cdimagePath;
@@ -47,4 +82,13 @@ private:
     int m_progress;
     bool m_verbose;
     bool m_uefi;
+    bool m_watched;
+    bool m_allEditions;
+    bool m_cancelled;
+    bool m_countingImages;
+    unsigned m_edition;
+    unsigned m_imageCount;
+    int m_reported;
+    IProgressSink* m_sink;
+    RunSpan m_span;
 };

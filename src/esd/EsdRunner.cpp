@@ -2,7 +2,10 @@
 #include "EsdConverter.h"
 
 #include "EsdConstants.h"
+#include "WimToolOutput.h"
+#include "../common/ChildProcess.h"
 #include "../common/LogFile.h"
+#include "../common/OutputPipe.h"
 #include "../common/RemoveTree.h"
 #include "../common/UniqueHandle.h"
 
@@ -43,17 +46,32 @@ bool CESDConverter::runCommand(const std::wstring& command)
     process.Adopt(info);
 
     if (WaitForSingleObject(process.process.Get(), s_commandTimeoutMs) == WAIT_TIMEOUT) {
-        TW_LOG("CESDConverter::runCommand", esd::kLogTimeout);
-        // The ending goes on after the call returns; the work folder is
-        // removed next, and a tool still writing into it would keep it.
-        s_endProcess(process.process.Get(), esd::kTimedOutExitCode);
-        WaitForSingleObject(process.process.Get(), esd::kEndedToolWaitMs);
-        m_statusMessage = esd::kStatusTimedOut;
-        return false;
+        return timedOut(process.process.Get());
     }
+    return finishRun(process.process.Get(), commandLine);
+}
 
+void CESDConverter::endTool(HANDLE process)
+{
+    // The ending goes on after the call returns; the work folder is removed
+    // next, and a tool still writing into it would keep it.
+    s_endProcess(process, esd::kTimedOutExitCode);
+    WaitForSingleObject(process, esd::kEndedToolWaitMs);
+}
+
+bool CESDConverter::timedOut(HANDLE process)
+{
+    TW_LOG("CESDConverter::runCommand", esd::kLogTimeout);
+    endTool(process);
+    m_statusMessage = esd::kStatusTimedOut;
+    return false;
+}
+
+// The outcome of a run whose tool has ended.
+bool CESDConverter::finishRun(HANDLE process, const std::vector<wchar_t>& commandLine)
+{
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.process.Get(), &exitCode)) {
+    if (!GetExitCodeProcess(process, &exitCode)) {
         m_statusMessage = CannotExecute(GetLastError());
         return false;
     }
@@ -63,6 +81,79 @@ bool CESDConverter::runCommand(const std::wstring& command)
     m_statusMessage = esd::kStatusExitCode + std::to_wstring(exitCode) + esd::kStatusCommandSuffix +
                       std::wstring(commandLine.data());
     return false;
+}
+
+bool CESDConverter::runWatchedCommand(const std::wstring& command)
+{
+    OutputPipe pipe;
+    if (!pipe.Create()) {
+        m_statusMessage = CannotExecute(GetLastError());
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = pipe.write.Get();
+    startup.hStdError = pipe.write.Get();
+    PROCESS_INFORMATION info = {};
+    std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
+    if (!StartChild(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
+        m_statusMessage = CannotExecute(GetLastError());
+        return false;
+    }
+    ProcessHandles process;
+    process.Adopt(info);
+    // Ours must go, or the pipe would never end.
+    pipe.write.Reset();
+
+    esd::ToolOutputLines lines([this](const std::wstring& line) { onToolLine(line); });
+    // Reads at most limit bytes, of those already in the pipe: never blocks.
+    const auto readWaiting = [&pipe, &lines](DWORD limit) {
+        char buffer[esd::kReadBytes];
+        DWORD got = 0;
+        const DWORD wanted = limit < sizeof(buffer) ? limit : static_cast<DWORD>(sizeof(buffer));
+        if (!ReadFile(pipe.read.Get(), buffer, wanted, &got, nullptr) || got == 0) {
+            return DWORD{0};
+        }
+        lines.Append(buffer, got);
+        return got;
+    };
+    ULONGLONG lastOutput = GetTickCount64();
+    ULONGLONG nextCheck = lastOutput + esd::kCancelCheckMs;
+    bool ended = false;
+    for (;;) {
+        const DWORD waiting = ended ? 0 : BytesWaiting(pipe.read.Get(), ended);
+        if (waiting > 0 && readWaiting(waiting) > 0) {
+            lastOutput = GetTickCount64();
+            // A process the tool left behind may keep the pipe busy.
+            if (WaitForSingleObject(process.process.Get(), 0) == WAIT_OBJECT_0) {
+                break;
+            }
+        } else if (WaitForSingleObject(process.process.Get(), esd::kOutputPollMs) == WAIT_OBJECT_0) {
+            break;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (m_sink && now >= nextCheck) {
+            nextCheck = now + esd::kCancelCheckMs;
+            if (!goOn()) {
+                endTool(process.process.Get());
+                return false;
+            }
+        }
+        if (now - lastOutput >= s_commandTimeoutMs) {
+            return timedOut(process.process.Get());
+        }
+    }
+    // Everything the tool wrote is in the pipe once it has ended; what a
+    // process it left behind writes later is not waited for.
+    DWORD left = ended ? 0 : BytesWaiting(pipe.read.Get(), ended);
+    while (left > 0) {
+        const DWORD got = readWaiting(left);
+        left = got > 0 ? left - got : 0;
+    }
+    lines.Finish();
+    return finishRun(process.process.Get(), commandLine);
 }
 
 // If the temporary folder cannot be read, no folder is made and the caller

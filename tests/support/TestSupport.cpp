@@ -211,23 +211,44 @@ std::string StandinJournal::Recorded(unsigned call, const wchar_t* kind) const
     return ReadBytes(m_folder / (std::to_wstring(call) + kind));
 }
 
+DWORD StandinJournal::Pid(unsigned call) const
+{
+    return std::stoul("0" + Recorded(call, L".pid"));
+}
+
 bool StandinJournal::Running(unsigned call) const
 {
-    const DWORD pid = std::stoul("0" + Recorded(call, L".pid"));
+    const DWORD pid = Pid(call);
     EXPECT_NE(pid, 0u) << "call " << call << " recorded no process id";
     return IsRunning(pid);
 }
 
-void StandinJournal::Respond(unsigned call, unsigned long exitCode, unsigned long delayMs, const std::string& output)
+void StandinJournal::Respond(unsigned call, unsigned long exitCode, unsigned long delayMs, const std::string& output,
+                             unsigned long everyMs)
 {
-    RespondTool(std::to_wstring(call), exitCode, delayMs, output);
+    RespondTool(std::to_wstring(call), exitCode, delayMs, output, everyMs);
 }
 
 void StandinJournal::RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs,
-                                 const std::string& output)
+                                 const std::string& output, unsigned long everyMs)
 {
-    WriteBytes(m_folder / (tool + L".response"),
-               std::to_string(exitCode) + " " + std::to_string(delayMs) + "\n" + output);
+    WriteBytes(m_folder / (tool + L".response"), std::to_string(exitCode) + " " + std::to_string(delayMs) + " " +
+                                                     std::to_string(everyMs) + "\n" + output);
+}
+
+bool RecordingSink::OnProgress(const ProgressInfo* info)
+{
+    records.push_back(*info);
+    return true;
+}
+
+std::vector<long long> RecordingSink::Values() const
+{
+    std::vector<long long> values;
+    for (const ProgressInfo& info : records) {
+        values.push_back(info.state == 3 ? -1 : static_cast<long long>(info.current));
+    }
+    return values;
 }
 
 void StandinJournal::EnableReal()
@@ -310,6 +331,11 @@ int CallExport(int argc, wchar_t** argv, IProgressSink* sink)
     } else if (name == "ConvertESDToISOEx" && count == 3) {
         const auto flags = static_cast<uint32_t>(wcstoul(args[2], nullptr, 0));
         result = ExportOf<ConvertESDToISOEx_Fn>(dll, name.c_str())(Arg(args[0]), Arg(args[1]), flags);
+    } else if (name == "ConvertESDToISOWithOptions" && count == 3) {
+        EsdIsoOptions options = {sizeof(EsdIsoOptions), 0, 0, 0, sink};
+        swscanf(args[2], L"%u:%u:%u:%u", &options.flags, &options.edition, &options.size, &options.reserved);
+        result = ExportOf<ConvertESDToISOWithOptions_Fn>(dll, name.c_str())(
+            Arg(args[0]), Arg(args[1]), Arg(args[2]) ? &options : nullptr);
     } else if (name == "ConfigureBootWim" && count == 0) {
         result = ExportOf<ConfigureBootWim_Fn>(dll, name.c_str())(sink);
     } else if (name == "MakePE" && count >= 3) {

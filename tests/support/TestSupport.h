@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TarnwickMedia.h"
 #include "UnixBridge.h"
 #include "common/RemoveTree.h"
 
@@ -95,12 +96,16 @@ public:
     std::string Tool(unsigned call) const { return Recorded(call, L".tool"); }
     std::string WorkDir(unsigned call) const { return Recorded(call, L".cwd"); }
     std::string Stdin(unsigned call) const { return Recorded(call, L".stdin"); }
+    // The stand-in process of call N; 0 until it has recorded it.
+    DWORD Pid(unsigned call) const;
     // Whether the stand-in process of call N is still running.
     bool Running(unsigned call) const;
-    // Scripts the answer of call N, or of every call of a tool.
-    void Respond(unsigned call, unsigned long exitCode, unsigned long delayMs = 0, const std::string& output = "");
+    // Scripts the answer of call N, or of every call of a tool; with everyMs,
+    // the output comes one line at a time, everyMs apart.
+    void Respond(unsigned call, unsigned long exitCode, unsigned long delayMs = 0, const std::string& output = "",
+                 unsigned long everyMs = 0);
     void RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs = 0,
-                     const std::string& output = "");
+                     const std::string& output = "", unsigned long everyMs = 0);
     // Calls without a scripted answer go to the real Linux tool.
     void EnableReal();
 
@@ -108,6 +113,30 @@ private:
     std::string Recorded(unsigned call, const wchar_t* kind) const;
     ScratchFolder m_folder{L"twjournal"};
     EnvScope m_directory{L"TWSTANDIN_DIR", m_folder.path()};
+};
+
+// Records what the library sends and answers ShouldContinue as a host whose
+// user cancels before the check numbered cancelAt (from 1; 0: never), or at
+// the first check at which cancelWhen, if set, says so.
+class RecordingSink : public IProgressSink {
+public:
+    explicit RecordingSink(int cancelAt = 0) : m_cancelAt(cancelAt) {}
+
+    bool OnProgress(const ProgressInfo* info) override;
+    bool ShouldContinue() override
+    {
+        return (++checks < m_cancelAt || m_cancelAt == 0) && !(cancelWhen && cancelWhen());
+    }
+
+    std::vector<ProgressInfo> records;
+    int checks = 0;
+    std::function<bool()> cancelWhen;
+
+    // current of every record, and -1 for a failure record.
+    std::vector<long long> Values() const;
+
+private:
+    int m_cancelAt;
 };
 
 // What the log file "tarnwick.log" in the current folder gained since construction.
@@ -144,7 +173,8 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 // Runs this test program again with the given arguments, standard output
 // captured. They name a mode registered with RegisterChildMode, or "call" or
 // "call-printing", then the library's full path, an export and its arguments
-// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE...): the export is
+// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE...; the options of
+// ConvertESDToISOWithOptions as FLAGS:EDITION[:SIZE:RESERVED]): the export is
 // called with a null sink, or with one that prints every record as
 // "record <state> <current> <total> <message>"; exit code 0 for true.
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
