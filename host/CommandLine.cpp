@@ -2,6 +2,7 @@
 
 #include "TarnwickMedia.h"
 
+#include <cstdint>
 #include <limits>
 
 namespace host {
@@ -10,8 +11,7 @@ const wchar_t kUsage[] =
     L"Usage:\n"
     L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] --startup EXE SOURCE...\n"
     L"  tarnwick configure-boot-wim\n"
-    L"  tarnwick esd-to-iso ESD ISO\n"
-    L"  tarnwick esd-to-iso --uefi ESD ISO\n"
+    L"  tarnwick esd-to-iso [--uefi] [--edition N|all] ESD ISO\n"
     L"  tarnwick extract-winre TARGET\n"
     L"  tarnwick --help\n"
     L"  tarnwick --version\n"
@@ -23,7 +23,9 @@ const wchar_t kUsage[] =
     L"this machine at once (asks first unless --yes is given).\n"
     L"\n"
     L"esd-to-iso --uefi makes the installation ISO boot on UEFI firmware too, from the\n"
-    L"ESD's efi\\microsoft\\boot\\efisys.bin.\n";
+    L"ESD's efi\\microsoft\\boot\\efisys.bin. --edition puts image N (4 or more) of the\n"
+    L"ESD into install.wim instead of image 4, or with \"all\" every image from 4 on.\n"
+    L"Ctrl+C stops a conversion; nothing is left behind.\n";
 
 int ProductionType(const std::wstring& deliver)
 {
@@ -41,6 +43,9 @@ int ProductionType(const std::wstring& deliver)
 
 namespace {
 
+// The first image of an ESD that holds an edition.
+constexpr long long kFirstEdition = 4;
+
 ParseResult Fail(const std::wstring& error)
 {
     ParseResult result;
@@ -56,19 +61,25 @@ bool IsOption(const std::wstring& arg)
 // Decimal digits of a value from 0 to INT_MAX only: the library reads the
 // number like _wtoi, which takes a sign and blanks and overflows beyond that,
 // so it would write another disk than the one named.
-bool IsDiskNumber(const std::wstring& text)
+bool IsDecimalUpTo(const std::wstring& text, long long maximum, long long& value)
 {
     if (text.empty() || text.find_first_not_of(L"0123456789") != std::wstring::npos) {
         return false;
     }
-    long long value = 0;
+    value = 0;
     for (const wchar_t digit : text) {
         value = value * 10 + (digit - L'0');
-        if (value > std::numeric_limits<int>::max()) {
+        if (value > maximum) {
             return false;
         }
     }
     return true;
+}
+
+bool IsDiskNumber(const std::wstring& text)
+{
+    long long value = 0;
+    return IsDecimalUpTo(text, std::numeric_limits<int>::max(), value);
 }
 
 ParseResult ParseMakePe(const std::vector<std::wstring>& args)
@@ -136,6 +147,40 @@ ParseResult ParsePositional(Command command, const std::vector<std::wstring>& ar
     return result;
 }
 
+ParseResult ParseEsdToIso(const std::vector<std::wstring>& args)
+{
+    std::vector<std::wstring> rest;
+    Options options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == L"--uefi") {
+            options.uefi = true;
+        } else if (args[i] == L"--edition") {
+            if (i + 1 >= args.size()) {
+                return Fail(L"option --edition needs a value");
+            }
+            const std::wstring& value = args[++i];
+            long long image = 0;
+            options.allEditions = value == L"all";
+            if (!options.allEditions &&
+                (!IsDecimalUpTo(value, std::numeric_limits<uint32_t>::max(), image) || image < kFirstEdition)) {
+                return Fail(L"--edition must be all or an image number of at least 4, not \"" + value + L"\"");
+            }
+            options.edition = static_cast<unsigned>(image);
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    ParseResult result =
+        ParsePositional(Command::EsdToIso, rest, 2, L"esd-to-iso [--uefi] [--edition N|all] ESD ISO");
+    if (result.error.empty()) {
+        options.command = Command::EsdToIso;
+        options.esd = rest[1];
+        options.iso = rest[2];
+        result.options = options;
+    }
+    return result;
+}
+
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::wstring>& args)
@@ -165,22 +210,7 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args)
         return ParsePositional(Command::ConfigureBootWim, args, 0, L"configure-boot-wim");
     }
     if (command == L"esd-to-iso") {
-        std::vector<std::wstring> rest;
-        bool uefi = false;
-        for (const std::wstring& arg : args) {
-            if (arg == L"--uefi") {
-                uefi = true;
-            } else {
-                rest.push_back(arg);
-            }
-        }
-        ParseResult result = ParsePositional(Command::EsdToIso, rest, 2, L"esd-to-iso ESD ISO");
-        if (result.error.empty()) {
-            result.options.esd = rest[1];
-            result.options.iso = rest[2];
-            result.options.uefi = uefi;
-        }
-        return result;
+        return ParseEsdToIso(args);
     }
     if (command == L"extract-winre") {
         ParseResult result = ParsePositional(Command::ExtractWinre, args, 1, L"extract-winre TARGET");

@@ -20,6 +20,9 @@ struct Options {
     std::wstring esd;
     std::wstring iso;
     bool uefi = false;  // --uefi: the ISO boots on UEFI firmware too
+    // --edition N: image N (4 or more) into install.wim; 0: image 4.
+    unsigned edition = 0;
+    bool allEditions = false;  // --edition all
     // extract-winre
     std::wstring winreTarget;
 };

@@ -31,9 +31,12 @@ bool OutputIsTerminal()
 
 }  // namespace
 
-ConsoleSink::ConsoleSink() : m_bar(OutputIsTerminal())
+ConsoleSink::ConsoleSink(bool cursorHome) : m_bar(OutputIsTerminal(), cursorHome)
 {
     InterlockedExchange(&g_cancelRequested, 0);
+    // A parent may have passed on Ctrl+C ignored (a new process group does),
+    // which would keep the handler from ever seeing it.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 

@@ -10,7 +10,9 @@ namespace host {
 // errors, and answers the library's cancellation checks after Ctrl+C.
 class ConsoleSink : public IProgressSink {
 public:
-    ConsoleSink();
+    static constexpr bool kCursorHome = true;
+    // cursorHome: a bar drawn on a terminal leaves the cursor at its start.
+    explicit ConsoleSink(bool cursorHome = false);
     ~ConsoleSink();
     ConsoleSink(const ConsoleSink&) = delete;
     ConsoleSink& operator=(const ConsoleSink&) = delete;

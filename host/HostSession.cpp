@@ -95,15 +95,22 @@ int Run(const Options& options)
     const LogExcerpt log;
     switch (options.command) {
     case Command::EsdToIso: {
-        if (options.uefi) {
-            auto convertEx = Require<ConvertESDToISOEx_Fn>(library, "ConvertESDToISOEx");
-            return convertEx ? Report(convertEx(options.esd.c_str(), options.iso.c_str(), kEsdIsoUefi),
-                                      L"esd-to-iso failed", log)
-                             : kExitFailure;
+        auto convert = Require<ConvertESDToISOWithOptions_Fn>(library, "ConvertESDToISOWithOptions");
+        if (!convert) {
+            return kExitFailure;
         }
-        auto convert = Require<ConvertESDToISO_Fn>(library, "ConvertESDToISO");
-        return convert ? Report(convert(options.esd.c_str(), options.iso.c_str()), L"esd-to-iso failed", log)
-                       : kExitFailure;
+        // The library prints each command line before its run, so the bar
+        // leaves the cursor at its start for the next line to replace it.
+        ConsoleSink sink(ConsoleSink::kCursorHome);
+        EsdIsoOptions esdOptions = {sizeof(EsdIsoOptions), 0, options.edition, 0, &sink};
+        esdOptions.flags = (options.uefi ? kEsdIsoUefi : 0) | (options.allEditions ? kEsdIsoAllEditions : 0);
+        const bool ok = convert(options.esd.c_str(), options.iso.c_str(), &esdOptions);
+        sink.Finish();
+        if (!ok && sink.Cancelled()) {
+            std::fputs("tarnwick: esd-to-iso cancelled\n", stderr);
+            return kExitFailure;
+        }
+        return Report(ok, L"esd-to-iso failed", log);
     }
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");

@@ -29,7 +29,7 @@ ConsoleText ProgressBar::Update(const ProgressRecord& record)
     }
     const int filled = value * kWidth / 100;
     text.out = "\r[" + std::string(static_cast<size_t>(filled), '#') +
-               std::string(static_cast<size_t>(kWidth - filled), '.') + "] " + number;
+               std::string(static_cast<size_t>(kWidth - filled), '.') + "] " + number + (m_cursorHome ? "\r" : "");
     m_barOnLine = true;
     return text;
 }

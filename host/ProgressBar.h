@@ -21,7 +21,9 @@ struct ConsoleText {
 
 class ProgressBar {
 public:
-    explicit ProgressBar(bool terminal) : m_terminal(terminal) {}
+    // cursorHome: on a terminal the bar ends with CR, so that the next line
+    // written (a longer one) replaces it.
+    explicit ProgressBar(bool terminal, bool cursorHome = false) : m_terminal(terminal), m_cursorHome(cursorHome) {}
 
     ConsoleText Update(const ProgressRecord& record);
     // Ends a bar that is still on its line.
@@ -31,6 +33,7 @@ public:
 
 private:
     bool m_terminal;
+    bool m_cursorHome;
     bool m_barOnLine = false;
     int m_lastPercent = -1;
 };

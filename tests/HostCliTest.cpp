@@ -42,6 +42,14 @@ TEST(HostCommandLine, AcceptsEveryCommandWithItsArguments)
     ASSERT_EQ(r.error, L"");
     EXPECT_EQ(r.options.esd, L"in.esd");
     EXPECT_EQ(r.options.iso, L"out.iso");
+    EXPECT_EQ(r.options.edition, 0u);
+
+    r = Parse({L"esd-to-iso", L"--edition", L"4294967295", L"in.esd", L"--uefi", L"out.iso"});
+    ASSERT_EQ(r.error, L"");
+    EXPECT_EQ(r.options.edition, 4294967295u);
+    EXPECT_TRUE(r.options.uefi);
+    EXPECT_EQ(r.options.iso, L"out.iso");
+    EXPECT_TRUE(Parse({L"esd-to-iso", L"--edition", L"all", L"a", L"b"}).options.allEditions);
 
     r = Parse({L"extract-winre", L"C:\\winre.wim"});
     ASSERT_EQ(r.error, L"");
@@ -59,6 +67,11 @@ TEST(HostCommandLine, RejectsBadCommandLinesWithAReason)
         {L"esd-to-iso", L"only-one"},
         {L"esd-to-iso", L"a", L"b", L"c"},
         {L"esd-to-iso", L"--force", L"a", L"b"},
+        {L"esd-to-iso", L"--edition", L"3", L"a", L"b"},
+        {L"esd-to-iso", L"--edition", L"4294967296", L"a", L"b"},
+        {L"esd-to-iso", L"--edition", L"+5", L"a", L"b"},
+        {L"esd-to-iso", L"--edition", L"ALL", L"a", L"b"},
+        {L"esd-to-iso", L"a", L"b", L"--edition"},
         {L"extract-winre"},
         {L"configure-boot-wim", L"extra"},
         {L"make-pe", L"--startup", L"a.exe", L"a.exe"},
@@ -101,6 +114,14 @@ TEST(HostProgressBar, RedrawsInPlaceOnATerminal)
     EXPECT_EQ(bar.Finish(), "");
 }
 
+// The converter prints each command line over a bar left this way.
+TEST(HostProgressBar, CanLeaveTheCursorAtTheStartOfTheBar)
+{
+    EXPECT_EQ(host::ProgressBar(true, true).Update({false, 10, 100, ""}).out,
+              "\r[####....................................]  10%\r");
+    EXPECT_EQ(host::ProgressBar(false, true).Update({false, 10, 100, ""}).out, "progress  10%\n");
+}
+
 TEST(HostProgressBar, PrintsPlainLinesWhenRedirectedAndFailuresAsErrors)
 {
     host::ProgressBar bar(false);
@@ -135,11 +156,14 @@ TEST(HostProgram, HelpAndUsageErrors)
     const std::wstring host = L"\"" + ExeFolder() + L"tarnwick.exe\"";
     ChildResult help = RunProgram(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
-    EXPECT_TRUE(Holds(help.stdoutBytes, "tarnwick esd-to-iso ESD ISO"));
+    EXPECT_TRUE(Holds(help.stdoutBytes, "tarnwick esd-to-iso [--uefi] [--edition N|all] ESD ISO"));
 
     ChildResult usage = RunProgram(host + L" esd-to-iso onlyone");
     EXPECT_EQ(usage.exitCode, 2u);
-    EXPECT_TRUE(Holds(usage.stderrBytes, "tarnwick: usage: tarnwick esd-to-iso ESD ISO"));
+    EXPECT_TRUE(Holds(usage.stderrBytes, "tarnwick: usage: tarnwick esd-to-iso [--uefi] [--edition N|all] ESD ISO"));
+    usage = RunProgram(host + L" esd-to-iso --edition 2 a b");
+    EXPECT_EQ(usage.exitCode, 2u);
+    EXPECT_TRUE(Holds(usage.stderrBytes, "--edition must be all or an image number of at least 4, not \"2\""));
 }
 
 // tarnwick.exe installed in inst\ with the library, Discforge.dll, the WIM
@@ -187,6 +211,43 @@ TEST_F(HostRun, EsdToIsoWorksInItsOwnFolderOnAbsolutePaths)
     EXPECT_TRUE(Holds(failed.stdoutBytes, At("ESD file: @\\missing.esd")));
     EXPECT_TRUE(Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + ToUtf8(Inst(L"tarnwick.log"))));
     EXPECT_TRUE(Holds(failed.stderrBytes, "ConvertESDToISO failed: Error: ESD file not found"));
+}
+
+BOOL WINAPI IgnoreCtrlC(DWORD event)
+{
+    return event == CTRL_C_EVENT;
+}
+
+// Ctrl+C goes to every process of the console: the host's and the test's own.
+TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
+{
+    StandinJournal journal;
+    std::string lines;
+    for (int percent = 0; percent < 100; ++percent) {
+        lines += "Archiving file data: 1 MiB of 2 MiB (" + std::to_string(percent) + "%) done\r";
+    }
+    journal.Respond(4, 0, 0, lines, 200);
+    WriteBytes(start / L"in.esd", "esd");
+    WriteBytes(start / L"old.iso", "old");
+    const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    SetConsoleCtrlHandler(IgnoreCtrlC, TRUE);
+    StartedProgram host(L"\"" + Inst(L"tarnwick.exe") + L"\" esd-to-iso in.esd old.iso", start.path());
+    for (int tries = 0; tries < 600 && journal.Pid(4) == 0; ++tries) {
+        Sleep(100);
+    }
+    ASSERT_NE(journal.Pid(4), 0u) << "run 4 never started";
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    const ChildResult cancelled = host.Wait();
+    SetConsoleCtrlHandler(IgnoreCtrlC, FALSE);
+    EXPECT_EQ(cancelled.exitCode, 1u);
+    EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
+    EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%\r\n"));
+    EXPECT_EQ(journal.Count(), 4u);
+    EXPECT_FALSE(journal.Running(4));
+    EXPECT_EQ(ReadBytes(start / L"old.iso"), "old");
+    EXPECT_EQ(ListNames(TempFolder(), L"ESD_"), workFolders);
 }
 
 TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)

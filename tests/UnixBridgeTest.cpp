@@ -2,8 +2,6 @@
 // and a hung tool ended by its limit instead of hanging the caller.
 #include "TestSupport.h"
 
-#include "common/UniqueHandle.h"
-
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -77,18 +75,12 @@ TEST(UnixBridge, EndsItsCommandWhenTheCallerIsEnded)
 {
     const std::string seconds = "600." + std::to_string(GetCurrentProcessId());
     const auto sleeping = [&seconds] { return Shell("pgrep -f '^sleep " + seconds + "$'").exitCode == 0; };
-    std::wstring commandLine = L"\"" + ThisProgram() + L"\" --child bridge-sleep " + standin::FromUtf8(seconds);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    ProcessHandles caller;
-    caller.Adopt(info);
+    StartedProgram caller(L"\"" + ThisProgram() + L"\" --child bridge-sleep " + standin::FromUtf8(seconds));
     for (int tries = 0; tries < 300 && !sleeping(); ++tries) {
         Sleep(100);
     }
     ASSERT_TRUE(sleeping()) << "the command never started";
-    TerminateProcess(caller.process.Get(), 1);
+    TerminateProcess(caller.process(), 1);
     for (int tries = 0; tries < 100 && sleeping(); ++tries) {
         Sleep(100);
     }

@@ -358,36 +358,6 @@ std::map<std::string, std::function<int(int, wchar_t**)>>& ChildModes()
     return modes;
 }
 
-// The files are closed again on return, so that their content can be read.
-DWORD RunWithStdFiles(const std::wstring& commandLine, const std::wstring& workDir, const std::wstring& inputPath,
-                      const std::wstring& outputPath, const std::wstring& errorPath)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    const UniqueHandle input(CreateFileW(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    const UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    const UniqueHandle error(CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::wstring writable = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.Get();
-    startup.hStdOutput = output.Get();
-    startup.hStdError = error.Get();
-    PROCESS_INFORMATION info = {};
-    DWORD exitCode = 99;
-    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
-        ProcessHandles child;
-        child.Adopt(info);
-        WaitForSingleObject(child.process.Get(), INFINITE);
-        GetExitCodeProcess(child.process.Get(), &exitCode);
-    }
-    return exitCode;
-}
-
 }  // namespace
 
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode)
@@ -402,18 +372,48 @@ int RunChildMode(int argc, wchar_t** argv)
     return found == ChildModes().end() ? 99 : found->second(argc - 3, argv + 3);
 }
 
-ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir, const std::string& input)
+StartedProgram::StartedProgram(const std::wstring& commandLine, const std::wstring& workDir, const std::string& input,
+                               DWORD creationFlags)
+{
+    WriteBytes(m_capture / L"stdin", input);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    const UniqueHandle inputFile(CreateFileW((m_capture / L"stdin").c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle output(CreateFileW((m_capture / L"stdout").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle error(CreateFileW((m_capture / L"stderr").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputFile.Get();
+    startup.hStdOutput = output.Get();
+    startup.hStdError = error.Get();
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, creationFlags, nullptr,
+                       workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+        m_handles.Adopt(info);
+        m_pid = info.dwProcessId;
+    }
+}
+
+ChildResult StartedProgram::Wait()
 {
     ChildResult result;
-    ScratchFolder capture(L"twchild");
-    const std::wstring inputPath = capture / L"stdin";
-    const std::wstring outputPath = capture / L"stdout";
-    const std::wstring errorPath = capture / L"stderr";
-    WriteBytes(inputPath, input);
-    result.exitCode = RunWithStdFiles(commandLine, workDir, inputPath, outputPath, errorPath);
-    result.stdoutBytes = ReadBytes(outputPath);
-    result.stderrBytes = ReadBytes(errorPath);
+    result.exitCode = 99;
+    if (m_handles.process.Valid()) {
+        WaitForSingleObject(m_handles.process.Get(), INFINITE);
+        GetExitCodeProcess(m_handles.process.Get(), &result.exitCode);
+    }
+    result.stdoutBytes = ReadBytes(m_capture / L"stdout");
+    result.stderrBytes = ReadBytes(m_capture / L"stderr");
     return result;
+}
+
+ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& workDir, const std::string& input)
+{
+    return StartedProgram(commandLine, workDir, input).Wait();
 }
 
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)

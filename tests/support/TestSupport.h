@@ -3,6 +3,7 @@
 #include "TarnwickMedia.h"
 #include "UnixBridge.h"
 #include "common/RemoveTree.h"
+#include "common/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -165,6 +166,22 @@ struct ChildResult {
     DWORD exitCode = 0;
     std::string stdoutBytes;
     std::string stderrBytes;
+};
+// A Windows command line started with standard output and error going to
+// files and standard input read from the given bytes.
+class StartedProgram {
+public:
+    explicit StartedProgram(const std::wstring& commandLine, const std::wstring& workDir = L"",
+                            const std::string& input = "", DWORD creationFlags = 0);
+    DWORD pid() const { return m_pid; }
+    HANDLE process() const { return m_handles.process.Get(); }
+    // Waits for the end, then reads what it wrote; exit code 99 if it never started.
+    ChildResult Wait();
+
+private:
+    ScratchFolder m_capture{L"twchild"};
+    ProcessHandles m_handles;
+    DWORD m_pid = 0;
 };
 // Runs a Windows command line and waits for it, standard output and error
 // captured, standard input read from the given bytes.
