@@ -4,8 +4,8 @@
 # under Wine configure-boot-wim; make-pe of a sample application delivered as
 # an ISO (booted in QEMU under SeaBIOS and OVMF), to a disk (a file behind
 # \\.\PhysicalDrive5) and as a one-time ramdisk boot plus restart (into the
-# stand-ins' simulated boot store); esd-to-iso --uefi of a generated
-# installation ESD; and the extraction of winre.wim from a generated NTFS
+# stand-ins' simulated boot store); esd-to-iso --uefi --edition all of a
+# generated installation ESD with three editions; and the extraction of winre.wim from a generated NTFS
 # recovery partition. Real Linux tools check every result; a summary table
 # ends it.
 #   scripts/demo.sh [BUILD]
@@ -155,8 +155,8 @@ echo "== Generating a sample installation ESD"
 "$src/scripts/make-sample-esd.sh" "$demo/sample.esd" 0 "$demo/payloads"
 wimlib-imagex info "$demo/sample.esd" | grep -E '^(Index|Name):' | paste - - | indent '   '
 
-echo "== tarnwick esd-to-iso --uefi"
-job esd tarnwick esd-to-iso --uefi "$(winpath "$demo/sample.esd")" "$(winpath "$out/windows.iso")"
+echo "== tarnwick esd-to-iso --uefi --edition all"
+job esd tarnwick esd-to-iso --uefi --edition all "$(winpath "$demo/sample.esd")" "$(winpath "$out/windows.iso")"
 
 echo "== What the installation ISO holds"
 xorriso -indev "$out/windows.iso" -pvd_info 2>/dev/null | grep 'Volume Id' | tee "$demo/windows.label"
@@ -170,7 +170,9 @@ for wim in boot.wim install.wim; do
     wimlib-imagex info "$demo/iso/sources/$wim" | grep -E '^(Image Count|Compression|Boot Index|Name):' |
         indent '      '
 done
-row esd "esd-to-iso --uefi" "label Windows with BIOS and UEFI boot" "$out/windows.iso"
+[ "$(wimlib-imagex info "$demo/iso/sources/install.wim" | sed -n 's/^Image Count: *//p')" = 3 ] ||
+    fail "install.wim does not hold the three editions"
+row esd "esd-to-iso --uefi --edition all" "BIOS and UEFI boot, 3 editions" "$out/windows.iso"
 
 echo "== Generating an NTFS recovery partition with a winre.wim made by wimlib"
 mkdir -p "$demo/winre-tree/Windows/System32"

@@ -349,13 +349,6 @@ TEST_F(EsdConverterTest, UefiWithoutEfisysOnTheMediaFailsBeforeTheExports)
     EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISO failed: Error: UEFI boot image not found\r\n\r\n");
 }
 
-// "call-printing" of the library beside the test program: the records come
-// on standard output as "record <state> <current> <total> <message>".
-ChildResult RunPrinting(const std::wstring& call)
-{
-    return RunChild(L"call-printing \"" + ExeFolder() + L"TarnwickMedia.dll\" " + call);
-}
-
 std::string FileData(int percent)
 {
     return "Exporting file data: 1 MiB of 2 MiB (" + std::to_string(percent) + "%) done\r";
@@ -382,7 +375,7 @@ TEST_F(EsdConverterTest, WithOptionsRefusesInItsOrderBeforeAnything)
     for (const auto& c : cases) {
         StandinJournal caseJournal;
         LogWatch log;
-        const ChildResult child = RunPrinting(L"ConvertESDToISOWithOptions " + c.arguments);
+        const ChildResult child = RunExport(L"ConvertESDToISOWithOptions " + c.arguments, true);
         EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.arguments);
         EXPECT_EQ(child.stdoutBytes, c.record ? "record 3 0 0 Error: " + c.error + "\n" : "") << ToUtf8(c.arguments);
         EXPECT_EQ(caseJournal.Count(), 0u);
@@ -400,7 +393,7 @@ TEST_F(EsdConverterTest, WithOptionsByDefaultRunsAsConvertESDToISOAndSendsItsFai
         StandinJournal caseJournal;
         caseJournal.Respond(5, 1);
         LogWatch log;
-        std::string seen = RunPrinting(call).stdoutBytes;
+        std::string seen = RunExport(call, true).stdoutBytes;
         logged = log.Added();
         std::smatch record;
         for (records.clear(); std::regex_search(seen, record, std::regex("record [^\n]*\n"));) {

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <regex>
+#include <set>
 
 using namespace testsupport;
 
@@ -61,6 +62,47 @@ TEST_F(EsdEndToEndTest, ConvertsASampleEsdIntoABootableInstallationIso)
     EXPECT_TRUE(std::regex_search(installWim, std::regex("Compression: +LZMS\n")));
     EXPECT_TRUE(Holds(installWim, "Windows 10 Pro"));
     EXPECT_EQ(Sh("head -c 12 " + out + "/boot/etfsboot.com"), "TWBOOTSECTOR");
+}
+
+// Through the options export, which runs the same tools.
+TEST_F(EsdEndToEndTest, EveryEditionInOrderOrTheChosenOneGoesIntoInstallWim)
+{
+    const std::wstring isoPath = *scratch / L"editions.iso";
+    const std::string tree = "'" + UnixPath(scratch->path()) + "/editions'";
+    const struct {
+        const wchar_t* options;  // FLAGS:EDITION
+        const char* names;
+    } cases[] = {
+        {L"2:0", "Windows 10 Pro|Windows 10 Home|Windows 10 Education|"},
+        {L"0:5", "Windows 10 Home|"},
+    };
+    for (const auto& c : cases) {
+        const ChildResult child = RunExport(L"ConvertESDToISOWithOptions \"" + esdPath + L"\" \"" + isoPath + L"\" " +
+                                            c.options);
+        ASSERT_EQ(child.exitCode, 0u) << child.stdoutBytes;
+        Sh("rm -rf " + tree + " && xorriso -osirrox on -indev '" + UnixPath(isoPath) + "' -extract /sources " + tree +
+           " 2>/dev/null");
+        EXPECT_EQ(Sh("wimlib-imagex info " + tree + "/install.wim | sed -n 's/^Name: *//p' | tr '\\n' '|'"), c.names);
+    }
+}
+
+// The WIM tool's progress lines of a long export, read as it prints them.
+TEST_F(EsdEndToEndTest, ALongExportReportsTenValuesAndMoreWithinItsStage)
+{
+    const std::wstring big = *scratch / L"big.esd";
+    Sh(SourceDir() + "/scripts/make-sample-esd.sh '" + UnixPath(big) + "' 300 '' zeros");
+    const ChildResult child = RunExport(
+        L"ConvertESDToISOWithOptions \"" + big + L"\" \"" + (*scratch / L"big.iso") + L"\" 0:0", true);
+    ASSERT_EQ(child.exitCode, 0u) << child.stdoutBytes;
+    std::set<int> inside;
+    const std::regex record("record 2 (\\d+) 100 ");
+    for (std::sregex_iterator it(child.stdoutBytes.begin(), child.stdoutBytes.end(), record), end; it != end; ++it) {
+        const int value = std::stoi((*it)[1]);
+        if (value > 60 && value < 90) {
+            inside.insert(value);
+        }
+    }
+    EXPECT_GE(inside.size(), 10u) << child.stdoutBytes;
 }
 
 }  // namespace

@@ -243,6 +243,7 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     SetConsoleCtrlHandler(IgnoreCtrlC, FALSE);
     EXPECT_EQ(cancelled.exitCode, 1u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
+    EXPECT_EQ(cancelled.stdoutBytes.find("ESD file: "), 0u) << "the echo first, then the bar";
     EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%\r\n"));
     EXPECT_EQ(journal.Count(), 4u);
     EXPECT_FALSE(journal.Running(4));

@@ -162,12 +162,13 @@ bool CESDConverter::runAsked(const std::wstring& command)
 
 bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& isoPath, const std::wstring& label)
 {
-    setStage(esd::kProgressStart, esd::kStatusStart);
     if (m_verbose) {
         EchoLine(L"ESD file: ", esdPath);
         EchoLine(L"ISO file: ", isoPath);
         EchoLine(L"ISO label: ", label);
     }
+    // The first record after the echo, so that a console host's bar follows it.
+    setStage(esd::kProgressStart, esd::kStatusStart);
 
     if (GetFileAttributesW(esdPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         m_statusMessage = esd::kStatusEsdMissing;

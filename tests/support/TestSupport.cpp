@@ -421,9 +421,10 @@ ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir)
     return RunProgram(L"\"" + ThisProgram() + L"\" --child " + arguments, workDir);
 }
 
-ChildResult RunExport(const std::wstring& call)
+ChildResult RunExport(const std::wstring& call, bool printRecords)
 {
-    return RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" " + call);
+    return RunChild(std::wstring(printRecords ? L"call-printing" : L"call") + L" \"" + ExeFolder() +
+                    L"TarnwickMedia.dll\" " + call);
 }
 
 HMODULE Library()

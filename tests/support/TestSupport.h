@@ -195,8 +195,8 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 // called with a null sink, or with one that prints every record as
 // "record <state> <current> <total> <message>"; exit code 0 for true.
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
-// "call" of the library beside the test program.
-ChildResult RunExport(const std::wstring& call);
+// "call" of the library beside the test program, or "call-printing".
+ChildResult RunExport(const std::wstring& call, bool printRecords = false);
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode);
 
 // The library loaded from the test program's folder.
