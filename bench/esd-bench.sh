@@ -1,24 +1,29 @@
 #!/bin/sh
-# Benchmark of ConvertESDToISO, at each payload size, four series alternating
-# in one run:
-#   library  tarnwick.exe esd-to-iso under Wine, the stand-ins bridging to the
-#            Linux tools, which do the real work;
-#   no work  the same call with journalling stand-ins that do no work;
+# Benchmark of the conversion exports, at each payload size, five series
+# alternating in one run:
+#   plain    ConvertESDToISO under Wine (bench/convert.cpp calls it), the
+#            stand-ins bridging to the Linux tools, which do the real work;
+#   options  ConvertESDToISOWithOptions the same way, with a sink that takes
+#            the records: the tools' output read for progress;
+#   no work  the options call with journalling stand-ins that do no work;
 #   floor    bench/floor.cpp: the same six processes (five tools and the
 #            interpreter's rmdir) started with the library's creation
 #            settings, journalling stand-ins too;
 #   direct   the same five Linux tool runs made by this script.
-# Own overhead = median(no work) - median(floor): what the library and its
-# host add to Wine's process starts, shown as a share of the library's median.
-# The install image is compressible, so the export recompresses it as on a
-# real ESD. No work and floor are cheap and noisy: each round runs them
+# Own overhead = median(no work) - median(floor): what the library adds to
+# Wine's process starts, shown as a share of the plain median. Plain and
+# options swap places every round; options/plain is also given as the
+# median of each round's ratio, and every series with its spread, (max -
+# min) / median. The sample's edition holds MIB MiB of application-like files
+# in a non-solid (XPRESS) ESD, so that run 4 recompresses them to LZMS as on
+# a real ESD. No work and floor are cheap and noisy: each round runs them
 # three times.
-#   bench/esd-bench.sh [BUILD] [MIB:ROUNDS ...]     (default 100:5 1024:3)
+#   bench/esd-bench.sh [BUILD] [MIB:ROUNDS ...]     (default 100:5 1024:5)
 # The table goes to BUILD/bench/esd.csv too.
 set -eu
 build="$(cd "${1:-build}" && pwd)"
 [ $# -gt 0 ] && shift
-sizes="${*:-100:5 1024:3}"
+sizes="${*:-100:5 1024:5}"
 src="$(cd "$(dirname "$0")/.." && pwd)"
 . "$src/scripts/lib.sh"
 # Everything the runs read and write, the Wine prefix with its temporary
@@ -35,9 +40,10 @@ use_wine_prefix "$bench_dir/wineprefix"
 trap 'stop_wine_prefix; rm -rf "$bench_dir"' EXIT
 rm -f "$csv"
 
-through_library() {
-    rm -f "$work/library.iso"
-    wine_in "$app" tarnwick.exe esd-to-iso "$(winpath "$work/sample.esd")" "$(winpath "$work/library.iso")" >/dev/null
+# convert plain|options: one conversion through that export into plain.iso or options.iso.
+convert() {
+    rm -f "$work/$1.iso"
+    wine_in "$app" convert.exe "$1" "$(winpath "$work/sample.esd")" "$(winpath "$work/$1.iso")" >/dev/null
 }
 
 fresh_journal() {
@@ -45,7 +51,7 @@ fresh_journal() {
 }
 
 no_work() {
-    TWSTANDIN_DIR="$(winpath "$work/journal")" wine_in "$app" tarnwick.exe esd-to-iso \
+    TWSTANDIN_DIR="$(winpath "$work/journal")" wine_in "$app" convert.exe options \
         "$(winpath "$work/sample.esd")" "$(winpath "$work/nowork.iso")" >/dev/null
 }
 
@@ -68,16 +74,23 @@ direct() {
     rm -rf "$d"
 }
 
-# A solid ESD whose edition image holds MIB MiB of compressible files: the
-# sample's images, uncompressed, take the files, then all are compressed once.
-make_esd() {
-    "$src/scripts/make-sample-esd.sh" "$work/base.esd" 0
-    wimlib-imagex export "$work/base.esd" all "$work/plain.wim" --compress=none >/dev/null
-    payload_tree "$work/payload" "$1"
-    wimlib-imagex update "$work/plain.wim" 4 --command="add \"$work/payload\" /Windows/System32/payload" >/dev/null
-    wimlib-imagex export "$work/plain.wim" all "$work/sample.esd" --solid >/dev/null
-    rm -rf "$work/payload" "$work/base.esd" "$work/plain.wim"
+# One round: the plain and options series (in the order given), the
+# direct run, then three alternated pairs of the no-work run and the floor.
+esd_round() {
+    for series in "$@"; do
+        timed "$work/$series.times" convert "$series"
+    done
+    timed "$work/direct.times" direct
+    for pair in 1 2 3; do
+        fresh_journal
+        timed "$work/nowork.times" no_work
+        fresh_journal
+        timed "$work/floor.times" floor
+    done
 }
+
+# (max - min) / median of a file of numbers, in per cent.
+spread() { sort -n "$1" | awk -v m="$(median "$1")" 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.1f", 100 * (hi - lo) / m }'; }
 
 for size in $sizes; do
     payload="${size%:*}"
@@ -85,23 +98,33 @@ for size in $sizes; do
     rm -rf "$work"
     mkdir -p "$app" "$work/direct"
     install_app "$build" "$app"
-    cp "$build/bench/floor.exe" "$app/"
-    echo "Generating a sample ESD with $payload MiB of compressible files..."
-    make_esd "$payload"
+    cp "$build/bench/floor.exe" "$build/bench/convert.exe" "$app/"
+    echo "Generating a sample ESD with $payload MiB of application-like files..."
+    "$src/scripts/make-sample-esd.sh" "$work/sample.esd" "$payload"
     ls -l "$work/sample.esd" | awk '{ printf "ESD size: %.1f MiB\n", $5 / 1048576 }'
-    for series in library direct nowork floor; do : > "$work/$series.times"; done
+    for series in plain options direct nowork floor; do : > "$work/$series.times"; done
+    : > "$work/ratio.times"
     for round in $(seq "$rounds"); do
-        bench_round
-        echo "$payload MiB round $round: library $(tail -1 "$work/library.times") s," \
+        if [ $((round % 2)) = 1 ]; then esd_round plain options; else esd_round options plain; fi
+        plain_round=$(tail -1 "$work/plain.times")
+        opt_round=$(tail -1 "$work/options.times")
+        calc 4 "$opt_round / $plain_round" >> "$work/ratio.times"
+        echo >> "$work/ratio.times"
+        echo "$payload MiB round $round: plain $plain_round s, options $opt_round s," \
             "direct $(tail -1 "$work/direct.times") s, no work $(tail -1 "$work/nowork.times") s," \
             "floor $(tail -1 "$work/floor.times") s"
     done
-    lib=$(median "$work/library.times")
+    lib=$(median "$work/plain.times")
+    opt=$(median "$work/options.times")
     dir=$(median "$work/direct.times")
     none=$(median "$work/nowork.times")
     flo=$(median "$work/floor.times")
-    csv_row "$csv" "payload_mib,rounds,library_s,nowork_s,floor_s,direct_s,own_s,own_share_pct,library_per_direct" \
-        "$payload,$rounds,$lib,$none,$flo,$dir,$(calc 3 "$none - $flo"),$(calc 2 "100 * ($none - $flo) / $lib"),$(calc 3 "$lib / $dir")"
+    csv_row "$csv" "payload_mib,rounds,plain_s,options_s,nowork_s,floor_s,direct_s,own_s,own_share_pct,plain_per_direct,options_per_plain,round_ratio_median,plain_spread_pct,options_spread_pct,direct_spread_pct" \
+        "$payload,$rounds,$lib,$opt,$none,$flo,$dir,$(calc 3 "$none - $flo"),$(calc 2 "100 * ($none - $flo) / $lib"),$(calc 3 "$lib / $dir"),$(calc 4 "$opt / $lib"),$(median "$work/ratio.times"),$(spread "$work/plain.times"),$(spread "$work/options.times"),$(spread "$work/direct.times")"
 done
-echo "ConvertESDToISO, medians in seconds; own = no work - floor, share of library:"
+echo "ConvertESDToISO (plain) and ConvertESDToISOWithOptions (options), medians in seconds;"
+echo "own = no work - floor, share of plain; spreads are (max - min) / median:"
 print_table "$csv"
+direct_first=$(awk -F, 'NR == 2 { print $7 }' "$csv")
+direct_last=$(awk -F, 'END { print $7 }' "$csv")
+echo "Direct time of the largest size per the smallest: $(calc 2 "$direct_last / $direct_first")"
