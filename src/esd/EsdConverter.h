@@ -42,7 +42,7 @@ public:
     bool runCommand(const std::wstring& command);
     // runCommand with the tool's output captured instead of passed on: ended
     // when it has printed nothing for the time limit, or when the sink, asked
-    // every kCancelCheckMs, says stop.
+    // every kCancelCheckMs while it runs, says stop.
     bool runWatchedCommand(const std::wstring& command);
     std::wstring createTempDirectory();
     void removeTempDirectory(const std::wstring& path);
