@@ -75,18 +75,13 @@ direct() {
 }
 
 # One round: the plain and options series (in the order given), the
-# direct run, then three alternated pairs of the no-work run and the floor.
+# direct run, then the no-work pairs.
 esd_round() {
     for series in "$@"; do
         timed "$work/$series.times" convert "$series"
     done
     timed "$work/direct.times" direct
-    for pair in 1 2 3; do
-        fresh_journal
-        timed "$work/nowork.times" no_work
-        fresh_journal
-        timed "$work/floor.times" floor
-    done
+    no_work_pairs
 }
 
 # (max - min) / median of a file of numbers, in per cent.

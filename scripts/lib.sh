@@ -77,11 +77,16 @@ csv_row() {
 print_table() { column -t -s, "$1"; }
 
 # One round of a benchmark's four series into $work/*.times: the library, the
-# direct run, then three alternated pairs of the no-work run and the floor.
-# The caller defines through_library, direct, no_work, floor, fresh_journal.
+# direct run, then the no-work pairs. The caller defines through_library,
+# direct, no_work, floor, fresh_journal.
 bench_round() {
     timed "$work/library.times" through_library
     timed "$work/direct.times" direct
+    no_work_pairs
+}
+
+# Three alternated pairs of the no-work run and the floor, cheap and noisy.
+no_work_pairs() {
     for pair in 1 2 3; do
         fresh_journal
         timed "$work/nowork.times" no_work
