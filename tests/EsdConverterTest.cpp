@@ -438,10 +438,11 @@ TEST_F(EsdConverterTest, WatchedRunsMapTheToolsProgressIntoTheirStage)
     EXPECT_EQ(sink.Values(), (std::vector<long long>{0, 10, 20, 30, 34, 59, 60, 69, 75, 89, 90, 100}));
     const std::string esd = "\"" + ToUtf8(esdPath) + "\"";
     EXPECT_EQ(journal.CommandLine(4), "\"tools\\wimlib-imagex.exe\" info " + esd);
+    const std::string installWim = " \"" + WorkFolderOfRun1() + "\\sources\\install.wim\" ";
     for (unsigned image = 4; image <= 6; ++image) {
         EXPECT_EQ(journal.CommandLine(image + 1), "\"tools\\wimlib-imagex.exe\" export " + esd + " " +
-                                                      std::to_string(image) + " \"" + WorkFolderOfRun1() +
-                                                      "\\sources\\install.wim\" --compress=LZMS --chunk-size 128K --quiet");
+                                                      std::to_string(image) + installWim +
+                                                      "--compress=LZMS --chunk-size 128K --quiet");
     }
     EXPECT_EQ(journal.Count(), 8u);
 }
@@ -530,10 +531,10 @@ TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
 // A watched run is ended after the limit of silence, not of duration.
 TEST_F(EsdConverterTest, WatchedRunsEndASilentToolButNotOneThatKeepsPrinting)
 {
-    CESDConverter::s_commandTimeoutMs = 2000;
+    CESDConverter::s_commandTimeoutMs = 3000;
     std::string lines;
-    for (int i = 0; i < 20; ++i) {
-        lines += FileData(5 * i);
+    for (int i = 0; i < 24; ++i) {
+        lines += FileData(4 * i);
     }
     const struct {
         unsigned long delayMs;

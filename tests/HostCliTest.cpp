@@ -230,6 +230,7 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     WriteBytes(start / L"in.esd", "esd");
     WriteBytes(start / L"old.iso", "old");
     const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
+    // Wine starts the test with a windowless console that takes no signal.
     FreeConsole();
     ASSERT_TRUE(AllocConsole()) << GetLastError();
     SetConsoleCtrlHandler(IgnoreCtrlC, TRUE);

@@ -50,9 +50,9 @@ TEST(UnixBridge, PassesTheOutputOnWhileTheCommandRuns)
 {
     ScratchFolder folder;
     std::string passed;
+    const std::vector<std::string> argv{"sh", "-c", "echo first; until [ -e go ]; do sleep 0.1; done; echo second"};
     const standin::UnixResult r = standin::RunOnUnix(
-        ExeFolder() + L"tools\\unixrun.sh", {"sh", "-c", "echo first; until [ -e go ]; do sleep 0.1; done; echo second"},
-        UnixPath(folder.path()), "", 20, [&](const std::string& bytes) {
+        ExeFolder() + L"tools\\unixrun.sh", argv, UnixPath(folder.path()), "", 20, [&](const std::string& bytes) {
             passed += bytes;
             if (passed == "first\n") {
                 WriteBytes(folder / L"go", "");

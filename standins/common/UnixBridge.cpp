@@ -85,8 +85,9 @@ public:
     void Pass()
     {
         if (!m_file.Valid()) {
-            m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+            m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         }
         char buffer[kFollowBytes];
         DWORD got = 0;
