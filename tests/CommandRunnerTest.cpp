@@ -11,6 +11,7 @@
 
 #include <tlhelp32.h>
 
+#include <functional>
 #include <regex>
 #include <set>
 
@@ -49,6 +50,26 @@ std::vector<std::pair<DWORD, DWORD>> HangingProcesses(const ScratchFolder& folde
         processes.emplace_back(pid, parent);
     }
     return processes;
+}
+
+// A folder for the files of the hang mode: every process listed there is
+// ended when it goes, whichever way the test left.
+struct Hangers : ScratchFolder {
+    ~Hangers()
+    {
+        for (const auto& process : HangingProcesses(*this)) {
+            KillProcessTree(process.first);
+        }
+    }
+};
+
+// Polls until done() holds, for at most two minutes.
+bool Eventually(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 2400 && !done(); ++i) {
+        Sleep(50);
+    }
+    return done();
 }
 
 // "print N": N bytes of a repeating pattern on standard output.
@@ -208,16 +229,17 @@ TEST(CommandRunnerTest, RunsInTheGivenWorkingFolderAndLeavesOutputAloneWhenItCan
 
 TEST(CommandRunnerTest, TimeLimitEndsTheWholeTreeAndLogsPidLimitAndCommand)
 {
-    ScratchFolder pids;
+    Hangers pids;
     const std::wstring command = L"cmd /C " + ChildCommand(L"hang " + pids.path() + L" spawn");
     LogWatch log;
-    EXPECT_FALSE(runner::RunCommand(command, 8000));
+    EXPECT_FALSE(runner::RunCommand(command, 20000));
 
     std::smatch match;
     const std::string added = log.Added();
     ASSERT_TRUE(std::regex_search(added, match,
                                   std::regex("CPEMaker::_RunCommand:\\d+ PEMaker:RunCommand: command timeout, "
-                                             "terminating process tree\\. pid=(\\d+), timeout=8000, command=(.*)\r\n")))
+                                             "terminating process tree\\. pid=(\\d+), timeout=20000, "
+                                             "command=(.*)\r\n")))
         << added;
     EXPECT_EQ(match[2].str(), standin::ToUtf8(command));
     const DWORD shellPid = std::stoul(match[1].str());
@@ -238,10 +260,10 @@ TEST(CommandRunnerTest, TimeLimitEndsTheWholeTreeAndLogsPidLimitAndCommand)
 
 TEST(CommandRunnerTest, CapturingRunStopsReadingAtTheLimitAndLeavesTheChildRunning)
 {
-    ScratchFolder pids;
+    Hangers pids;
     std::wstring output = L"old";
     LogWatch log;
-    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"hang " + pids.path()), output, nullptr, 4000));
+    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"hang " + pids.path()), output, nullptr, 15000));
     EXPECT_TRUE(Holds(log.Added(), "CPEMaker::_RunCommandWithOutput:"));
     EXPECT_TRUE(Holds(log.Added(), " PEMaker:_RunCommandWithOutput: command timeout\r\n"));
     EXPECT_EQ(output, L"");
@@ -258,17 +280,18 @@ TEST(CommandRunnerTest, CapturingRunStopsReadingAtTheLimitAndLeavesTheChildRunni
 
 TEST(CommandRunnerTest, KillLeavesAProcessThatTookAnIdentifierAfterTheSnapshot)
 {
-    ScratchFolder pids;
+    Hangers pids;
     const std::wstring command = ChildCommand(L"hang " + pids.path() + L" spawn");
     PROCESS_INFORMATION parent = {};
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     ASSERT_TRUE(CreateProcessW(nullptr, const_cast<wchar_t*>(command.c_str()), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &parent));
-    while (ListNames(pids.path()).size() < 2) {
-        Sleep(10);
+    const bool started = Eventually([&] { return HangingProcesses(pids).size() == 2; });
+    if (!started) {
+        TerminateProcess(parent.hProcess, 1);
     }
-    Sleep(100);  // both files written whole
+    ASSERT_TRUE(started);
     for (const auto& process : HangingProcesses(pids)) {
         reusedId = process.first != parent.dwProcessId ? process.first : reusedId;
     }
@@ -279,7 +302,6 @@ TEST(CommandRunnerTest, KillLeavesAProcessThatTookAnIdentifierAfterTheSnapshot)
     EXPECT_EQ(WaitForSingleObject(newcomer.hProcess, 0), WAIT_TIMEOUT) << "the newcomer was ended";
     EXPECT_TRUE(IsRunning(reusedId)) << "the open stood in for it, so it cannot have been ended";
     TerminateProcess(newcomer.hProcess, 0);
-    KillProcessTree(reusedId);
     for (HANDLE handle : {parent.hProcess, parent.hThread, newcomer.hProcess, newcomer.hThread}) {
         CloseHandle(handle);
     }
@@ -292,23 +314,20 @@ TEST(CommandRunnerTest, CapturingRunIsBoundedByTheLimitAndEndsWithItsOwnChild)
     ScratchFolder flood;
     std::wstring output;
     LogWatch log;
-    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"flood " + flood.path()), output, nullptr, 3000));
+    EXPECT_FALSE(runner::RunCommandWithOutput(ChildCommand(L"flood " + flood.path()), output, nullptr, 10000));
     EXPECT_TRUE(Holds(log.Added(), " PEMaker:_RunCommandWithOutput: command timeout\r\n"));
     EXPECT_LE(output.size(), runner::kMaxDecodedOutputBytes);
     EXPECT_EQ(output.find_first_not_of(L'f'), std::wstring::npos);
-    while (ReadBytes(flood / L"count").empty()) {
-        Sleep(50);
-    }
+    ASSERT_TRUE(Eventually([&] { return !ReadBytes(flood / L"count").empty(); })) << "the tool went on";
     EXPECT_GT(std::stoull(ReadBytes(flood / L"count")), runner::kMaxDecodedOutputBytes);
 
     // A descendant that keeps the write end does not hold the run past its child.
-    ScratchFolder pids;
+    Hangers pids;
     EXPECT_TRUE(runner::RunCommandWithOutput(ChildCommand(L"orphan " + pids.path()), output, nullptr, 120000));
     EXPECT_EQ(output, L"done");
     const auto hanging = HangingProcesses(pids);
     ASSERT_EQ(hanging.size(), 1u);
     EXPECT_TRUE(IsRunning(hanging[0].first));
-    KillProcessTree(hanging[0].first);
 }
 
 // Under Windows an inheritable handle made by any thread of the host reaches
@@ -335,14 +354,16 @@ TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)
     runner::RunCommandWithOutput(ChildCommand(L"print 10"), output, nullptr, 60000);
     const DWORD before = CountOpenHandles();
     ASSERT_GT(before, 0u);
-    // A handle lost per run shows as 25 or more; each round starts three
-    // interpreters, the slowest part of this program under Wine.
-    for (int i = 0; i < 25; ++i) {
+    // A handle lost per run adds one a round; a few come and go with the
+    // system's own bookkeeping. Each round starts three interpreters, the
+    // slowest part of this program under Wine.
+    const DWORD rounds = 25;
+    for (DWORD i = 0; i < rounds; ++i) {
         runner::RunCommand(L"exit 1", 60000);
         runner::RunCommandWithOutput(L"echo x", output, nullptr, 60000);
         runner::RunCommandWithOutput(L"cd", output, L"C:\\no\\such\\folder", 60000);
     }
-    EXPECT_EQ(CountOpenHandles(), before);
+    EXPECT_LT(CountOpenHandles(), before + rounds / 2);
 }
 
 TEST(AnsiPieceDecoderTest, KeepsACharacterSplitAcrossPiecesWhole)
