@@ -91,6 +91,10 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
          "CPEMaker::CopyApp: PEMaker::CopyApp: invalid parameters.\n"
          "CPEMaker::CreatePE: BuildPE: Failed to copy application files\n",
          {}},
+        {L"MakePE 2 - " + exe, false,
+         "CPEMaker::CopyApp: PEMaker::CopyApp: invalid parameters.\n"
+         "CPEMaker::CreatePE: BuildPE: Failed to copy application files\n",
+         {}},
         // Without a target the ISO goes into the PE folder. A source beyond
         // the buffers is never cut: only its name goes into one.
         {L"MakePE 2 - " + Quoted(longFile) + L" " + Quoted(longFile), true, "",

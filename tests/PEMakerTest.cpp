@@ -3,10 +3,10 @@
 #include "PETestSupport.h"
 
 #include "common/ProgressReport.h"
-#include "pemaker/BoundedText.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace testsupport;
@@ -31,12 +31,31 @@ TEST(PEMakerInitTest, FindsTheWorkingWimInThePEFolderBesideTheHostProgramOrLogsI
     EXPECT_EQ(PEMakerTestPeer::Initialized(maker), 1);
 }
 
-TEST(PEMakerInitTest, PathsAreCutAt259Characters)
+namespace {
+
+// "init-paths": Init beside this program; prints the PE folder and the WIM path.
+const bool kRegistered = (RegisterChildMode("init-paths",
+                                            [](int, wchar_t**) {
+                                                CPEMaker maker;
+                                                maker.Init();
+                                                std::printf("%s\n%s", ToUtf8(PEMakerTestPeer::PEDir(maker)).c_str(),
+                                                            ToUtf8(PEMakerTestPeer::WimPath(maker)).c_str());
+                                                return 0;
+                                            }),
+                          true);
+
+}  // namespace
+
+TEST(PEMakerInitTest, PathsBesideADeepHostProgramAreCutAt259Characters)
 {
-    wchar_t buffer[pemaker::kPathChars];
-    const std::wstring longFolder = L"C:\\" + std::wstring(300, L'd');
-    FormatBounded(buffer, pemaker::kPathChars, pemaker::kWimPathFormat, longFolder.c_str());
-    EXPECT_EQ(std::wstring(buffer), longFolder.substr(0, 259));
+    ScratchFolder scratch;
+    const std::wstring deep = scratch.path() + L"\\" + std::wstring(250 - scratch.path().size() - 1, L'd');
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    const std::wstring program = deep + L"\\t.exe";
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), program.c_str(), FALSE));
+    const ChildResult child = RunProgram(program + L" --child init-paths", deep);
+    const std::wstring wim = deep + L"\\PE\\ISO\\SOURCES\\BOOT.wim";
+    EXPECT_EQ(child.stdoutBytes, ToUtf8(deep + L"\\PE") + "\r\n" + ToUtf8(wim.substr(0, 259)));
 }
 
 TEST(ProgressReportTest, RecordsHaveEveryFieldAtItsPlaceAndZeroOfZeroIsAFailureCutAt255Bytes)
@@ -100,4 +119,18 @@ TEST(ProgressReportTest, OnlyTheSecondAndSixthSlotsAreCalled)
     EXPECT_EQ(host.lastCurrent, 62u);
     EXPECT_EQ(host.continueCalls, 1);
     EXPECT_EQ(host.otherCalls, 0);
+}
+
+// What the interpreter's rmdir leaves of a staging folder goes through the
+// file system, where a read-only file or folder cannot be deleted as it is.
+TEST(RemoveTreeTest, RemovesReadOnlyFilesAndFolders)
+{
+    ScratchFolder scratch;
+    const std::wstring tree = scratch / L"PEC1.tmp";
+    MakeTree(tree, {L"\\sub"}, {{L"\\sub\\locked.txt", "x"}, {L"\\top.txt", "y"}});
+    for (const wchar_t* name : {L"\\sub\\locked.txt", L"\\top.txt", L"\\sub"}) {
+        ASSERT_TRUE(SetFileAttributesW((tree + name).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    EXPECT_TRUE(RemoveTree(tree));
+    EXPECT_FALSE(Exists(tree));
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 using namespace testsupport;
@@ -157,7 +158,7 @@ TEST_F(RamdiskBootTest, NotInitialisedRefusesAndCancellationBeforeOrAfterTheEntr
     EXPECT_TRUE(Holds(ReadBytes(scratch / L"store.txt"), "sequence {"));
 }
 
-TEST_F(RamdiskBootTest, MakePERestartTypeAndCancellationAfterTheEntry)
+TEST_F(RamdiskBootTest, MakePERestartTypeCancelledAfterTheEntryOrFailing)
 {
     const std::wstring app = scratch / L"app.exe";
     WriteBytes(app, "app");
@@ -178,4 +179,17 @@ TEST_F(RamdiskBootTest, MakePERestartTypeAndCancellationAfterTheEntry)
     EXPECT_NE(journal.Tool(journal.Count()), "shutdown");
     EXPECT_EQ(cancelAfterEntry.Values(), (std::vector<long long>{0, 5, 15, 85, 90, 90}));
     EXPECT_TRUE(Holds(log.Added(), " Operation cancelled by user\r\n"));
+
+    journal.RespondTool(L"bcdedit", 1);
+    CPEMaker failing;
+    RecordingSink failed;
+    LogWatch failLog;
+    EXPECT_FALSE(failing.CreatePE({app}, app.c_str(), 1, nullptr, &failed));
+    const std::vector<long long> values = failed.Values();
+    EXPECT_EQ(std::count(values.begin(), values.end(), -1), 1);
+    EXPECT_EQ(values.back(), -1);
+    EXPECT_STREQ(failed.records.back().message, "BuildPE: Failed to restart to PE environment");
+    EXPECT_TRUE(Holds(failLog.Added(), "    CPEMaker::CreatePE:"));
+    EXPECT_TRUE(Holds(failLog.Added(), " BuildPE: Failed to restart to PE environment\r\n"));
+    EXPECT_NE(journal.Tool(journal.Count()), "shutdown");
 }

@@ -9,6 +9,21 @@
 using namespace testsupport;
 using namespace petest;
 
+namespace {
+
+// "update": one batch on a WIM that is only a name, with the tool looked for
+// beside this program and in the current folder.
+const bool kRegistered = (RegisterChildMode("update",
+                                            [](int, wchar_t**) {
+                                                CPEMaker maker;
+                                                wcscpy(PEMakerTestPeer::WimPath(maker), L"boot.wim");
+                                                const std::vector<std::wstring> batch{L"delete \"\\x\""};
+                                                return PEMakerTestPeer::UpdateWIM(maker, batch, false) ? 0 : 1;
+                                            }),
+                          true);
+
+}  // namespace
+
 TEST(UpdateCommandsTest, AddCommandQuotesBothPathsAndEncodesWithCrLf)
 {
     const std::string bytes = pemaker::EncodeUpdateCommand(MakeAddCommand(L"C:\\A", L"\\B"));
@@ -97,6 +112,23 @@ TEST_F(WimUpdateJournalTest, FailingBatchLogsTheToolOutputAndEveryCommand)
     EXPECT_NE(first, std::string::npos) << added;
     EXPECT_NE(second, std::string::npos) << added;
     EXPECT_LT(first, second);
+}
+
+TEST_F(WimUpdateJournalTest, NoToolOrNoCommandFileRunsNothingAndSaysWhich)
+{
+    // A copy of this program where neither its folder nor the current one holds tools\.
+    ScratchFolder bare;
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), (bare / L"t.exe").c_str(), FALSE));
+    EXPECT_EQ(RunProgram(bare / L"t.exe --child update", bare.path()).exitCode, 1u);
+    const std::string logged = ReadBytes(bare / L"tarnwick.log");
+    EXPECT_TRUE(Holds(logged, "    CPEMaker::_UpdateWIM:"));
+    EXPECT_TRUE(Holds(logged, " PEMaker::_UpdateWIM: Failed to locate wimlib-imagex.exe\r\n"));
+
+    EnvScope missingTemp(L"TMP", work / L"missing");
+    LogWatch log;
+    EXPECT_FALSE(PEMakerTestPeer::UpdateWIM(maker, {L"delete \"\\x\""}, false));
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker::_UpdateWIM: Failed to create update command file\r\n"));
+    EXPECT_EQ(journal.Count(), 0u);
 }
 
 // A real batch through the stand-in and Debian's wimlib.

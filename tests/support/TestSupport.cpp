@@ -314,7 +314,8 @@ int CallExport(int argc, wchar_t** argv, IProgressSink* sink)
         result = ExportOf<ConfigureBootWim_Fn>(dll, name.c_str())(sink);
     } else if (name == "MakePE" && count >= 3) {
         const std::vector<std::wstring> sources(args + 3, args + count);
-        result = ExportOf<MakePE_Fn>(dll, name.c_str())(&sources, Arg(args[2]), _wtoi(args[0]), Arg(args[1]), sink);
+        result = ExportOf<MakePE_Fn>(dll, name.c_str())(count > 3 ? &sources : nullptr, Arg(args[2]), _wtoi(args[0]),
+                                                        Arg(args[1]), sink);
     } else {
         return 2;
     }

@@ -144,9 +144,10 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 // Runs this test program again with the given arguments, standard output
 // captured. They name a mode registered with RegisterChildMode, or "call" or
 // "call-printing", then the library's full path, an export and its arguments
-// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE...): the export is
-// called with a null sink, or with one that prints every record as
-// "record <state> <current> <total> <message>"; exit code 0 for true.
+// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE..., a null list
+// without SOURCE): the export is called with a null sink, or with one that
+// prints every record as "record <state> <current> <total> <message>"; exit
+// code 0 for true.
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
 // "call" of the library beside the test program.
 ChildResult RunExport(const std::wstring& call);
