@@ -126,28 +126,35 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
         const char* name;
         int type;
         std::function<void(StandinJournal&)> arrange;
+        std::vector<std::wstring> sources;  // none: the start-up program alone
         Seq progress;
         std::string text;
+        std::string stageEntry;  // the failing stage's own log entry, if checked
     } cases[] = {
-        {"no WIM", 2, [&](StandinJournal&) { DeleteFileW(pe.Wim().c_str()); }, Seq({0, -1}),
-         "BuildPE: Failed to initialize CPEMaker"},
-        {"clear-out refused", 2, [](StandinJournal& j) { j.Respond(1, 49); }, Seq({0, 5, -1}),
-         "BuildPE: Failed to copy application files"},
-        {"ISO tool fails", 2, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 1); }, Seq({0, 5, 15, 85, 90, 90, -1}),
-         "Failed to create ISO file"},
-        {"type 0", 0, [](StandinJournal&) {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type"},
-        {"type 4", 4, [](StandinJournal&) {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type"},
+        {"no WIM", 2, [&](StandinJournal&) { DeleteFileW(pe.Wim().c_str()); }, {}, Seq({0, -1}),
+         "BuildPE: Failed to initialize CPEMaker", ""},
+        {"clear-out refused", 2, [](StandinJournal& j) { j.Respond(1, 49); }, {}, Seq({0, 5, -1}),
+         "BuildPE: Failed to copy application files", ""},
+        // After the sources are added; nothing is delivered.
+        {"start-up program in no source", 2, [](StandinJournal&) {}, {ThisProgram()}, Seq({0, 5, 15, 85, -1}),
+         "BuildPE: Failed to copy application files", "PEMaker::CopyApp: startup exe not found in copied content."},
+        {"ISO tool fails", 2, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 1); }, {},
+         Seq({0, 5, 15, 85, 90, 90, -1}), "Failed to create ISO file", ""},
+        {"type 0", 0, [](StandinJournal&) {}, {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type", ""},
+        {"type 4", 4, [](StandinJournal&) {}, {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PEFolder casePE;
         Attempt attempt;
         c.arrange(attempt.journal);
-        EXPECT_FALSE(Make(attempt, c.type, nullptr));
+        EXPECT_FALSE(Make(attempt, c.type, nullptr, c.sources));
         EXPECT_EQ(attempt.sink.Values(), c.progress);
         EXPECT_EQ(FailureText(attempt.sink), c.text);
-        EXPECT_TRUE(Holds(attempt.log.Added(), "CPEMaker::CreatePE:"));
-        EXPECT_TRUE(Holds(attempt.log.Added(), " " + c.text + "\r\n"));
+        const std::string added = attempt.log.Added();
+        EXPECT_TRUE(Holds(added, "CPEMaker::CreatePE:"));
+        EXPECT_TRUE(Holds(added, " " + c.text + "\r\n"));
+        EXPECT_TRUE(Holds(added, " " + c.stageEntry + (c.stageEntry.empty() ? "" : "\r\n")));
     }
 }
 

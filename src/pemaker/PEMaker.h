@@ -28,7 +28,8 @@ public:
     bool ConfigureBootWim(IProgressSink* sink);
 
     // Clears the old application content of the image, adds the sources and
-    // installs winpeshl.ini for startupExe.
+    // installs winpeshl.ini for startupExe. Fails when startupExe is not
+    // empty and no source holds it.
     bool CopyApp(const std::vector<std::wstring>& appSources, const wchar_t* startupExe);
     // Writes "boot.iso" into outputFolder, or into the PE folder when null.
     bool CreateISO(const wchar_t* outputFolder);
