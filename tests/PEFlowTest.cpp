@@ -122,6 +122,8 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
 
 TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
 {
+    // The log keeps the first 1024 bytes of what the ISO tool wrote.
+    const std::string toolOutput = std::string(1000, 'o') + std::string(100, 'x');
     const struct {
         const char* name;
         int type;
@@ -138,8 +140,9 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
         // After the sources are added; nothing is delivered.
         {"start-up program in no source", 2, [](StandinJournal&) {}, {ThisProgram()}, Seq({0, 5, 15, 85, -1}),
          "BuildPE: Failed to copy application files", "PEMaker::CopyApp: startup exe not found in copied content."},
-        {"ISO tool fails", 2, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 1); }, {},
-         Seq({0, 5, 15, 85, 90, 90, -1}), "Failed to create ISO file", ""},
+        {"ISO tool fails", 2, [&](StandinJournal& j) { j.RespondTool(L"oscdimg", 1, 0, toolOutput); }, {},
+         Seq({0, 5, 15, 85, 90, 90, -1}), "Failed to create ISO file",
+         "PEMaker::CreateISO: oscdimg exit code: 1, output: " + toolOutput.substr(0, 1024)},
         {"type 0", 0, [](StandinJournal&) {}, {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type", ""},
         {"type 4", 4, [](StandinJournal&) {}, {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type", ""},
     };

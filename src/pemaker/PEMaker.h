@@ -48,7 +48,7 @@ private:
 
     bool _RunCommand(const std::wstring& command, DWORD limitMs);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                               DWORD limitMs);
+                               DWORD limitMs, DWORD* exitCode = nullptr);
 
     // Applies the batch to image 1 of the working WIM in one run of the tool.
     bool _UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild);
