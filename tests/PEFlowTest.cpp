@@ -9,7 +9,8 @@
 #include <regex>
 
 extern "C" int CallMakePEFromList(const wchar_t* const* sources, uint32_t count, const wchar_t* startupExe,
-                                  int productionType, const wchar_t* target, IProgressSink* sink);
+                                  int productionType, const wchar_t* target, int cancelAt, ProgressInfo* records,
+                                  uint32_t capacity, uint32_t* recorded);
 
 using namespace testsupport;
 using namespace petest;
@@ -122,43 +123,54 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
 
 TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowText)
 {
+    // The log keeps the first 1024 bytes of what the ISO tool wrote.
+    const std::string toolOutput = std::string(1000, 'o') + std::string(100, 'x');
     const struct {
         const char* name;
         int type;
         std::function<void(StandinJournal&)> arrange;
+        std::vector<std::wstring> sources;  // none: the start-up program alone
         Seq progress;
         std::string text;
+        std::string stageEntry;  // the failing stage's own log entry, if checked
     } cases[] = {
-        {"no WIM", 2, [&](StandinJournal&) { DeleteFileW(pe.Wim().c_str()); }, Seq({0, -1}),
-         "BuildPE: Failed to initialize CPEMaker"},
-        {"clear-out refused", 2, [](StandinJournal& j) { j.Respond(1, 49); }, Seq({0, 5, -1}),
-         "BuildPE: Failed to copy application files"},
-        {"ISO tool fails", 2, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 1); }, Seq({0, 5, 15, 85, 90, 90, -1}),
-         "Failed to create ISO file"},
-        {"type 0", 0, [](StandinJournal&) {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type"},
-        {"type 4", 4, [](StandinJournal&) {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type"},
+        {"no WIM", 2, [&](StandinJournal&) { DeleteFileW(pe.Wim().c_str()); }, {}, Seq({0, -1}),
+         "BuildPE: Failed to initialize CPEMaker", ""},
+        {"clear-out refused", 2, [](StandinJournal& j) { j.Respond(1, 49); }, {}, Seq({0, 5, -1}),
+         "BuildPE: Failed to copy application files", ""},
+        // After the sources are added; nothing is delivered.
+        {"start-up program in no source", 2, [](StandinJournal&) {}, {ThisProgram()}, Seq({0, 5, 15, 85, -1}),
+         "BuildPE: Failed to copy application files", "PEMaker::CopyApp: startup exe not found in copied content."},
+        {"ISO tool fails", 2, [&](StandinJournal& j) { j.RespondTool(L"oscdimg", 1, 0, toolOutput); }, {},
+         Seq({0, 5, 15, 85, 90, 90, -1}), "Failed to create ISO file",
+         "PEMaker::CreateISO: oscdimg exit code: 1, output: " + toolOutput.substr(0, 1024)},
+        {"type 0", 0, [](StandinJournal&) {}, {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type", ""},
+        {"type 4", 4, [](StandinJournal&) {}, {}, Seq({0, 5, 15, 85, 90, 90, -1}), "Incorrect production type", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PEFolder casePE;
         Attempt attempt;
         c.arrange(attempt.journal);
-        EXPECT_FALSE(Make(attempt, c.type, nullptr));
+        EXPECT_FALSE(Make(attempt, c.type, nullptr, c.sources));
         EXPECT_EQ(attempt.sink.Values(), c.progress);
         EXPECT_EQ(FailureText(attempt.sink), c.text);
-        EXPECT_TRUE(Holds(attempt.log.Added(), "CPEMaker::CreatePE:"));
-        EXPECT_TRUE(Holds(attempt.log.Added(), " " + c.text + "\r\n"));
+        const std::string added = attempt.log.Added();
+        EXPECT_TRUE(Holds(added, "CPEMaker::CreatePE:"));
+        EXPECT_TRUE(Holds(added, " " + c.text + "\r\n"));
+        EXPECT_TRUE(Holds(added, " " + c.stageEntry + (c.stageEntry.empty() ? "" : "\r\n")));
     }
 }
 
 // Everything a host and the tools see of one call: result, records, tool runs
-// with their input, and the log lines without their time.
-std::string Observed(const std::function<bool(IProgressSink*)>& call)
+// with their input, and the log lines without their time. The call is given
+// a sink that cancels at check cancelAt.
+std::string Observed(const std::function<bool(RecordingSink&)>& call, int cancelAt = 0)
 {
     StandinJournal journal;
-    RecordingSink sink;
+    RecordingSink sink(cancelAt);
     LogWatch log;
-    std::string seen = call(&sink) ? "ok\n" : "failed\n";
+    std::string seen = call(sink) ? "ok\n" : "failed\n";
     for (const ProgressInfo& record : sink.records) {
         seen += "record " + std::to_string(record.state) + " " + std::to_string(record.current) + " " +
                 record.message + "\n";
@@ -172,7 +184,19 @@ std::string Observed(const std::function<bool(IProgressSink*)>& call)
     return seen + std::regex_replace(log.Added(), std::regex("[0-9]{4}-[0-9: -]{15}"), "<time>");
 }
 
-TEST_F(PEFlowTest, TheListEntryFromCRunsExactlyTheFlowOfTheVectorEntry)
+// MakePEFromList called from C with a sink written in C that answers as sink
+// does; its records end up in sink.
+bool FromC(RecordingSink& sink, const wchar_t* const* list, uint32_t count, const wchar_t* startup, int type,
+           const wchar_t* target)
+{
+    ProgressInfo records[32];
+    uint32_t recorded = 0;
+    const int made = CallMakePEFromList(list, count, startup, type, target, sink.CancelAt(), records, 32, &recorded);
+    sink.records.assign(records, records + recorded);
+    return made == 1;
+}
+
+TEST_F(PEFlowTest, TheListEntryFromCWithASinkInCRunsExactlyTheFlowOfTheVectorEntry)
 {
     HMODULE dll = LoadLibraryW(L"TarnwickMedia.dll");
     ASSERT_NE(dll, nullptr);
@@ -184,18 +208,21 @@ TEST_F(PEFlowTest, TheListEntryFromCRunsExactlyTheFlowOfTheVectorEntry)
     const wchar_t* const list[] = {app.c_str(), missing.c_str(), nullptr};
     const std::vector<std::wstring> none;
 
-    const std::string byVector =
-        Observed([&](IProgressSink* s) { return makePE(&sources, app.c_str(), 2, out.c_str(), s); });
-    EXPECT_EQ(byVector.rfind("ok\n", 0), 0u) << byVector;
-    EXPECT_TRUE(Holds(byVector, "run oscdimg.exe"));
-    EXPECT_TRUE(Holds(byVector, "GetFileAttributesW failed"));
-    EXPECT_EQ(Observed([&](IProgressSink* s) { return CallMakePEFromList(list, 3, app.c_str(), 2, out.c_str(), s) == 1; }),
-              byVector);
+    // To the end, and cancelled at the second check.
+    for (const int cancelAt : {0, 2}) {
+        const std::string byVector =
+            Observed([&](RecordingSink& s) { return makePE(&sources, app.c_str(), 2, out.c_str(), &s); }, cancelAt);
+        EXPECT_EQ(byVector.rfind(cancelAt ? "failed\n" : "ok\n", 0), 0u) << byVector;
+        EXPECT_TRUE(Holds(byVector, cancelAt ? " Operation cancelled by user\r\n" : "run oscdimg.exe"));
+        EXPECT_TRUE(Holds(byVector, "GetFileAttributesW failed"));
+        EXPECT_EQ(Observed([&](RecordingSink& s) { return FromC(s, list, 3, app.c_str(), 2, out.c_str()); }, cancelAt),
+                  byVector);
+    }
 
-    const std::string noSources = Observed([&](IProgressSink* s) { return makePE(&none, nullptr, 5, nullptr, s); });
+    const std::string noSources = Observed([&](RecordingSink& s) { return makePE(&none, nullptr, 5, nullptr, &s); });
     EXPECT_TRUE(Holds(noSources, "CopyApp: invalid parameters"));
     for (const uint32_t count : {0u, 3u}) {
-        EXPECT_EQ(Observed([&](IProgressSink* s) { return CallMakePEFromList(count ? nullptr : list, count, nullptr, 5, nullptr, s) == 1; }),
+        EXPECT_EQ(Observed([&](RecordingSink& s) { return FromC(s, count ? nullptr : list, count, nullptr, 5, nullptr); }),
                   noSources)
             << count;
     }
@@ -214,7 +241,7 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsRunExactlyAsWithout)
     const std::wstring out = scratch / L"out";
     const std::wstring startup = ThisProgram();
     const auto run = [&](std::vector<std::wstring> sources) {
-        return Observed([&](IProgressSink* s) { return makePE(&sources, startup.c_str(), 2, out.c_str(), s); });
+        return Observed([&](RecordingSink& s) { return makePE(&sources, startup.c_str(), 2, out.c_str(), &s); });
     };
 
     const std::string plain = run({host, app, missing, L"Q:\\"});
@@ -225,10 +252,7 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsRunExactlyAsWithout)
     EXPECT_EQ(run({host + L"\\", app + L"/", missing + L"\\/", L"Q:\\"}), plain);
     const std::wstring hostSlash = host + L"/";
     const wchar_t* const list[] = {hostSlash.c_str(), app.c_str(), missing.c_str(), L"Q:\\"};
-    const auto fromList = [&](IProgressSink* s) {
-        return CallMakePEFromList(list, 4, startup.c_str(), 2, out.c_str(), s) == 1;
-    };
-    EXPECT_EQ(Observed(fromList), plain);
+    EXPECT_EQ(Observed([&](RecordingSink& s) { return FromC(s, list, 4, startup.c_str(), 2, out.c_str()); }), plain);
 }
 
 TEST_F(PEFlowTest, PathsTheInterpreterWouldRewriteAreRefusedBeforeAnythingRuns)

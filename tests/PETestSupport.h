@@ -23,6 +23,7 @@ public:
 
     std::vector<ProgressInfo> records;
     int checks = 0;
+    int CancelAt() const { return m_cancelAt; }
 
     // current of every record, and -1 for a failure record.
     std::vector<long long> Values() const;

@@ -71,7 +71,7 @@ bool CPEMaker::_RunCommand(const std::wstring& command, DWORD limitMs)
 }
 
 bool CPEMaker::_RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                                     DWORD limitMs)
+                                     DWORD limitMs, DWORD* exitCode)
 {
-    return runner::RunCommandWithOutput(command, output, workDir, limitMs);
+    return runner::RunCommandWithOutput(command, output, workDir, limitMs, exitCode);
 }

@@ -28,7 +28,8 @@ public:
     bool ConfigureBootWim(IProgressSink* sink);
 
     // Clears the old application content of the image, adds the sources and
-    // installs winpeshl.ini for startupExe.
+    // installs winpeshl.ini for startupExe. Fails when startupExe is not
+    // empty and no source holds it.
     bool CopyApp(const std::vector<std::wstring>& appSources, const wchar_t* startupExe);
     // Writes "boot.iso" into outputFolder, or into the PE folder when null.
     bool CreateISO(const wchar_t* outputFolder);
@@ -47,7 +48,7 @@ private:
 
     bool _RunCommand(const std::wstring& command, DWORD limitMs);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                               DWORD limitMs);
+                               DWORD limitMs, DWORD* exitCode = nullptr);
 
     // Applies the batch to image 1 of the working WIM in one run of the tool.
     bool _UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild);

@@ -88,6 +88,10 @@ constexpr int kIsoStampHour = 17;
 constexpr int kIsoStampMinute = 30;
 constexpr const char* kCreateIsoFunction = "CPEMaker::CreateISO";
 constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO, error code: %lu";
+// After a run that ended with another exit code than 0: that code and the
+// start of what the tool wrote.
+constexpr const char* kLogIsoToolFailed = "PEMaker::CreateISO: oscdimg exit code: %lu, output: %s";
+constexpr size_t kIsoToolOutputLogBytes = 1024;
 
 // Ramdisk boot entry and restart.
 constexpr const wchar_t* kSdiPathFormat = L"%ls\\ISO\\BOOT\\BOOT.SDI";
