@@ -1,20 +1,12 @@
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include "TarnwickMedia.h"
-
-#include "FileText.h"
 #include "ProgramFolder.h"
+#include "TarnwickMedia.h"
 #include "common/UniqueHandle.h"
 
-#include <shellapi.h>
-
 #include <cwchar>
-#include <cwctype>
 #include <map>
 #include <regex>
-#include <vector>
 
 namespace testsupport {
 
@@ -147,12 +139,10 @@ bool IsRunning(DWORD pid)
 
 DWORD CountOpenHandles()
 {
+    // Of an entry only the owner is read.
     struct HandleEntry {
         USHORT processId;
-        USHORT creatorBackTraceIndex;
-        UCHAR objectTypeIndex;
-        UCHAR attributes;
-        USHORT handle;
+        USHORT backTraceTypeAttributesAndHandle[3];
         void* object;
         ULONG grantedAccess;
     };
@@ -243,14 +233,10 @@ std::string LogWatch::Added() const
     return bytes.size() > m_start ? bytes.substr(m_start) : std::string();
 }
 
-standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string& workDir, unsigned limitSeconds)
-{
-    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", argv, workDir, std::string(), limitSeconds);
-}
-
 standin::UnixResult Shell(const std::string& script, unsigned limitSeconds)
 {
-    return Unix({"bash", "-c", script}, "/", limitSeconds);
+    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", {"bash", "-c", script}, "/", std::string(),
+                              limitSeconds);
 }
 
 std::string Sh(const std::string& script)
@@ -333,36 +319,6 @@ std::map<std::string, std::function<int(int, wchar_t**)>>& ChildModes()
     return modes;
 }
 
-// The files are closed again on return, so that their content can be read.
-DWORD RunWithStdFiles(const std::wstring& commandLine, const std::wstring& workDir, const std::wstring& inputPath,
-                      const std::wstring& outputPath, const std::wstring& errorPath)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    const UniqueHandle input(CreateFileW(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    const UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    const UniqueHandle error(CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::wstring writable = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.Get();
-    startup.hStdOutput = output.Get();
-    startup.hStdError = error.Get();
-    PROCESS_INFORMATION info = {};
-    DWORD exitCode = 99;
-    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
-        ProcessHandles child;
-        child.Adopt(info);
-        WaitForSingleObject(child.process.Get(), INFINITE);
-        GetExitCodeProcess(child.process.Get(), &exitCode);
-    }
-    return exitCode;
-}
-
 }  // namespace
 
 void RegisterChildMode(const std::string& name, std::function<int(int, wchar_t**)> mode)
@@ -381,13 +337,36 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 {
     ChildResult result;
     ScratchFolder capture(L"twchild");
-    const std::wstring inputPath = capture / L"stdin";
-    const std::wstring outputPath = capture / L"stdout";
-    const std::wstring errorPath = capture / L"stderr";
-    WriteBytes(inputPath, input);
-    result.exitCode = RunWithStdFiles(commandLine, workDir, inputPath, outputPath, errorPath);
-    result.stdoutBytes = ReadBytes(outputPath);
-    result.stderrBytes = ReadBytes(errorPath);
+    WriteBytes(capture / L"stdin", input);
+    {
+        // Closed again before the output is read.
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        const auto open = [&](const wchar_t* name, DWORD access, DWORD disposition) {
+            return UniqueHandle(CreateFileW((capture / name).c_str(), access, FILE_SHARE_READ, &inherit, disposition,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        };
+        const UniqueHandle in(open(L"stdin", GENERIC_READ, OPEN_EXISTING));
+        const UniqueHandle out(open(L"stdout", GENERIC_WRITE, CREATE_ALWAYS));
+        const UniqueHandle err(open(L"stderr", GENERIC_WRITE, CREATE_ALWAYS));
+        std::wstring writable = commandLine;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in.Get();
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err.Get();
+        PROCESS_INFORMATION info = {};
+        result.exitCode = 99;
+        if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, 0, nullptr,
+                           workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+            ProcessHandles child;
+            child.Adopt(info);
+            WaitForSingleObject(child.process.Get(), INFINITE);
+            GetExitCodeProcess(child.process.Get(), &result.exitCode);
+        }
+    }
+    result.stdoutBytes = ReadBytes(capture / L"stdout");
+    result.stderrBytes = ReadBytes(capture / L"stderr");
     return result;
 }
 

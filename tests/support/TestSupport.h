@@ -121,9 +121,6 @@ private:
     size_t m_start;
 };
 
-// Runs a Linux program (argv[0] on the Linux PATH) and waits for it.
-standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string& workDir = "/",
-                         unsigned limitSeconds = 600);
 // Runs a bash command line on Linux.
 standin::UnixResult Shell(const std::string& script, unsigned limitSeconds = 600);
 // Runs a bash command line that must succeed and returns its output.
