@@ -5,49 +5,39 @@
 
 #include <windows.h>
 
-/* Keeps the records it is sent and answers cancel from check number cancelAt
-   on (counted from 1; 0: never), as the C++ test sink does. */
-typedef struct RecordingSinkC {
+/* Hands each record on to a C++ sink through the header's C view of it; cancels
+   from check cancelAt on (from 1; 0: never), as the C++ test sink does. */
+typedef struct ForwardingSinkC {
     IProgressSink base;
-    ProgressInfo* records;
-    uint32_t capacity;
-    uint32_t count;
+    IProgressSink* records;
     int checks;
     int cancelAt;
-} RecordingSinkC;
+} ForwardingSinkC;
 
-static bool Record(IProgressSink* self, const ProgressInfo* info)
+static bool Forward(IProgressSink* self, const ProgressInfo* info)
 {
-    RecordingSinkC* sink = (RecordingSinkC*)self;
-    if (sink->count < sink->capacity) {
-        sink->records[sink->count++] = *info;
-    }
-    return true;
+    IProgressSink* records = ((ForwardingSinkC*)self)->records;
+    return records->lpVtbl->OnProgress(records, info);
 }
 
 static bool ContinueUntilCancelled(IProgressSink* self)
 {
-    RecordingSinkC* sink = (RecordingSinkC*)self;
+    ForwardingSinkC* sink = (ForwardingSinkC*)self;
     return ++sink->checks < sink->cancelAt || sink->cancelAt == 0;
 }
 
 /* The host's own slots stay null: the library must never call them. */
-static const IProgressSinkVtbl kRecordingSlots = {NULL, Record, NULL, NULL, NULL, ContinueUntilCancelled};
+static const IProgressSinkVtbl kForwardingSlots = {NULL, Forward, NULL, NULL, NULL, ContinueUntilCancelled};
 
 int CallMakePEFromList(const wchar_t* const* sources, uint32_t count, const wchar_t* startupExe, int productionType,
-                       const wchar_t* target, int cancelAt, ProgressInfo* records, uint32_t capacity,
-                       uint32_t* recorded)
+                       const wchar_t* target, int cancelAt, IProgressSink* records)
 {
-    RecordingSinkC sink = {{&kRecordingSlots}, records, capacity, 0, 0, cancelAt};
+    ForwardingSinkC sink = {{&kForwardingSlots}, records, 0, cancelAt};
     HMODULE dll = LoadLibraryW(L"TarnwickMedia.dll");
-    MakePEFromList_Fn makePE;
-    int result;
-    if (!dll) {
-        return -1;
+    MakePEFromList_Fn makePE = dll ? (MakePEFromList_Fn)(void*)GetProcAddress(dll, "MakePEFromList") : NULL;
+    int result = makePE ? (makePE(sources, count, startupExe, productionType, target, &sink.base) ? 1 : 0) : -1;
+    if (dll) {
+        FreeLibrary(dll);
     }
-    makePE = (MakePEFromList_Fn)(void*)GetProcAddress(dll, "MakePEFromList");
-    result = makePE ? (makePE(sources, count, startupExe, productionType, target, &sink.base) ? 1 : 0) : -1;
-    FreeLibrary(dll);
-    *recorded = sink.count;
     return result;
 }

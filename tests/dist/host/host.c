@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -16,12 +17,12 @@ typedef struct Sink {
 
 static bool OnProgress(IProgressSink* self, const ProgressInfo* info)
 {
-    char* seen = ((Sink*)self)->seen;
-    const size_t used = strlen(seen);
+    Sink* sink = (Sink*)self;
+    const size_t used = strlen(sink->seen);
     if (info->state == 3) {
-        snprintf(seen + used, sizeof ((Sink*)self)->seen - used, " failed: %s", info->message);
+        snprintf(sink->seen + used, sizeof sink->seen - used, " failed: %s", info->message);
     } else {
-        snprintf(seen + used, sizeof ((Sink*)self)->seen - used, " %llu", (unsigned long long)info->current);
+        snprintf(sink->seen + used, sizeof sink->seen - used, " %llu", (unsigned long long)info->current);
     }
     return true;
 }
@@ -59,12 +60,8 @@ int main(void)
     GetModuleFileNameW(NULL, program, MAX_PATH);
     wcscpy(folder, program);
     *wcsrchr(folder, L'\\') = L'\0';
-    GetCurrentDirectoryW(MAX_PATH, listIso);
-    wcscpy(vectorIso, listIso);
-    wcscat(listIso, L"\\list-iso");
-    wcscat(vectorIso, L"\\vector-iso");
-    CreateDirectoryW(listIso, NULL);
-    CreateDirectoryW(vectorIso, NULL);
+    CreateDirectoryW(_wfullpath(listIso, L"list-iso", MAX_PATH), NULL);
+    CreateDirectoryW(_wfullpath(vectorIso, L"vector-iso", MAX_PATH), NULL);
     const wchar_t* sources[] = {folder};
     const LibstdcxxWString source = {folder, wcslen(folder), {wcslen(folder), 0}};
     const LibstdcxxVector vector = {&source, &source + 1, &source + 1};
