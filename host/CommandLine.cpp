@@ -22,6 +22,14 @@ const wchar_t kUsage[] =
     L"number --target gives; --deliver restart adds a one-time boot entry and restarts\n"
     L"this machine at once (asks first unless --yes is given).\n"
     L"\n"
+    L"A SOURCE folder lands in \\TarnwickToolset\\<folder name> of the image, a SOURCE\n"
+    L"file as \\TarnwickToolset\\<name>, and this program's own folder (or one inside\n"
+    L"it) in \\TarnwickToolset\\Brightmoor. make-pe and configure-boot-wim change the\n"
+    L"installed PE\\ISO\\SOURCES\\BOOT.wim in place, and it keeps the last build's\n"
+    L"application. make-pe clears \\TarnwickToolset except Brightmoor, whose files\n"
+    L"stay even when the application no longer has them. Copy a pristine BOOT.wim\n"
+    L"over the installed one first for a clean build.\n"
+    L"\n"
     L"esd-to-iso --uefi makes the installation ISO boot on UEFI firmware too, from the\n"
     L"ESD's efi\\microsoft\\boot\\efisys.bin.\n";
 

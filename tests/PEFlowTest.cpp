@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <regex>
+#include <thread>
 
 extern "C" int CallMakePEFromList(const wchar_t* const* sources, uint32_t count, const wchar_t* startupExe,
                                   int productionType, const wchar_t* target, int cancelAt, IProgressSink* records);
@@ -310,4 +311,26 @@ TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExistAndStopsAtAFa
                               c.text.empty() ? " Operation cancelled by user\r\n" : "CPEMaker::ConfigureBootWim:"));
         }
     }
+}
+
+TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
+{
+    MakeTree(pe / L"pe_requirements", {L"\\cef"});
+    // Long enough for the second process to start while the first one's tool runs.
+    journal.RespondTool(L"wimlib-imagex", 0, 6000);
+    LogWatch log;
+    bool configured = false;
+    std::thread first([&] { configured = CPEMaker().ConfigureBootWim(&sink); });
+    for (int wait = 0; wait < 200 && journal.Count() == 0; ++wait) {
+        Sleep(50);
+    }
+    const ChildResult second = RunChild(L"call-printing \"" + ExeFolder() + L"TarnwickMedia.dll\" MakePE 2 \"" +
+                                        scratch.path() + L"\" \"" + app + L"\" \"" + app + L"\"");
+    first.join();
+    EXPECT_TRUE(configured);
+    EXPECT_EQ(second.exitCode, 1u);
+    EXPECT_EQ(second.stdoutBytes, "record 3 0 0 BuildPE: PE folder in use by another build\n");
+    EXPECT_EQ(journal.Count(), 1u) << "the second build ran no tool";
+    const std::regex entry(R"(CPEMaker::CreatePE:\d+ BuildPE: PE folder in use by another build\r\n)");
+    EXPECT_TRUE(std::regex_search(log.Added(), entry));
 }

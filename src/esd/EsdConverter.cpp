@@ -2,6 +2,7 @@
 
 #include "EsdCommandLines.h"
 #include "EsdConstants.h"
+#include "common/PathIdentity.h"
 
 #include <time.h>
 
@@ -98,6 +99,11 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
 
     if (GetFileAttributesW(esdPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         m_statusMessage = esd::kStatusEsdMissing;
+        return false;
+    }
+    // The ISO stage deletes an existing ISO before its tool runs: that would be the ESD.
+    if (SameFile(esdPath, isoPath)) {
+        m_statusMessage = esd::kStatusIsoIsEsd;
         return false;
     }
 

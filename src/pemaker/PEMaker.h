@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PEFolderLock.h"
 #include "PEMakerConstants.h"
 
 #include "TarnwickMedia.h"
@@ -42,6 +43,9 @@ private:
 
     void _ReportProgress(uint64_t current, uint64_t total, const char* message);
     bool _ShouldContinue();
+    // False, with the flow's log entry and failure record, when another build
+    // holds the PE folder.
+    bool _OwnsPEFolder(const PEFolderLock& lock, const char* function);
     // The first of the PE folder, the temporary folder, target and the
     // sources that the command interpreter could rewrite; empty if none.
     std::wstring _FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target);
