@@ -1,8 +1,8 @@
 #!/bin/sh
 # Packs the release zip of a build tree, unpacks it into an empty folder and
 # uses it as an integrator would: a C host found through find_package is built
-# with the mingw-w64 toolchain and run under Wine, and the COFF import library
-# must name every export of the .def.
+# with GCC and GNU ld and run under Wine, the COFF import library must name
+# every export of the .def, and each binary must match its PDB.
 #   check-dist.sh BUILD-DIR VERSION
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,9 +21,10 @@ prefix="$work/unpacked/TarnwickMedia-$version-win64"
 
 status=0
 for file in bin/tarnwick.exe lib/TarnwickMedia.def README LICENSE THIRD-PARTY-NOTICES \
-    $(cd "$root" && ls include/*.h); do
+    symbols/TarnwickMedia.pdb symbols/ravenfs.pdb symbols/tarnwick.pdb $(cd "$root" && ls include/*.h); do
     [ -f "$prefix/$file" ] || { echo "missing from the zip: $file"; status=1; }
 done
+"$here/check-symbols.sh" "$prefix" "$work/symbols" || status=1
 
 cmake -S "$here/host" -B "$work/host" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_PREFIX_PATH="$prefix" >"$work/host.log" 2>&1 \
