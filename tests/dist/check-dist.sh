@@ -1,9 +1,10 @@
 #!/bin/sh
 # Packs the release zip of a build tree, unpacks it into an empty folder and
 # uses it as an integrator would: its README must be the whole guide; a C host
-# found through find_package is built with the mingw-w64 toolchain and calls
-# all six exports under Wine from the installation the guide lays out; and
-# the COFF import library must name every export of the .def.
+# found through find_package is built with GCC and GNU ld and calls all six
+# exports under Wine from the installation the guide lays out; the COFF import
+# library must name every export of the .def; and each binary must match its
+# PDB.
 #   check-dist.sh BUILD-DIR VERSION
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,9 +25,10 @@ prefix="$work/unpacked/TarnwickMedia-$version-win64"
 
 status=0
 for file in bin/tarnwick.exe lib/TarnwickMedia.def README LICENSE THIRD-PARTY-NOTICES \
-    $(cd "$root" && ls include/*.h); do
+    symbols/TarnwickMedia.pdb symbols/ravenfs.pdb symbols/tarnwick.pdb $(cd "$root" && ls include/*.h); do
     [ -f "$prefix/$file" ] || { echo "missing from the zip: $file"; status=1; }
 done
+"$here/check-symbols.sh" "$prefix" "$work/symbols" || status=1
 
 # The guide names every export, every file the PE flow uses in the PE folder
 # (the PE folder's paths of the builder's constants) and every tool the
