@@ -11,8 +11,8 @@ set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 # GNU strip would rewrite every header lld wrote.
 set(CMAKE_STRIP llvm-strip CACHE FILEPATH "")
 
-# clang takes the GCC folder "12-posix" for no GCC installation, so it is named
-# here; the newest one wins.
+# clang finds no GCC installation in a folder named "12-posix", not a version,
+# so it is named here; the newest one wins.
 file(GLOB TW_MINGW_GCC_DIRS LIST_DIRECTORIES true /usr/lib/gcc/${TOOLCHAIN_PREFIX}/*-posix)
 if(NOT TW_MINGW_GCC_DIRS)
     message(FATAL_ERROR "no posix mingw-w64 GCC under /usr/lib/gcc/${TOOLCHAIN_PREFIX}")
