@@ -6,8 +6,6 @@
 # last and atomically. BASE.rc holds the exit code in decimal and a line
 # break; the reader takes anything else, such as the empty file that a full
 # file system leaves, for a failure. The command is ended after LIMIT seconds.
-# TWBRIDGE_RC_TEXT, when set, is written to BASE.rc in place of the code: the
-# tests' stand-in for such a file.
 base="$1"
 limit="$2"
 mapfile -d '' args < "$base.argv"
@@ -18,9 +16,5 @@ input=/dev/null
     exec timeout -k 5 "$limit" "${args[@]}" < "$input" > "$base.out" 2>&1
 )
 code="$?"
-if [ "${TWBRIDGE_RC_TEXT+set}" = set ]; then
-    printf '%s' "$TWBRIDGE_RC_TEXT" > "$base.rc.tmp"
-else
-    echo "$code" > "$base.rc.tmp"
-fi
+echo "$code" > "$base.rc.tmp"
 mv "$base.rc.tmp" "$base.rc"
