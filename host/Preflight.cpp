@@ -1,6 +1,8 @@
 #include "Preflight.h"
 
 #include "ProgramFolder.h"
+#include "common/PathIdentity.h"
+#include "common/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -10,20 +12,14 @@ namespace host {
 namespace {
 
 const wchar_t kWorkFolderName[] = L"Tarnwick";
+const wchar_t kIsoName[] = L"boot.iso";
+// The longest path the library's 260-character buffers keep whole.
+constexpr size_t kLongestIsoPath = MAX_PATH - 1;
 
 // Without a trailing separator, the form in which the library uses a SOURCE.
 std::wstring AbsolutePath(const std::wstring& path)
 {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return path;
-    }
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return path;
-    }
-    std::wstring absolute(buffer.data(), length);
+    std::wstring absolute = FullPath(path);
     while (absolute.size() > 3 && absolute.back() == L'\\') {
         absolute.pop_back();
     }
@@ -48,6 +44,42 @@ bool SourceHolds(const std::wstring& source, DWORD attributes, const std::wstrin
 std::wstring WithError(const std::wstring& text, DWORD error)
 {
     return text + L" (error " + std::to_wstring(error) + L")";
+}
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether the ISO tool could write the file. A file made here goes again when
+// closed; an existing one is opened for writing and left as it was.
+std::wstring CheckWritable(const std::wstring& file)
+{
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    UniqueHandle probe(
+        CreateFileW(file.c_str(), GENERIC_WRITE, sharing, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!probe.Valid() && GetLastError() == ERROR_FILE_EXISTS) {
+        probe.Reset(CreateFileW(file.c_str(), GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    return probe.Valid() ? std::wstring() : WithError(L"cannot be written", GetLastError());
+}
+
+std::wstring CheckIsoFolder(const std::wstring& folder)
+{
+    const std::wstring iso = IsoPathIn(folder);
+    if (iso.size() > kLongestIsoPath) {
+        return L"--target folder " + folder + L": " + iso + L" would be longer than " +
+               std::to_wstring(kLongestIsoPath) + L" characters";
+    }
+    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return L"--target folder " + folder + L" does not exist";
+    }
+    if (!IsFolder(folder)) {
+        return L"--target " + folder + L" is not a folder";
+    }
+    const std::wstring problem = CheckWritable(iso);
+    return problem.empty() ? problem : L"--target folder " + folder + L": " + iso + L" " + problem;
 }
 
 }  // namespace
@@ -96,6 +128,27 @@ std::wstring CheckMakePeInputs(const Options& options)
         }
     }
     return L"--startup program " + options.startup + L" is not inside any SOURCE";
+}
+
+std::wstring IsoPathIn(const std::wstring& folder)
+{
+    return folder + (!folder.empty() && folder.back() == L'\\' ? L"" : L"\\") + kIsoName;
+}
+
+std::wstring CheckOutputs(const Options& options)
+{
+    if (options.command == Command::MakePe && options.deliver == L"iso") {
+        return CheckIsoFolder(options.target);
+    }
+    if (options.command != Command::EsdToIso) {
+        return std::wstring();
+    }
+    // The conversion deletes an existing ISO before it writes one.
+    if (SameFile(options.esd, options.iso)) {
+        return L"ISO " + options.iso + L" is the ESD file";
+    }
+    const std::wstring folder = options.iso.substr(0, options.iso.find_last_of(L'\\') + 1);
+    return IsFolder(folder) ? std::wstring() : L"folder of ISO " + options.iso + L" does not exist: " + folder;
 }
 
 // The command interpreter looks for the tools the library runs in the current

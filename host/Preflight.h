@@ -14,6 +14,13 @@ void MakePathsAbsolute(Options& options);
 // Why make-pe cannot build from these (absolute) paths; empty when it can.
 std::wstring CheckMakePeInputs(const Options& options);
 
+// Where make-pe --deliver iso writes: boot.iso in the (absolute) target folder.
+std::wstring IsoPathIn(const std::wstring& folder);
+
+// Why the library could not write its result where the (absolute) paths say:
+// make-pe --deliver iso into --target, esd-to-iso into ISO. Empty when it can.
+std::wstring CheckOutputs(const Options& options);
+
 // Makes the folder the library works in current: this program's folder for
 // esd-to-iso, %LOCALAPPDATA%\Tarnwick (made if missing) for the others.
 // Returns why it could not, empty on success.

@@ -37,12 +37,13 @@ int wmain()
     }
     host::Options options = parsed.options;
     host::MakePathsAbsolute(options);
-    if (options.command == host::Command::MakePe) {
-        const std::wstring problem = host::CheckMakePeInputs(options);
-        if (!problem.empty()) {
-            fwprintf(stderr, L"tarnwick: %ls\n", problem.c_str());
-            return host::kExitUsage;
-        }
+    std::wstring problem = options.command == host::Command::MakePe ? host::CheckMakePeInputs(options) : L"";
+    if (problem.empty()) {
+        problem = host::CheckOutputs(options);
+    }
+    if (!problem.empty()) {
+        fwprintf(stderr, L"tarnwick: %ls\n", problem.c_str());
+        return host::kExitUsage;
     }
     const std::wstring folderProblem = host::EnterWorkFolder(options.command);
     if (!folderProblem.empty()) {

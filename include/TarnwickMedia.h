@@ -56,7 +56,8 @@ static_assert(offsetof(ProgressInfo, reserved2) == 308, "ProgressInfo::reserved2
 // virtual slots and calls only OnProgress and ShouldContinue; the other four
 // belong to the host and keep empty defaults here. There is deliberately no
 // virtual destructor: it would take one or two slots depending on the
-// compiler and move the ones the library calls. C sees an opaque type.
+// compiler and move the ones the library calls. OnProgress's result is
+// ignored; a null sink gets no records and never cancels.
 #ifdef __cplusplus
 class IProgressSink {
 public:
@@ -72,7 +73,22 @@ protected:
     ~IProgressSink() = default;
 };
 #else
+// The same object for C: a structure whose first member points at the six
+// slots in the class's order, each taking the sink as its first argument,
+// where the x64 convention passes the C++ "this". The four host slots may be
+// null. A C sink embeds IProgressSink as its first member.
 typedef struct IProgressSink IProgressSink;
+typedef struct IProgressSinkVtbl {
+    void (*HostSlot1)(IProgressSink* self);
+    bool (*OnProgress)(IProgressSink* self, const ProgressInfo* info);
+    void (*HostSlot3)(IProgressSink* self);
+    void (*HostSlot4)(IProgressSink* self);
+    void (*HostSlot5)(IProgressSink* self);
+    bool (*ShouldContinue)(IProgressSink* self);  // false: the user cancelled
+} IProgressSinkVtbl;
+struct IProgressSink {
+    const IProgressSinkVtbl* lpVtbl;
+};
 #endif
 
 // Production types of MakePE.

@@ -11,16 +11,6 @@
 using namespace testsupport;
 using namespace petest;
 
-namespace {
-
-std::wstring WithoutSlash(std::wstring folder)
-{
-    folder.pop_back();
-    return folder;
-}
-
-}  // namespace
-
 class AppInjectionTest : public PEMakerFixture {
 protected:
     void SetUp() override
@@ -32,15 +22,17 @@ protected:
     CPEMaker maker;
 };
 
-TEST_F(AppInjectionTest, HostFolderHoldingThePEFolderIsStagedWithoutIt)
+TEST_F(AppInjectionTest, SourcesInTheHostFolderGoToTheAppFolderAndOneHoldingThePEFolderIsStagedWithoutIt)
 {
     journal.EnableReal();
     journal.RespondTool(L"wimlib-imagex", 0);
-    const std::wstring hostFolder = WithoutSlash(ExeFolder());
+    const std::wstring hostFolder = ExeFolder().substr(0, ExeFolder().size() - 1);
+    const std::wstring insideApp = hostFolder + L"\\tools";
+    const std::wstring fileInApp = ExeFolder() + L"TarnwickMedia.dll";
     const std::wstring startup = ExeFolder() + L"app_injection_test.exe";
-    ASSERT_TRUE(maker.CopyApp({hostFolder}, startup.c_str()));
+    ASSERT_TRUE(maker.CopyApp({hostFolder, insideApp, fileInApp}, startup.c_str()));
 
-    ASSERT_EQ(journal.Count(), 4u);
+    ASSERT_EQ(journal.Count(), 6u);
     EXPECT_TRUE(Holds(journal.CommandLine(1), " 1 --rebuild --no-acls --quiet"));
     const std::wstring emptyFolder = temp.path() + L"\\_wim_empty";
     EXPECT_EQ(journal.Stdin(1), Utf16("rename \"\\TarnwickToolset\\Brightmoor\" \"\\_Brightmoor\"\r\n"
@@ -56,10 +48,19 @@ TEST_F(AppInjectionTest, HostFolderHoldingThePEFolderIsStagedWithoutIt)
                                             "/R:1 /W:1 /XD \"" + RegexEscape(ToUtf8(pe.path())) + "\" *")))
         << robocopy;
     EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + staging[1].str() + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
-    EXPECT_TRUE(std::regex_match(journal.Stdin(4),
+    // A folder inside the host folder joins the application; a file keeps its name.
+    EXPECT_EQ(journal.Stdin(4), Utf16("add \"" + ToUtf8(insideApp) + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
+    EXPECT_EQ(journal.Stdin(5), Utf16("add \"" + ToUtf8(fileInApp) + "\" \"\\TarnwickToolset\\TarnwickMedia.dll\"\r\n"));
+    EXPECT_TRUE(std::regex_match(journal.Stdin(6),
                                  std::regex(RegexEscape(Utf16("add \"" + ToUtf8(temp.path()) + "\\PES")) + "(.\\x00)+" +
                                             RegexEscape(Utf16(".tmp\" \"\\Windows\\System32\\winpeshl.ini\"\r\n")))))
-        << ToUtf8(standin::FromUtf8(journal.Stdin(4)));
+        << ToUtf8(standin::FromUtf8(journal.Stdin(6)));
+
+    // A failed add stops at once; the staging folder still goes (PrivateTemp checks).
+    journal.Respond(9, 2);
+    EXPECT_FALSE(maker.CopyApp({hostFolder, fileInApp}, startup.c_str()));
+    EXPECT_EQ(journal.Count(), 9u) << "clear-out, ROBOCOPY, the failing add";
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 55, 70, 85, 90, 15}));
 }
 
 TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
@@ -67,105 +68,25 @@ TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
     const std::wstring file = scratch / L"tool.exe";
     WriteBytes(file, "x");
     const std::wstring missing = scratch / L"missing";
-    const std::wstring outside = scratch / L"other.exe";
-    struct Case {
-        std::vector<std::wstring> sources;
-        std::wstring startup;
-        std::vector<long long> progress;
-        std::string logged;
-    };
-    const Case cases[] = {
-        {{file, L"", missing, file}, L"", {15, 51, 85, 90},
-         " PEMaker::CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2\r\n"},
-        // A start-up program outside the sources keeps the old start-up file.
-        {{file}, outside, {15, 85, 90}, " PEMaker::CopyApp: startup exe not found in copied content.\r\n"},
-        {{file}, L"", {15, 85, 90}, ""},
-        {{file, file}, L"", {15, 62, 85, 90}, ""},
-        {{file, file, file}, L"", {15, 55, 70, 85, 90}, ""},
-    };
-    for (const Case& c : cases) {
-        StandinJournal caseJournal;
-        RecordingSink caseSink;
-        PEMakerTestPeer::Sink(maker) = &caseSink;
-        LogWatch log;
-        EXPECT_TRUE(maker.CopyApp(c.sources, c.startup.c_str()));
-        EXPECT_EQ(caseSink.Values(), c.progress) << c.sources.size() << " sources";
-        EXPECT_EQ(caseJournal.Count(), c.progress.size() - 1) << "clear-out and one batch per source added";
-        const std::string added = log.Added();
-        EXPECT_EQ(added.find("startup exe not found") != std::string::npos, !c.startup.empty()) << added;
-        EXPECT_TRUE(Holds(added, c.logged));
-    }
-}
-
-TEST_F(AppInjectionTest, NamesInTheImageFollowTheKindAndPlaceOfEachSource)
-{
-    const std::wstring plugins = scratch / L"Plugins";
-    MakeTree(plugins, {});
-    const std::wstring insideApp = WithoutSlash(ExeFolder()) + L"\\tools";
-    const std::wstring fileInApp = ExeFolder() + L"TarnwickMedia.dll";
-    ASSERT_TRUE(maker.CopyApp({plugins, insideApp, fileInApp}, L""));
-    ASSERT_EQ(journal.Count(), 4u) << "no staging, no start-up file";
-    EXPECT_EQ(journal.Stdin(2), Utf16("add \"" + ToUtf8(plugins) + "\" \"\\TarnwickToolset\\Plugins\"\r\n"));
-    EXPECT_EQ(journal.Stdin(3), Utf16("add \"" + ToUtf8(insideApp) + "\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
-    EXPECT_EQ(journal.Stdin(4), Utf16("add \"" + ToUtf8(fileInApp) + "\" \"\\TarnwickToolset\\TarnwickMedia.dll\"\r\n"));
-}
-
-TEST_F(AppInjectionTest, InvalidParametersRunNothing)
-{
     LogWatch log;
-    EXPECT_FALSE(maker.CopyApp({}, L"x"));
-    EXPECT_FALSE(maker.CopyApp({scratch.path()}, nullptr));
-    EXPECT_EQ(journal.Count(), 0u);
-    EXPECT_TRUE(sink.records.empty());
-    // Other test programs may log into the same file meanwhile.
-    const std::string added = log.Added();
-    const std::regex invalid("    CPEMaker::CopyApp:\\d+ PEMaker::CopyApp: invalid parameters\\.\r\n");
-    EXPECT_EQ(std::distance(std::sregex_iterator(added.begin(), added.end(), invalid), std::sregex_iterator()), 2)
-        << added;
-}
-
-TEST_F(AppInjectionTest, FailedAddStopsAtOnceAndStillRemovesTheStagingFolder)
-{
-    journal.EnableReal();
-    journal.RespondTool(L"wimlib-imagex", 0);
-    journal.Respond(3, 2);
-    const std::wstring hostFolder = WithoutSlash(ExeFolder());
-    const std::wstring file = scratch / L"tool.exe";
-    WriteBytes(file, "x");
-    EXPECT_FALSE(maker.CopyApp({hostFolder, file}, (ExeFolder() + L"app_injection_test.exe").c_str()));
-    EXPECT_EQ(journal.Count(), 3u) << "clear-out, ROBOCOPY, the failing add";
-    EXPECT_EQ(sink.Values(), (std::vector<long long>{15}));
-}
-
-// The exact bytes for a start-up path in the image are checked with the real wimlib below.
-TEST_F(AppInjectionTest, WinpeshlIniIsAPESTemporaryFileAndDropsExtraLeadingSeparators)
-{
-    wchar_t name[MAX_PATH] = {};
-    ASSERT_TRUE(PEMakerTestPeer::CreateWinpeshlIni(maker, L"/\\\\x.exe", name));
-    EXPECT_EQ(std::wstring(name).compare(0, temp.path().size() + 4, temp.path() + L"\\PES"), 0) << ToUtf8(name);
-    EXPECT_EQ(ReadBytes(name), Utf16("[LaunchApps]\r\n\"%systemdrive%\\x.exe\"\r\n%systemdrive%\\Windows\\System32\\cmd.exe"));
-    DeleteFileW(name);
-    EXPECT_FALSE(PEMakerTestPeer::CreateWinpeshlIni(maker, nullptr, name));
+    // An empty start-up program: no start-up file.
+    EXPECT_TRUE(maker.CopyApp({file, file, L"", missing}, L""));
+    // 40 + 45 * (i + 1) / 4 for the sources added, cut to whole numbers.
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 51, 62, 90}));
+    EXPECT_EQ(journal.Count(), 3u) << "clear-out and one batch per source added";
+    EXPECT_TRUE(Holds(log.Added(), "CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2\r\n"));
 }
 
 // The real wimlib on a real image that already holds the application folder.
-class AppInjectionRealTest : public AppInjectionTest {
-protected:
-    void SetUp() override
-    {
-        const std::wstring tree = scratch / L"image";
-        MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor", L"\\Windows", L"\\Windows\\System32"},
-                 {{L"\\TarnwickToolset\\Brightmoor\\cef.pak", "kept"},
-                  {L"\\TarnwickToolset\\stale.exe", "old"},
-                  {L"\\Windows\\System32\\winpeshl.ini", "old"}});
-        ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
-        journal.EnableReal();
-        AppInjectionTest::SetUp();
-    }
-};
-
-TEST_F(AppInjectionRealTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSourceDecideTheStartup)
+TEST_F(AppInjectionTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSourceDecideTheStartup)
 {
+    const std::wstring tree = scratch / L"image";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor", L"\\Windows", L"\\Windows\\System32"},
+             {{L"\\TarnwickToolset\\Brightmoor\\cef.pak", "kept"},
+              {L"\\TarnwickToolset\\stale.exe", "old"},
+              {L"\\Windows\\System32\\winpeshl.ini", "old"}});
+    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    journal.EnableReal();
     const std::wstring plugins = scratch / L"Plugins";
     MakeTree(plugins, {}, {{L"\\run.exe", "run"}});
     const std::wstring tool = scratch / L"tool.exe";

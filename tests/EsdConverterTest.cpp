@@ -182,6 +182,23 @@ TEST_F(EsdConverterTest, IsoInMissingFolderFailsAfterTheExportsWithError3)
     EXPECT_EQ(journal.Count(), 4u);
 }
 
+TEST_F(EsdConverterTest, IsoThatNamesTheEsdFailsBeforeAnyToolAndLeavesTheEsd)
+{
+    std::wstring upper = esdPath;
+    CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+    const std::wstring log = scratch / L"tarnwick.log";
+    // Run in the ESD's folder, where "install.esd" is a relative spelling of it.
+    for (const std::wstring& iso : {esdPath, upper, std::wstring(L"install.esd")}) {
+        DeleteFileW(log.c_str());
+        const ChildResult child = RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" ConvertESDToISO \"" +
+                                               esdPath + L"\" \"" + iso + L"\"", scratch.path());
+        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(iso);
+        EXPECT_TRUE(Holds(ReadBytes(log), "ConvertESDToISO failed: Error: ISO path is the ESD file\r\n\r\n"));
+        EXPECT_EQ(ReadBytes(esdPath), "not really an ESD");
+    }
+    EXPECT_EQ(journal.Count(), 0u);
+}
+
 TEST_F(EsdConverterTest, HungToolIsEndedAtTheLimitAndCountsAsFailed)
 {
     CESDConverter::s_commandTimeoutMs = 1500;

@@ -86,11 +86,21 @@ TEST_F(EsdEndToEndTest, EveryEditionInOrderOrTheChosenOneGoesIntoInstallWim)
     }
 }
 
+// An ESD whose install export runs long enough to be watched and stopped.
+const std::wstring& BigEsd(const ScratchFolder& scratch)
+{
+    static const std::wstring big = [&] {
+        const std::wstring path = scratch / L"big.esd";
+        Sh(SourceDir() + "/scripts/make-sample-esd.sh '" + UnixPath(path) + "' 300 '' zeros");
+        return path;
+    }();
+    return big;
+}
+
 // The WIM tool's progress lines of a long export, read as it prints them.
 TEST_F(EsdEndToEndTest, ALongExportReportsTenValuesAndMoreWithinItsStage)
 {
-    const std::wstring big = *scratch / L"big.esd";
-    Sh(SourceDir() + "/scripts/make-sample-esd.sh '" + UnixPath(big) + "' 300 '' zeros");
+    const std::wstring& big = BigEsd(*scratch);
     const ChildResult child = RunExport(
         L"ConvertESDToISOWithOptions \"" + big + L"\" \"" + (*scratch / L"big.iso") + L"\" 0:0", true);
     ASSERT_EQ(child.exitCode, 0u) << child.stdoutBytes;
@@ -103,6 +113,30 @@ TEST_F(EsdEndToEndTest, ALongExportReportsTenValuesAndMoreWithinItsStage)
         }
     }
     EXPECT_GE(inside.size(), 10u) << child.stdoutBytes;
+}
+
+// Cancelling ends the stand-in with TerminateProcess, as a host's cancel
+// ends a real tool on Windows; the Linux export behind it must end with it.
+TEST_F(EsdEndToEndTest, CancellingInsideTheExportEndsTheLinuxToolToo)
+{
+    const std::wstring& big = BigEsd(*scratch);
+    const std::wstring isoPath = *scratch / L"cancelled.iso";
+    RecordingSink sink;
+    sink.cancelWhen = [&] { return !sink.records.empty() && sink.Values().back() > 60; };
+    EsdIsoOptions options = {sizeof(EsdIsoOptions), 0, 0, 0, &sink};
+    auto convert = LibraryExport<ConvertESDToISOWithOptions_Fn>("ConvertESDToISOWithOptions");
+    ASSERT_NE(convert, nullptr);
+    EXPECT_FALSE(convert(big.c_str(), isoPath.c_str(), &options));
+    ASSERT_GT(sink.Values().back(), 60) << "cancelled before the export";
+    const auto exporting = [&] {
+        return Shell("pgrep -f -- 'wimlib-imagex export " + UnixPath(big) + " '").exitCode == 0;
+    };
+    // The export of this sample runs for several seconds more when left alone.
+    for (int tries = 0; tries < 30 && exporting(); ++tries) {
+        Sleep(100);
+    }
+    EXPECT_FALSE(exporting());
+    EXPECT_EQ(GetFileAttributesW(isoPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

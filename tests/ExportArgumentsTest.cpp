@@ -38,17 +38,6 @@ std::wstring Quoted(const std::wstring& text)
     return L"\"" + text + L"\"";
 }
 
-// A tool run's command line and its standard input, UTF-16 read as ASCII.
-std::string RunText(const StandinJournal& journal, unsigned run)
-{
-    std::string text = journal.CommandLine(run) + "\n";
-    const std::string input = journal.Stdin(run);
-    for (size_t i = 0; i < input.size(); i += 2) {
-        text.push_back(input[i]);
-    }
-    return text;
-}
-
 }  // namespace
 
 TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
@@ -57,12 +46,11 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
     ToolsFirstOnPath toolsOnPath;
     ScratchFolder scratch;
     const std::wstring host = scratch / L"host";
-    const std::wstring pe = host + L"\\PE";
-    MakeTree(host, {L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\SOURCES"}, {{L"\\PE\\ISO\\SOURCES\\BOOT.wim", ""}});
+    MakeTree(host, {L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\SOURCES", L"\\tools"},
+             {{L"\\PE\\ISO\\SOURCES\\BOOT.wim", ""}});
     const std::wstring exe = Quoted(host + L"\\host.exe");
     ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), (host + L"\\host.exe").c_str(), FALSE));
     // Beside the host program, where the WIM tool is looked for first.
-    CreateDirectoryW((host + L"\\tools").c_str(), nullptr);
     ASSERT_TRUE(CopyFileW((ExeFolder() + L"tools\\wimlib-imagex.exe").c_str(),
                           (host + L"\\tools\\wimlib-imagex.exe").c_str(), FALSE));
 
@@ -72,10 +60,12 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
     CreateDirectoryW((scratch / std::wstring(250, L'd')).c_str(), nullptr);
     ASSERT_TRUE(WriteBytes(longFile, "app"));
 
+    // Tool runs are told apart by a text of their command line or, UTF-16, of their input.
     const std::string clearOut = "--rebuild";
-    const std::string addHost = "\"\\TarnwickToolset\\host.exe\"";
-    const std::string winpeshl = "\"\\Windows\\System32\\winpeshl.ini\"";
-    const std::string nullPath = "ConvertESDToISO: ConvertESDToISO failed: Error: null path argument\n";
+    const std::string addHost = Utf16("\"\\TarnwickToolset\\host.exe\"");
+    const std::string winpeshl = Utf16("\"\\Windows\\System32\\winpeshl.ini\"");
+    const std::string invalid = "CPEMaker::CopyApp: PEMaker::CopyApp: invalid parameters.\n"
+                                "CPEMaker::CreatePE: BuildPE: Failed to copy application files\n";
     const struct {
         std::wstring arguments;
         bool result;
@@ -83,19 +73,17 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
         std::vector<std::string> runs;  // a text that each tool run holds, in order
     } rows[] = {
         {L"ExtractWinreFromRecoveryPartition -", false, "ExtractWinreFromRecoveryPartition: invalid target path\n", {}},
-        {L"ConvertESDToISO - " + Quoted(scratch / L"x.iso"), false, nullPath, {}},
-        {L"ConvertESDToISO " + Quoted(scratch / L"x.esd") + L" -", false, nullPath, {}},
+        {L"ConvertESDToISO - " + Quoted(scratch / L"x.iso"), false,
+         "ConvertESDToISO: ConvertESDToISO failed: Error: null path argument\n", {}},
         {L"ConvertESDToISO " + Quoted(longFolder + L".esd") + L" " + Quoted(longFolder + L".iso"), false,
          "ConvertESDToISO: ConvertESDToISO failed: Error: ESD file not found\n", {}},
-        {L"MakePE 2 - - " + exe, false,
-         "CPEMaker::CopyApp: PEMaker::CopyApp: invalid parameters.\n"
-         "CPEMaker::CreatePE: BuildPE: Failed to copy application files\n",
-         {}},
+        {L"MakePE 2 - - " + exe, false, invalid, {}},  // no start-up program
+        {L"MakePE 2 - " + exe, false, invalid, {}},    // no list
         // Without a target the ISO goes into the PE folder. A source beyond
         // the buffers is never cut: only its name goes into one.
         {L"MakePE 2 - " + Quoted(longFile) + L" " + Quoted(longFile), true, "",
-         {clearOut, "add \"" + ToUtf8(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\"",
-          winpeshl, ToUtf8(Quoted(pe + L"\\boot.iso"))}},
+         {clearOut, Utf16("add \"" + ToUtf8(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\""),
+          winpeshl, ToUtf8(Quoted(host + L"\\PE\\boot.iso"))}},
         // An empty start-up program installs no start-up file. The target is
         // cut to 259 characters, "boot.iso" no longer fits beside it, and the
         // ISO tool is not run.
@@ -117,7 +105,8 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
         EXPECT_EQ(winrehost::LoggedMessages(log.Added(), "[^ ]+"), row.messages) << name;
         ASSERT_EQ(journal.Count(), row.runs.size()) << name;
         for (unsigned run = 1; run <= journal.Count(); ++run) {
-            EXPECT_TRUE(Holds(RunText(journal, run), row.runs[run - 1])) << name << "\nrun " << run;
+            EXPECT_TRUE(Holds(journal.CommandLine(run) + journal.Stdin(run), row.runs[run - 1]))
+                << name << "\nrun " << run;
         }
     }
 }

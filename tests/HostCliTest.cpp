@@ -315,39 +315,51 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
     EXPECT_TRUE(Holds(ReadBytes(WorkFolder() + L"\\tarnwick.log"), "not find recovery partition"));
 }
 
-TEST_F(HostRun, MakePeChecksItsFilesBeforeCallingTheLibrary)
+TEST_F(HostRun, ChecksFilesAndTargetsBeforeCallingTheLibrary)
 {
-    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other"},
+    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other", L"\\blocked", L"\\blocked\\boot.iso"},
              {{L"\\app\\app.exe", "MZ"}, {L"\\app\\readme.txt", "MZ"}, {L"\\app2\\app.exe", "MZ"},
               {L"\\other\\tool.exe", "MZ"}});
+    // Later options win.
+    const std::wstring iso = L"make-pe --deliver iso --target out ";
+    const std::wstring app = L" --startup app\\app.exe app";
     const struct {
-        const wchar_t* arguments;
+        std::wstring arguments;
         DWORD exitCode;
         const char* message;  // "@" is the folder tarnwick is started from
     } cases[] = {
-        {L"--startup app\\app.exe app missing", 2, "tarnwick: SOURCE not found: @\\missing\r\n"},
-        {L"--startup app\\gone.exe app", 2, "tarnwick: --startup program not found: @\\app\\gone.exe\r\n"},
-        {L"--startup app app", 2, "tarnwick: --startup program not found: @\\app\r\n"},
-        {L"--startup app2\\app.exe app", 2, "tarnwick: --startup program @\\app2\\app.exe is not inside any SOURCE"},
-        {L"--startup app\\app.exe app\\readme.txt other", 2, "@\\app\\app.exe is not inside any SOURCE"},
-        // Later options win: a disk delivery to a number the library cannot take.
-        {L"--deliver disk --target 99999999999 --startup app\\app.exe app", 2,
+        {iso + L"--startup app\\app.exe app missing", 2, "tarnwick: SOURCE not found: @\\missing\r\n"},
+        {iso + L"--startup app\\gone.exe app", 2, "tarnwick: --startup program not found: @\\app\\gone.exe\r\n"},
+        {iso + L"--startup app app", 2, "tarnwick: --startup program not found: @\\app\r\n"},
+        {iso + L"--startup app2\\app.exe app", 2,
+         "tarnwick: --startup program @\\app2\\app.exe is not inside any SOURCE"},
+        {iso + L"--startup app\\app.exe app\\readme.txt other", 2, "@\\app\\app.exe is not inside any SOURCE"},
+        // A disk delivery to a number the library cannot take.
+        {iso + L"--deliver disk --target 99999999999" + app, 2,
          "tarnwick: --target of --deliver disk must be a disk number from 0 to 2147483647\r\n"},
-        {L"--startup APP\\App.EXE other app\\", 0, ""},
-        {L"--startup app\\app.exe APP\\APP.EXE", 0, ""},
+        {iso + L"--target nowhere" + app, 2, "tarnwick: --target folder @\\nowhere does not exist\r\n"},
+        {iso + L"--target app\\readme.txt" + app, 2, "tarnwick: --target @\\app\\readme.txt is not a folder\r\n"},
+        {iso + L"--target blocked" + app, 2,
+         "tarnwick: --target folder @\\blocked: @\\blocked\\boot.iso cannot be written"},
+        {iso + L"--target " + std::wstring(250, L'x') + app, 2, "\\boot.iso would be longer than 259 characters\r\n"},
+        {iso + L"--startup APP\\App.EXE other app\\", 0, ""},
+        {iso + L"--startup app\\app.exe APP\\APP.EXE", 0, ""},
+        {L"esd-to-iso app\\app.exe nowhere\\out.iso", 2,
+         "tarnwick: folder of ISO @\\nowhere\\out.iso does not exist: @\\nowhere\\\r\n"},
+        {L"esd-to-iso app\\app.exe APP\\APP.EXE", 2, "tarnwick: ISO @\\APP\\APP.EXE is the ESD file\r\n"},
     };
     for (const auto& c : cases) {
         StandinJournal journal;
         const std::string logBefore = ReadBytes(WorkFolder() + L"\\tarnwick.log");
-        const ChildResult result = Run(L"make-pe --deliver iso --target out " + std::wstring(c.arguments));
+        const ChildResult result = Run(c.arguments);
+        // 0 also means that the library found the start-up program in a source.
         EXPECT_EQ(result.exitCode, c.exitCode) << ToUtf8(c.arguments) << "\n" << result.stderrBytes;
         const std::string log = ReadBytes(WorkFolder() + L"\\tarnwick.log").substr(logBefore.size());
         if (c.exitCode == 2) {
             EXPECT_TRUE(Holds(result.stderrBytes, At(c.message)));
+            EXPECT_EQ(result.stdoutBytes, "") << ToUtf8(c.arguments);
             EXPECT_EQ(journal.Count(), 0u) << ToUtf8(c.arguments);
             EXPECT_EQ(log, "") << ToUtf8(c.arguments);
-        } else {
-            EXPECT_FALSE(Holds(log, "startup exe not found")) << ToUtf8(c.arguments);
         }
     }
 }

@@ -52,7 +52,8 @@ std::string WimListing(const std::wstring& wim)
 
 bool CaptureWim(const std::wstring& folder, const std::wstring& wim)
 {
-    const standin::UnixResult made = Unix({"wimlib-imagex", "capture", UnixPath(folder), UnixPath(wim), "--quiet"});
+    const standin::UnixResult made =
+        Shell("wimlib-imagex capture '" + UnixPath(folder) + "' '" + UnixPath(wim) + "' --quiet");
     EXPECT_TRUE(made.answered && made.exitCode == 0) << made.output;
     return made.answered && made.exitCode == 0;
 }

@@ -36,13 +36,8 @@ struct PEMakerTestPeer {
     static wchar_t* WimPath(CPEMaker& maker) { return maker.m_szWimPath; }
     static wchar_t* PEDir(CPEMaker& maker) { return maker.m_szPEDir; }
     static wchar_t* IsoPath(CPEMaker& maker) { return maker.m_szIsoPath; }
-    static BYTE& Initialized(CPEMaker& maker) { return maker.m_bInitialized; }
 
     using Commands = std::vector<std::wstring>;
-    static void ReportProgress(CPEMaker& m, uint64_t done, uint64_t total, const char* text)
-    {
-        m._ReportProgress(done, total, text);
-    }
     static bool UpdateWIM(CPEMaker& m, const Commands& batch, bool rebuild) { return m._UpdateWIM(batch, rebuild); }
     static bool CreateWinpeshlIni(CPEMaker& m, const wchar_t* exe, wchar_t* name)
     {

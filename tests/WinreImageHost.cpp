@@ -8,16 +8,11 @@ namespace winrehost {
 
 namespace {
 
-std::string PrefixDevices()
-{
-    char prefix[MAX_PATH] = {};
-    GetEnvironmentVariableA("TW_WINEPREFIX", prefix, MAX_PATH);
-    return std::string(prefix) + "/dosdevices/";
-}
-
+// The Wine prefix's link that stands for \\.\HarddiskNPartitionM.
 std::string LinkName(unsigned disk, unsigned partition)
 {
-    return PrefixDevices() + "harddisk" + std::to_string(disk) + "partition" + std::to_string(partition);
+    return testsupport::ToUtf8(testsupport::Env(L"TW_WINEPREFIX")) + "/dosdevices/harddisk" + std::to_string(disk) +
+           "partition" + std::to_string(partition);
 }
 
 }  // namespace

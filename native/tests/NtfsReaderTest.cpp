@@ -1,11 +1,15 @@
 // The reader against real images made by mkntfs and filled through ntfs-3g.
-#include "NtfsImage.h"
 #include "Ntfs.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -20,87 +24,147 @@ std::string Narrow(const std::u16string& text)
     return std::string(text.begin(), text.end());
 }
 
+// The scratch folder of the run, removed with its content at exit.
+const struct Scratch {
+    Scratch()
+    {
+        char pattern[] = "/tmp/tw-native-XXXXXX";
+        path = mkdtemp(pattern) ? pattern : "";
+    }
+    ~Scratch()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+} g_scratch;
+
+// A scratch file of pseudo-random bytes, made from a seed; returns them.
+std::string MakeHostFile(const std::string& name, size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random());
+    }
+    std::ofstream(g_scratch.path + "/" + name, std::ios::binary).write(bytes.data(), bytes.size());
+    return bytes;
+}
+
+// A real NTFS image made by mkntfs and the image filler, held in memory.
+struct NtfsImage {
+    // Empty bytes when the image could not be made.
+    static NtfsImage Make(const std::string& name, unsigned sizeMib, unsigned clusterBytes,
+                          const std::string& commands)
+    {
+        NtfsImage image;
+        image.path = g_scratch.path + "/" + name;
+        std::ofstream(image.path + ".commands") << commands;
+        const std::string command = std::string(TW_SOURCE_DIR) + "/scripts/make-ntfs-image.sh '" + image.path +
+                                    "' " + std::to_string(sizeMib) + " " + std::to_string(clusterBytes) + " < '" +
+                                    image.path + ".commands' > '" + image.path + ".log' 2>&1";
+        if (std::system(command.c_str()) == 0) {
+            std::ifstream in(image.path, std::ios::binary);
+            image.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        return image;
+    }
+
+    // A sector reader over the bytes that counts its calls.
+    ntfs::SectorReader Reader(uint32_t sectorSize)
+    {
+        return [this, sectorSize](void* buffer, uint64_t first, uint32_t count) {
+            ++calls;
+            // Like a device opened without buffering: sector-aligned buffers only.
+            if (reinterpret_cast<uintptr_t>(buffer) % sectorSize != 0) {
+                return false;
+            }
+            const uint64_t offset = first * sectorSize;
+            const uint64_t length = static_cast<uint64_t>(count) * sectorSize;
+            if (offset > bytes.size() || length > bytes.size() - offset) {
+                return false;
+            }
+            std::memcpy(buffer, bytes.data() + offset, static_cast<size_t>(length));
+            return true;
+        };
+    }
+
+    std::string path;
+    std::vector<uint8_t> bytes;
+    unsigned calls = 0;
+};
+
 class NtfsReaderTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        winre = new std::string(ReadHostFile(MakeHostFile("winre.wim", 3000123, 1)));
-        agent = new std::string(ReadHostFile(MakeHostFile("ReAgent.xml", 300, 2)));
-        fragmented = new std::string(ReadHostFile(MakeHostFile("frag.wim", kPiece + 777, 5)));
-        small = new std::string(ReadHostFile(MakeHostFile("small.bin", 300000, 6)));
+        winre = MakeHostFile("winre.wim", 3000123, 1);
+        agent = MakeHostFile("ReAgent.xml", 300, 2);
+        fragmented = MakeHostFile("frag.wim", kPiece + 777, 5);
+        small = MakeHostFile("small.bin", 300000, 6);
         MakeHostFile("empty.bin", 0, 0);
-        const std::string dir = ScratchDir();
-        tree = new NtfsImage(NtfsImage::Make("tree.img", 24, 4096,
-                                             "mkdir /Recovery\n"
-                                             "mkdir /Recovery/WindowsRE\n"
-                                             "put /Recovery/WindowsRE/winre.wim " + dir + "/winre.wim\n"
-                                             "put /Recovery/WindowsRE/ReAgent.xml " + dir + "/ReAgent.xml\n"
-                                             "mkdir /Mixed\n"
-                                             "mkdir /Mixed/Sub\n"
-                                             "put /Mixed/Sub/WinRE.WIM " + dir + "/ReAgent.xml\n"
-                                             "put /LongFileName.txt " + dir + "/ReAgent.xml\n"
-                                             "dosname /LongFileName.txt LONGFI~1.TXT\n"
-                                             "sparse /Sparse.bin 1000000\n"
-                                             "put /Empty.bin " + dir + "/empty.bin\n"
-                                             "mkdir /Big\n"
-                                             "fill /Big 100 300\n"
-                                             "mkdir /Frag\n"
-                                             "mkdir /Spacers\n"
-                                             "fragput /Frag/Image.wim " + dir + "/frag.wim 4096 /Spacers\n"
-                                             "mkdir /Crowded\n"
-                                             "put /Crowded/a.txt " + dir + "/ReAgent.xml\n"
-                                             "put /Crowded/b.txt " + dir + "/ReAgent.xml\n"
-                                             "streams /Crowded 8\n"
-                                             "sparse /Overlay.wim 3000000\n"
-                                             "reparse /Overlay.wim 0x80000017\n"
-                                             "sparse /Dedup.wim 1000000\n"
-                                             "reparse /Dedup.wim 0x80000013\n"));
-        smallClusters = new NtfsImage(NtfsImage::Make("small.img", 8, 512,
-                                                      "mkdir /Spacers\n"
-                                                      "fragput /small.bin " + dir + "/small.bin 1536 /Spacers\n"));
-    }
-    static void TearDownTestSuite()
-    {
-        delete tree;
-        delete smallClusters;
-        delete winre;
-        delete agent;
-        delete fragmented;
-        delete small;
+        const std::string dir = g_scratch.path;
+        tree = NtfsImage::Make("tree.img", 24, 4096,
+                               "mkdir /Recovery\n"
+                               "mkdir /Recovery/WindowsRE\n"
+                               "put /Recovery/WindowsRE/winre.wim " + dir + "/winre.wim\n"
+                               "put /Recovery/WindowsRE/ReAgent.xml " + dir + "/ReAgent.xml\n"
+                               "mkdir /Mixed\n"
+                               "put /LongFileName.txt " + dir + "/ReAgent.xml\n"
+                               "dosname /LongFileName.txt LONGFI~1.TXT\n"
+                               "sparse /Sparse.bin 1000000\n"
+                               "put /Empty.bin " + dir + "/empty.bin\n"
+                               "mkdir /Big\n"
+                               "fill /Big 100 300\n"
+                               "mkdir /Frag\n"
+                               "mkdir /Spacers\n"
+                               "fragput /Frag/Image.wim " + dir + "/frag.wim 4096 /Spacers\n"
+                               "mkdir /Crowded\n"
+                               "put /Crowded/a.txt " + dir + "/ReAgent.xml\n"
+                               "put /Crowded/b.txt " + dir + "/ReAgent.xml\n"
+                               "streams /Crowded 8\n"
+                               "sparse /Overlay.wim 3000000\n"
+                               "reparse /Overlay.wim 0x80000017\n"
+                               "sparse /Dedup.wim 1000000\n"
+                               "reparse /Dedup.wim 0x80000013\n");
+        smallClusters = NtfsImage::Make("small.img", 8, 512,
+                                        "mkdir /Spacers\nfragput /small.bin " + dir + "/small.bin 1536 /Spacers\n");
     }
 
     void SetUp() override
     {
-        ASSERT_FALSE(tree->bytes.empty()) << "see " << tree->path << ".log";
-        ASSERT_FALSE(smallClusters->bytes.empty()) << "see " << smallClusters->path << ".log";
+        ASSERT_FALSE(tree.bytes.empty()) << "see " << tree.path << ".log";
+        ASSERT_FALSE(smallClusters.bytes.empty()) << "see " << smallClusters.path << ".log";
+        volume = Mount(tree, 512);
+        ASSERT_TRUE(volume);
     }
 
     static std::unique_ptr<Volume> Mount(NtfsImage& image, uint32_t sectorSize)
     {
         ntfs::Error error;
-        std::unique_ptr<Volume> volume =
+        std::unique_ptr<Volume> mounted =
             Volume::Mount(image.Reader(sectorSize), sectorSize, image.bytes.size() / sectorSize, error);
         EXPECT_EQ(error.status, Status::Ok) << error.expected << " at " << error.offset;
-        return volume;
+        return mounted;
     }
 
-    static std::vector<DirEntry> List(const Volume& volume, const std::u16string& path)
+    std::vector<DirEntry> List(const std::u16string& path)
     {
         DirEntry dir;
         std::vector<DirEntry> entries;
-        EXPECT_EQ(volume.Lookup(path, dir), Status::Ok) << Narrow(path);
-        EXPECT_EQ(volume.ListDirectory(dir.record, entries), Status::Ok) << Narrow(path);
+        EXPECT_EQ(volume->Lookup(path, dir), Status::Ok) << Narrow(path);
+        EXPECT_EQ(volume->ListDirectory(dir.record, entries), Status::Ok) << Narrow(path);
         return entries;
     }
 
     // Reads the whole file in 2 MiB pieces, as the extraction does, into a
-    // page-aligned buffer or one that is off by a byte.
-    static std::string ReadAll(const Volume& volume, const std::u16string& path,
-                               std::vector<uint32_t>* counts = nullptr, bool aligned = true)
+    // page-aligned buffer or one that is off by a byte: each read fills the
+    // buffer or ends the file, and one more reads nothing.
+    static std::string ReadAll(const Volume& from, const std::u16string& path, bool aligned = true)
     {
         DirEntry entry;
         std::unique_ptr<ntfs::File> file;
-        if (volume.Lookup(path, entry) != Status::Ok || volume.OpenFile(entry.record, file) != Status::Ok) {
+        if (from.Lookup(path, entry) != Status::Ok || from.OpenFile(entry.record, file) != Status::Ok) {
             ADD_FAILURE() << "cannot open " << Narrow(path);
             return std::string();
         }
@@ -113,201 +177,164 @@ protected:
         uint32_t got = 0;
         do {
             EXPECT_EQ(file->Read(content.size(), buffer, kPiece, got), Status::Ok);
+            EXPECT_EQ(got, std::min<uint64_t>(kPiece, file->Size() - content.size()));
             content.append(buffer, got);
-            if (counts) {
-                counts->push_back(got);
-            }
         } while (got != 0 && content.size() <= file->Size());
         EXPECT_EQ(content.size(), file->Size());
         return content;
     }
 
-    static NtfsImage* tree;
-    static NtfsImage* smallClusters;
-    static std::string* winre;
-    static std::string* agent;
-    static std::string* fragmented;
-    static std::string* small;
+    static uint64_t MftOffset(const NtfsImage& image)
+    {
+        uint64_t lcn = 0;
+        std::memcpy(&lcn, image.bytes.data() + 0x30, 8);
+        return lcn * 4096;
+    }
+
+    static inline NtfsImage tree;
+    static inline NtfsImage smallClusters;
+    static inline std::string winre, agent, fragmented, small;
+    std::unique_ptr<Volume> volume;
 };
 
-NtfsImage* NtfsReaderTest::tree = nullptr;
-NtfsImage* NtfsReaderTest::smallClusters = nullptr;
-std::string* NtfsReaderTest::winre = nullptr;
-std::string* NtfsReaderTest::agent = nullptr;
-std::string* NtfsReaderTest::fragmented = nullptr;
-std::string* NtfsReaderTest::small = nullptr;
-
-TEST_F(NtfsReaderTest, ListsTheRootInIndexOrderWithStoredCaseAndEachFileOnce)
+TEST_F(NtfsReaderTest, ListsInIndexOrderWithStoredCaseAndEachFileOnce)
 {
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
-    std::vector<std::string> names;
-    std::vector<std::string> directories;
-    for (const DirEntry& entry : List(*volume, u"/")) {
-        names.push_back(Narrow(entry.name));
-        if (entry.IsDirectory()) {
-            directories.push_back(Narrow(entry.name));
-        }
+    std::vector<std::string> big;
+    for (int i = 0; i < 300; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%06d", i);
+        big.push_back(name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Big", "Crowded", "Dedup.wim", "Empty.bin", "Frag", "LongFileName.txt",
-                                               "Mixed", "Overlay.wim", "Recovery", "Spacers", "Sparse.bin"}));
-    EXPECT_EQ(directories, (std::vector<std::string>{"Big", "Crowded", "Frag", "Mixed", "Recovery", "Spacers"}));
+    const struct {
+        std::u16string path;
+        std::vector<std::string> names;
+    } rows[] = {
+        {u"/",  // directories with a "/"
+         {"Big/", "Crowded/", "Dedup.wim", "Empty.bin", "Frag/", "LongFileName.txt", "Mixed/", "Overlay.wim",
+          "Recovery/", "Spacers/", "Sparse.bin"}},
+        {u"/Big", big},  // spans index blocks
+        {u"/Crowded", {"a.txt", "b.txt"}},  // its record overflowed into an attribute list
+        {u"/Spacers", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.path));
+        std::vector<std::string> names;
+        for (const DirEntry& entry : List(row.path)) {
+            names.push_back(Narrow(entry.name) + (entry.IsDirectory() ? "/" : ""));
+        }
+        EXPECT_EQ(names, row.names);
+    }
+    for (const DirEntry& entry : List(u"/Big")) {
+        EXPECT_EQ(entry.size, 100u) << Narrow(entry.name);
+    }
     EXPECT_EQ(volume->Label(), u"Recovery");
 }
 
-TEST_F(NtfsReaderTest, ListsADirectoryThatSpansIndexBlocks)
+TEST_F(NtfsReaderTest, FindsNamesInAnyCaseThroughTheUpCasePagesItNeedsOrByAsciiRulesWithoutATable)
 {
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
-    const std::vector<DirEntry> entries = List(*volume, u"/Big");
-    ASSERT_EQ(entries.size(), 300u);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        char expected[16];
-        std::snprintf(expected, sizeof expected, "f%06zu", i);
-        EXPECT_EQ(Narrow(entries[i].name), expected);
-        EXPECT_FALSE(entries[i].IsDirectory());
-        EXPECT_EQ(entries[i].size, 100u);
-    }
-    EXPECT_TRUE(List(*volume, u"/Spacers").empty());
-}
-
-TEST_F(NtfsReaderTest, ListsASmallDirectoryWhoseRecordOverflowedIntoAnAttributeList)
-{
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
-    std::vector<std::string> names;
-    for (const DirEntry& entry : List(*volume, u"/Crowded")) {
-        names.push_back(Narrow(entry.name));
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt"}));
-}
-
-TEST_F(NtfsReaderTest, FindsNamesInAnyCaseAndReportsTheStoredOne)
-{
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
     DirEntry entry;
-    ASSERT_EQ(volume->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
-    EXPECT_EQ(entry.name, u"winre.wim");
     EXPECT_EQ(volume->Lookup(u"/Recovery/WindowsRE/winre.wim/x", entry), Status::NotFound);
     EXPECT_EQ(volume->Lookup(u"/Recovery/missing", entry), Status::NotFound);
     std::unique_ptr<ntfs::File> file;
     ASSERT_EQ(volume->Lookup(u"/Mixed", entry), Status::Ok);
     EXPECT_NE(volume->OpenFile(entry.record, file), Status::Ok);
-}
 
-TEST_F(NtfsReaderTest, ComparesNamesThroughTheUpCasePagesItNeedsOrByAsciiRulesWithoutATable)
-{
     uint64_t bytesRead = 0;
-    const ntfs::SectorReader inner = tree->Reader(512);
+    const ntfs::SectorReader inner = tree.Reader(512);
     const ntfs::SectorReader counting = [&](void* buffer, uint64_t first, uint32_t count) {
         bytesRead += uint64_t(count) * 512;
         return inner(buffer, first, count);
     };
     ntfs::Error error;
-    std::unique_ptr<Volume> volume = Volume::Mount(counting, 512, tree->bytes.size() / 512, error);
-    ASSERT_TRUE(volume);
-    DirEntry entry;
-    ASSERT_EQ(volume->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
+    const std::unique_ptr<Volume> counted = Volume::Mount(counting, 512, tree.bytes.size() / 512, error);
+    ASSERT_TRUE(counted);
+    ASSERT_EQ(counted->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
+    EXPECT_EQ(entry.name, u"winre.wim");
     // Records, index blocks and one page of the table: far from its 128 KiB.
     EXPECT_LT(bytesRead, 32u * 1024);
 
     // The table's record loses its signature.
-    NtfsImage damaged = *tree;
-    uint64_t mftLcn = 0;
-    std::memcpy(&mftLcn, damaged.bytes.data() + 0x30, 8);
-    damaged.bytes[mftLcn * 4096 + 10 * 1024] = 'X';
-    volume = Mount(damaged, 512);
-    ASSERT_TRUE(volume);
-    ASSERT_EQ(volume->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
+    NtfsImage damaged = tree;
+    damaged.bytes[MftOffset(damaged) + 10 * 1024] = 'X';
+    const std::unique_ptr<Volume> withoutTable = Mount(damaged, 512);
+    ASSERT_TRUE(withoutTable);
+    ASSERT_EQ(withoutTable->Lookup(u"/RECOVERY/windowsre/WinRe.Wim", entry), Status::Ok);
     EXPECT_EQ(entry.name, u"winre.wim");
 }
 
-TEST_F(NtfsReaderTest, ReadsInTwoMiBPiecesEndingWithZeroAndInLargeTransfers)
+TEST_F(NtfsReaderTest, ReadsEveryKindOfFileWholeWithAnySectorSizeAndBufferInLargeTransfers)
 {
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
-    std::vector<uint32_t> counts;
-    const unsigned callsBefore = tree->calls;
-    EXPECT_TRUE(ReadAll(*volume, u"/Recovery/WindowsRE/winre.wim", &counts) == *winre);
-    EXPECT_EQ(counts, (std::vector<uint32_t>{kPiece, 3000123 - kPiece, 0}));
+    const std::string none;
+    const std::string sparse = std::string(4096, '\xAB') + std::string(1000000 - 8192, '\0') + std::string(4096, '\xCD');
     // Lookups and the file's record take a few small reads; the data itself
-    // comes in one transfer per piece, and one more for the partial last sector.
-    EXPECT_LT(tree->calls - callsBefore, 40u);
-    EXPECT_TRUE(ReadAll(*volume, u"/Recovery/WindowsRE/winre.wim", nullptr, false) == *winre);
-}
-
-TEST_F(NtfsReaderTest, ReadsResidentEmptyAndSparseFiles)
-{
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
-    EXPECT_EQ(ReadAll(*volume, u"/Recovery/WindowsRE/ReAgent.xml"), *agent);
-    EXPECT_EQ(ReadAll(*volume, u"/Mixed/Sub/WinRE.WIM"), *agent);
-    EXPECT_EQ(ReadAll(*volume, u"/Empty.bin"), "");
-    const std::string sparse = ReadAll(*volume, u"/Sparse.bin");
-    ASSERT_EQ(sparse.size(), 1000000u);
-    EXPECT_EQ(sparse.substr(0, 4096), std::string(4096, '\xAB'));
-    EXPECT_EQ(sparse.substr(4096, 1000000 - 8192), std::string(1000000 - 8192, '\0'));
-    EXPECT_EQ(sparse.substr(1000000 - 4096), std::string(4096, '\xCD'));
-}
-
-TEST_F(NtfsReaderTest, ReadsAFragmentedFileThroughItsAttributeList)
-{
-    std::unique_ptr<Volume> volume = Mount(*tree, 512);
-    ASSERT_TRUE(volume);
-    const unsigned callsBefore = tree->calls;
-    EXPECT_TRUE(ReadAll(*volume, u"/Frag/Image.wim") == *fragmented);
-    // One transfer per run: the file lies in hundreds of pieces.
-    EXPECT_GT(tree->calls - callsBefore, 200u);
+    // comes in one transfer a run and piece, and one more for a partial last sector.
+    const struct {
+        NtfsImage& image;
+        uint32_t sectorSize;
+        std::u16string path;
+        const std::string& content;
+        bool aligned = true;
+        unsigned minTransfers = 0;
+        unsigned maxTransfers = ~0u;
+    } rows[] = {
+        {tree, 512, u"/Recovery/WindowsRE/winre.wim", winre, true, 0, 40},
+        {tree, 512, u"/Recovery/WindowsRE/winre.wim", winre, false},
+        {tree, 512, u"/Recovery/WindowsRE/ReAgent.xml", agent},  // resident
+        {tree, 512, u"/Empty.bin", none},
+        {tree, 512, u"/Sparse.bin", sparse},
+        // In hundreds of runs, through its attribute list.
+        {tree, 512, u"/Frag/Image.wim", fragmented, true, 200},
+        {tree, 4096, u"/Recovery/WindowsRE/winre.wim", winre},
+        {tree, 4096, u"/Frag/Image.wim", fragmented, false},
+        {smallClusters, 512, u"/small.bin", small},
+        {smallClusters, 4096, u"/small.bin", small},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.path) + " in sectors of " + std::to_string(row.sectorSize) +
+                     (row.aligned ? "" : ", unaligned"));
+        const std::unique_ptr<Volume> mounted = Mount(row.image, row.sectorSize);
+        ASSERT_TRUE(mounted);
+        const unsigned before = row.image.calls;
+        EXPECT_TRUE(ReadAll(*mounted, row.path, row.aligned) == row.content);
+        EXPECT_GE(row.image.calls - before, row.minTransfers);
+        EXPECT_LE(row.image.calls - before, row.maxTransfers);
+    }
+    EXPECT_EQ(Mount(smallClusters, 512)->ClusterSize(), 512u);
 }
 
 // Their data lies elsewhere: the sparse stream would read as zeros.
 TEST_F(NtfsReaderTest, RefusesFilesWithAReparsePointBySeeingEitherTheAttributeOrTheFlag)
 {
-    NtfsImage image = *tree;
-    std::unique_ptr<Volume> volume = Mount(image, 512);
-    ASSERT_TRUE(volume);
+    NtfsImage image = tree;
+    const std::unique_ptr<Volume> copy = Mount(image, 512);
+    ASSERT_TRUE(copy);
     DirEntry entry;
     std::unique_ptr<ntfs::File> file;
-    ASSERT_EQ(volume->Lookup(u"/Dedup.wim", entry), Status::Ok);
-    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
-    ASSERT_EQ(volume->Lookup(u"/Overlay.wim", entry), Status::Ok);
-    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
+    ASSERT_EQ(copy->Lookup(u"/Dedup.wim", entry), Status::Ok);
+    EXPECT_EQ(copy->OpenFile(entry.record, file), Status::Unsupported);
+    ASSERT_EQ(copy->Lookup(u"/Overlay.wim", entry), Status::Ok);
+    EXPECT_EQ(copy->OpenFile(entry.record, file), Status::Unsupported);
     EXPECT_FALSE(file);
     // The flag in the standard information is blamed first; without it, the
     // $REPARSE_POINT attribute; with only the flag, the flag again.
-    const uint64_t flag = volume->LastError().offset;
+    const uint64_t flag = copy->LastError().offset;
     ASSERT_LT(flag, image.bytes.size());
     ASSERT_EQ(image.bytes[flag + 1] & 0x04, 0x04);
     image.bytes[flag + 1] &= ~0x04;
-    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
-    const uint64_t attribute = volume->LastError().offset;
+    EXPECT_EQ(copy->OpenFile(entry.record, file), Status::Unsupported);
+    const uint64_t attribute = copy->LastError().offset;
     ASSERT_LT(attribute, image.bytes.size());
     ASSERT_EQ(image.bytes[attribute], 0xC0);
     image.bytes[attribute] = 0xF0;
-    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Ok);
+    EXPECT_EQ(copy->OpenFile(entry.record, file), Status::Ok);
     image.bytes[flag + 1] |= 0x04;
-    EXPECT_EQ(volume->OpenFile(entry.record, file), Status::Unsupported);
-    EXPECT_EQ(volume->LastError().offset, flag);
-}
-
-TEST_F(NtfsReaderTest, WorksWithFourKiBDeviceSectorsAndSmallClusters)
-{
-    std::unique_ptr<Volume> big = Mount(*tree, 4096);
-    ASSERT_TRUE(big);
-    EXPECT_TRUE(ReadAll(*big, u"/Recovery/WindowsRE/winre.wim") == *winre);
-    EXPECT_TRUE(ReadAll(*big, u"/Frag/Image.wim", nullptr, false) == *fragmented);
-    for (uint32_t sectorSize : {512u, 4096u}) {
-        std::unique_ptr<Volume> volume = Mount(*smallClusters, sectorSize);
-        ASSERT_TRUE(volume);
-        EXPECT_EQ(volume->ClusterSize(), 512u);
-        EXPECT_TRUE(ReadAll(*volume, u"/small.bin") == *small) << sectorSize;
-    }
+    EXPECT_EQ(copy->OpenFile(entry.record, file), Status::Unsupported);
+    EXPECT_EQ(copy->LastError().offset, flag);
 }
 
 TEST_F(NtfsReaderTest, RefusesAVolumeWithoutNtfsOrWithFailingReads)
 {
-    NtfsImage blank = *tree;
+    NtfsImage blank = tree;
     std::memset(blank.bytes.data(), 0, 512);
     ntfs::Error error;
     EXPECT_FALSE(Volume::Mount(blank.Reader(512), 512, blank.bytes.size() / 512, error));
@@ -315,7 +342,7 @@ TEST_F(NtfsReaderTest, RefusesAVolumeWithoutNtfsOrWithFailingReads)
     EXPECT_EQ(error.offset, 3u);
 
     // MFT records said to be 128 KiB: the byte at 0x40 is to blame.
-    NtfsImage huge = *tree;
+    NtfsImage huge = tree;
     huge.bytes[0x40] = 0xEF;
     EXPECT_FALSE(Volume::Mount(huge.Reader(512), 512, huge.bytes.size() / 512, error));
     EXPECT_EQ(error.status, Status::Corrupt);
@@ -325,18 +352,18 @@ TEST_F(NtfsReaderTest, RefusesAVolumeWithoutNtfsOrWithFailingReads)
     EXPECT_FALSE(Volume::Mount(failing, 512, 1000, error));
     EXPECT_EQ(error.status, Status::IoError);
     EXPECT_FALSE(Volume::Mount(nullptr, 512, 1000, error));
-    EXPECT_FALSE(Volume::Mount(tree->Reader(512), 1000, 1000, error));
+    EXPECT_FALSE(Volume::Mount(tree.Reader(512), 1000, 1000, error));
 }
 
 TEST_F(NtfsReaderTest, ReportsDamagedRecordsAndIndexBlocks)
 {
-    NtfsImage damaged = *tree;
-    std::unique_ptr<Volume> volume = Mount(damaged, 512);
-    ASSERT_TRUE(volume);
+    NtfsImage damaged = tree;
+    const std::unique_ptr<Volume> copy = Mount(damaged, 512);
+    ASSERT_TRUE(copy);
     DirEntry big;
     DirEntry small;
-    ASSERT_EQ(volume->Lookup(u"/Big", big), Status::Ok);
-    ASSERT_EQ(volume->Lookup(u"/Recovery/WindowsRE", small), Status::Ok);
+    ASSERT_EQ(copy->Lookup(u"/Big", big), Status::Ok);
+    ASSERT_EQ(copy->Lookup(u"/Recovery/WindowsRE", small), Status::Ok);
 
     // Every index block loses its signature: the large directory is damaged,
     // a directory held in its index root alone is not.
@@ -346,22 +373,20 @@ TEST_F(NtfsReaderTest, ReportsDamagedRecordsAndIndexBlocks)
         }
     }
     std::vector<DirEntry> entries;
-    EXPECT_EQ(volume->ListDirectory(big.record, entries), Status::Corrupt);
+    EXPECT_EQ(copy->ListDirectory(big.record, entries), Status::Corrupt);
     EXPECT_TRUE(entries.empty());
-    const uint64_t signature = volume->LastError().offset;
+    const uint64_t signature = copy->LastError().offset;
     ASSERT_LT(signature, damaged.bytes.size());
     EXPECT_EQ(damaged.bytes[signature], 'X');
-    EXPECT_STREQ(volume->LastError().expected, "the INDX signature");
-    EXPECT_EQ(volume->ListDirectory(small.record, entries), Status::Ok);
+    EXPECT_STREQ(copy->LastError().expected, "the INDX signature");
+    EXPECT_EQ(copy->ListDirectory(small.record, entries), Status::Ok);
     EXPECT_EQ(entries.size(), 2u);
 
     // A torn write in the root directory's record breaks its update sequence.
-    uint64_t mftLcn = 0;
-    std::memcpy(&mftLcn, damaged.bytes.data() + 0x30, 8);
-    const uint64_t torn = mftLcn * 4096 + 5 * 1024 + 510;
+    const uint64_t torn = MftOffset(damaged) + 5 * 1024 + 510;
     damaged.bytes[torn] ^= 0xFF;
-    EXPECT_EQ(volume->ListDirectory(5, entries), Status::Corrupt);
-    EXPECT_EQ(volume->LastError().offset, torn);
+    EXPECT_EQ(copy->ListDirectory(5, entries), Status::Corrupt);
+    EXPECT_EQ(copy->LastError().offset, torn);
 }
 
 }  // namespace

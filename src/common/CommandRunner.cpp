@@ -46,7 +46,7 @@ bool RunCommand(const std::wstring& command, DWORD limitMs)
 }
 
 bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                          DWORD limitMs)
+                          DWORD limitMs, DWORD* exitCode)
 {
     OutputPipe pipe;
     if (!pipe.Create()) {
@@ -78,8 +78,14 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
         TW_LOG(kRunWithOutputFunction, kLogOutputTimeout);
         return false;
     }
-    DWORD exitCode = 1;
-    return GetExitCodeProcess(child.process.Get(), &exitCode) && exitCode == 0;
+    DWORD code = 1;
+    if (!GetExitCodeProcess(child.process.Get(), &code)) {
+        return false;
+    }
+    if (exitCode) {
+        *exitCode = code;
+    }
+    return code == 0;
 }
 
 }  // namespace runner

@@ -16,9 +16,10 @@ bool RunCommand(const std::wstring& command, DWORD limitMs);
 
 // Same, with standard output and error captured into output (cleared first;
 // left untouched when the pipe or the process cannot be made). workDir may be
-// null. On the time limit the child is left running.
+// null. On the time limit the child is left running. exitCode, when given,
+// receives the exit code of a child that ended and is left untouched otherwise.
 bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                          DWORD limitMs);
+                          DWORD limitMs, DWORD* exitCode = nullptr);
 
 // "cmd.exe /C " and the command in a 2080-character buffer; a longer command
 // is cut to what fits.

@@ -66,14 +66,14 @@ std::string AnsiOf(const std::wstring& wide)
 
 // One conversion of a printf format, as the C runtime reads it. Its pieces
 // point into the format.
-struct Spec {
+struct Conversion {
     std::string_view flags;
     std::string_view width;
     bool hasPrecision = false;
     std::string_view precision;
     std::string_view modifier;
     // '\0' when the format ends inside the directive.
-    char conversion = '\0';
+    char letter = '\0';
     const char* next = nullptr;
 };
 
@@ -94,23 +94,23 @@ const char* SkipNumber(const char* at)
 }
 
 // The directive whose '%' is at percent (not "%%").
-Spec ParseSpec(const char* percent)
+Conversion ParseConversion(const char* percent)
 {
-    Spec spec;
+    Conversion conv;
     const char* at = percent + 1;
     const char* from = at;
     while (*at != '\0' && std::strchr("-+ #0", *at)) {
         ++at;
     }
-    spec.flags = Span(from, at);
+    conv.flags = Span(from, at);
     from = at;
     at = SkipNumber(at);
-    spec.width = Span(from, at);
+    conv.width = Span(from, at);
     if (*at == '.') {
-        spec.hasPrecision = true;
+        conv.hasPrecision = true;
         from = ++at;
         at = SkipNumber(at);
-        spec.precision = Span(from, at);
+        conv.precision = Span(from, at);
     }
     from = at;
     for (const char* modifier : {"I64", "I32", "hh", "ll", "h", "l", "w", "L", "I", "j", "z", "t"}) {
@@ -119,17 +119,17 @@ Spec ParseSpec(const char* percent)
             break;
         }
     }
-    spec.modifier = Span(from, at);
-    spec.conversion = *at;
-    spec.next = *at != '\0' ? at + 1 : at;
-    return spec;
+    conv.modifier = Span(from, at);
+    conv.letter = *at;
+    conv.next = *at != '\0' ? at + 1 : at;
+    return conv;
 }
 
-bool IsWideText(const Spec& spec)
+bool IsWideText(const Conversion& conv)
 {
-    const char c = spec.conversion;
+    const char c = conv.letter;
     const bool text = c == 's' || c == 'S' || c == 'c' || c == 'C';
-    return text && (spec.modifier == "l" || spec.modifier == "w" || ((c == 'C' || c == 'S') && spec.modifier != "h"));
+    return text && (conv.modifier == "l" || conv.modifier == "w" || ((c == 'C' || c == 'S') && conv.modifier != "h"));
 }
 
 // Whether a wide string or character enters the message.
@@ -140,14 +140,14 @@ bool HoldsWideText(const char* format)
             at += 2;
             continue;
         }
-        const Spec spec = ParseSpec(at);
-        if (spec.conversion == '\0') {
+        const Conversion conv = ParseConversion(at);
+        if (conv.letter == '\0') {
             return false;
         }
-        if (IsWideText(spec)) {
+        if (IsWideText(conv)) {
             return true;
         }
-        at = spec.next;
+        at = conv.next;
     }
     return false;
 }
@@ -189,21 +189,21 @@ std::string FormatConvertingWideText(const char* format, va_list args)
             continue;
         }
         const char* const start = at;
-        const Spec spec = ParseSpec(at);
-        if (spec.conversion == '\0') {
+        const Conversion conv = ParseConversion(at);
+        if (conv.letter == '\0') {
             message.append(start);
             break;
         }
-        at = spec.next;
+        at = conv.next;
         std::string directive = "%";
-        directive.append(spec.flags);
-        AppendNumber(directive, spec.width, args, false);
-        if (spec.hasPrecision) {
-            AppendNumber(directive, spec.precision, args, true);
+        directive.append(conv.flags);
+        AppendNumber(directive, conv.width, args, false);
+        if (conv.hasPrecision) {
+            AppendNumber(directive, conv.precision, args, true);
         }
-        const std::string_view modifier = spec.modifier;
-        const char conversion = spec.conversion;
-        const bool wideText = IsWideText(spec);
+        const std::string_view modifier = conv.modifier;
+        const char conversion = conv.letter;
+        const bool wideText = IsWideText(conv);
         const bool size64 = modifier == "ll" || modifier == "I64" || modifier == "I" || modifier == "j" ||
                             modifier == "z" || modifier == "t";
         const std::string numeric = directive + std::string(modifier) + conversion;

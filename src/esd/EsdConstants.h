@@ -53,6 +53,7 @@ constexpr int kProgressDone = 100;
 
 constexpr const wchar_t* kStatusStart = L"Start ESD to ISO conversion...";
 constexpr const wchar_t* kStatusEsdMissing = L"Error: ESD file not found";
+constexpr const wchar_t* kStatusIsoIsEsd = L"Error: ISO path is the ESD file";
 constexpr const wchar_t* kStatusNoTempDir = L"Error: Cannot create temp directory";
 constexpr const wchar_t* kStatusExtracting = L"Extracting boot files...";
 constexpr const wchar_t* kStatusExtractDirFailed = L"Failed to create extract directory: ";

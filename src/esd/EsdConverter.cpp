@@ -3,7 +3,8 @@
 #include "EsdCommandLines.h"
 #include "EsdConstants.h"
 #include "WimToolOutput.h"
-#include "../common/ProgressReport.h"
+#include "common/PathIdentity.h"
+#include "common/ProgressReport.h"
 
 #include <time.h>
 
@@ -172,6 +173,11 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
 
     if (GetFileAttributesW(esdPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         m_statusMessage = esd::kStatusEsdMissing;
+        return false;
+    }
+    // The ISO stage deletes an existing ISO before its tool runs: that would be the ESD.
+    if (SameFile(esdPath, isoPath)) {
+        m_statusMessage = esd::kStatusIsoIsEsd;
         return false;
     }
 

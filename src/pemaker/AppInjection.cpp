@@ -129,10 +129,14 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
     }
 
     if (startupExe[0] != L'\0') {
+        // Media whose WinPE cannot start the application are no success; a
+        // start-up file of an earlier build would even start an old program.
         if (startupInImage[0] == L'\0') {
             TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogStartupNotFound);
-        } else if (!_CreateWinpeshlIni(startupInImage, startupFile.Buffer()) ||
-                   !_UpdateWIM({MakeAddCommand(startupFile.Path(), pemaker::kWinpeshlImagePath)}, false)) {
+            return false;
+        }
+        if (!_CreateWinpeshlIni(startupInImage, startupFile.Buffer()) ||
+            !_UpdateWIM({MakeAddCommand(startupFile.Path(), pemaker::kWinpeshlImagePath)}, false)) {
             return false;
         }
     }

@@ -16,6 +16,10 @@ bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
     std::string errorText;
     bool result = false;
 
+    const PEFolderLock lock;
+    if (!_OwnsPEFolder(lock, pemaker::kConfigureBootWimFunction)) {
+        return false;
+    }
     _ReportProgress(pemaker::kProgressStart, pemaker::kProgressTotal, nullptr);
     if (!Init()) {
         errorText = pemaker::kErrorInit;

@@ -35,6 +35,10 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
         _ReportProgress(0, 0, pemaker::kErrorPathUnsupported);
         return false;
     }
+    const PEFolderLock lock;
+    if (!_OwnsPEFolder(lock, pemaker::kCreatePEFunction)) {
+        return false;
+    }
 
     _ReportProgress(pemaker::kProgressStart, pemaker::kProgressTotal, nullptr);
     do {

@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -70,9 +71,20 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     }
 
     std::wstring output;
-    const bool succeeded = _RunCommandWithOutput(command, output, m_szPEDir, pemaker::kCapturedCommandTimeoutMs);
+    DWORD exitCode = 0;
+    const bool succeeded =
+        _RunCommandWithOutput(command, output, m_szPEDir, pemaker::kCapturedCommandTimeoutMs, &exitCode);
     if (!succeeded) {
         TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
+        // That code is whatever the pipe left behind; the tool's own exit
+        // code and words name the cause.
+        if (exitCode != 0) {
+            std::string text = WideToAnsi(output);
+            if (text.size() > pemaker::kIsoToolOutputLogBytes) {
+                text.resize(pemaker::kIsoToolOutputLogBytes);
+            }
+            TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoToolFailed, exitCode, text.c_str());
+        }
     }
     return succeeded;
 }

@@ -49,6 +49,16 @@ bool CPEMaker::_ShouldContinue()
     return progress::ShouldContinue(m_pSink);
 }
 
+bool CPEMaker::_OwnsPEFolder(const PEFolderLock& lock, const char* function)
+{
+    if (lock.Owned()) {
+        return true;
+    }
+    TW_LOG(function, pemaker::kLogFormat, pemaker::kErrorPEFolderInUse);
+    _ReportProgress(0, 0, pemaker::kErrorPEFolderInUse);
+    return false;
+}
+
 std::wstring CPEMaker::_FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target)
 {
     wchar_t peDir[pemaker::kPathChars] = {};
@@ -71,7 +81,7 @@ bool CPEMaker::_RunCommand(const std::wstring& command, DWORD limitMs)
 }
 
 bool CPEMaker::_RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                                     DWORD limitMs)
+                                     DWORD limitMs, DWORD* exitCode)
 {
-    return runner::RunCommandWithOutput(command, output, workDir, limitMs);
+    return runner::RunCommandWithOutput(command, output, workDir, limitMs, exitCode);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PEFolderLock.h"
 #include "PEMakerConstants.h"
 
 #include "TarnwickMedia.h"
@@ -28,7 +29,8 @@ public:
     bool ConfigureBootWim(IProgressSink* sink);
 
     // Clears the old application content of the image, adds the sources and
-    // installs winpeshl.ini for startupExe.
+    // installs winpeshl.ini for startupExe. Fails when startupExe is not
+    // empty and no source holds it.
     bool CopyApp(const std::vector<std::wstring>& appSources, const wchar_t* startupExe);
     // Writes "boot.iso" into outputFolder, or into the PE folder when null.
     bool CreateISO(const wchar_t* outputFolder);
@@ -41,13 +43,16 @@ private:
 
     void _ReportProgress(uint64_t current, uint64_t total, const char* message);
     bool _ShouldContinue();
+    // False, with the flow's log entry and failure record, when another build
+    // holds the PE folder.
+    bool _OwnsPEFolder(const PEFolderLock& lock, const char* function);
     // The first of the PE folder, the temporary folder, target and the
     // sources that the command interpreter could rewrite; empty if none.
     std::wstring _FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target);
 
     bool _RunCommand(const std::wstring& command, DWORD limitMs);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                               DWORD limitMs);
+                               DWORD limitMs, DWORD* exitCode = nullptr);
 
     // Applies the batch to image 1 of the working WIM in one run of the tool.
     bool _UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild);

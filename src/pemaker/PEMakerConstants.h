@@ -88,6 +88,10 @@ constexpr int kIsoStampHour = 17;
 constexpr int kIsoStampMinute = 30;
 constexpr const char* kCreateIsoFunction = "CPEMaker::CreateISO";
 constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO, error code: %lu";
+// After a run that ended with another exit code than 0: that code and the
+// start of what the tool wrote.
+constexpr const char* kLogIsoToolFailed = "PEMaker::CreateISO: oscdimg exit code: %lu, output: %s";
+constexpr size_t kIsoToolOutputLogBytes = 1024;
 
 // Ramdisk boot entry and restart.
 constexpr const wchar_t* kSdiPathFormat = L"%ls\\ISO\\BOOT\\BOOT.SDI";
@@ -146,6 +150,17 @@ constexpr const char* kLogFormat = "%s";
 // quotes too) are refused before anything runs.
 constexpr const char* kLogPathUnsupported = "BuildPE: Path not supported by the command interpreter: %ls";
 constexpr const char* kErrorPathUnsupported = "Path not supported by the command interpreter";
+// Builds edit the PE folder's BOOT.wim in place: one at a time per folder,
+// machine-wide, through a mutex named after the folder.
+constexpr const char* kErrorPEFolderInUse = "BuildPE: PE folder in use by another build";
+constexpr const wchar_t* kPEFolderMutexPrefix = L"Global\\TarnwickMedia.PEFolder.";
+constexpr const wchar_t* kPEFolderMutexHashPrefix = L"Global\\TarnwickMedia.PEFolder#";
+constexpr wchar_t kMutexSeparatorStandIn = L'/';
+constexpr size_t kMutexNameMaxChars = MAX_PATH - 1;
+// A path too long for the name is named by its 64-bit FNV-1a hash.
+constexpr uint64_t kFnvOffsetBasis = 14695981039346656037ull;
+constexpr uint64_t kFnvPrime = 1099511628211ull;
+constexpr size_t kHashDigitsChars = 17;
 
 constexpr const char* kBootDiskLibrary = "Discforge.dll";
 constexpr const char* kBootDiskExport = "CreateWindowsBootDisk";

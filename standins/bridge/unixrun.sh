@@ -8,8 +8,6 @@
 # file system leaves, for a failure. The command is ended after LIMIT seconds,
 # and as soon as the caller goes: PORT is a loopback port the caller listens
 # on until it ends, the only sign of its end that reaches a Unix process.
-# TWBRIDGE_RC_TEXT, when set, is written to BASE.rc in place of the code: the
-# tests' stand-in for such a file.
 base="$1"
 limit="$2"
 port="${4:-0}"
@@ -32,9 +30,5 @@ fi 2>/dev/null
 wait "$command"
 code="$?"
 [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
-if [ "${TWBRIDGE_RC_TEXT+set}" = set ]; then
-    printf '%s' "$TWBRIDGE_RC_TEXT" > "$base.rc.tmp"
-else
-    echo "$code" > "$base.rc.tmp"
-fi
+echo "$code" > "$base.rc.tmp"
 mv "$base.rc.tmp" "$base.rc"

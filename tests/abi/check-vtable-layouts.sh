@@ -84,5 +84,18 @@ if ! diff -u --label "GNU x64 ABI" --label "Microsoft x64 ABI" "$work/gnu.slots"
     echo "FAIL: vtable slots differ between the GNU and the Microsoft x64 ABI"
     status=1
 fi
-[ $status -eq 0 ] && echo "vtables of $(wc -l <"$work/tables") classes agree slot for slot"
+# A C host declares the progress sink as a table of function pointers: its
+# members, by offset, must name the class's slots in the same order.
+for abi in gnu msvc; do
+    [ $abi = gnu ] && cflags=$TW_GNU_C || cflags=$TW_MSVC_C
+    (cd "$root" && clang $cflags -Iinclude tests/MakePEFromListCaller.c -Xclang -fdump-record-layouts \
+        -S -emit-llvm -o /dev/null) >"$work/$abi.c.dump" || { echo "FAIL: $abi compile of the C sink" >&2; exit 1; }
+    awk '/^ *0 \| struct IProgressSinkVtbl$/ { on = 1; next }
+         on && /\[sizeof=/ { exit }
+         on { print "IProgressSink: " $1 / 8 " -> " $NF }' "$work/$abi.c.dump" >"$work/$abi.c.slots"
+    sed -n 's/^\(IProgressSink: [0-9]* -> \).*::\([A-Za-z0-9_]*\)(.*/\1\2/p' "$work/$abi.slots" \
+        | diff -u --label "IProgressSink, $abi" --label "IProgressSinkVtbl, $abi" - "$work/$abi.c.slots" \
+        || { echo "FAIL: the C table of IProgressSink is not in the class's slot order"; status=1; }
+done
+[ $status -eq 0 ] && echo "vtables of $(wc -l <"$work/tables") classes agree slot for slot, and the C sink table"
 exit $status

@@ -8,20 +8,17 @@
 extern "C" {
 #endif
 
-enum {
-    CABI_FS_SLOTS = 15,
-    /* Its one file is the device's first sectors: three whole 2 MiB reads of
-       the host and a partial fourth. */
-    CABI_FILE_SECTORS = 3 * 4096 + 1000
-};
+/* Its one file is the device's first sectors: three whole 2 MiB reads of
+   the host and a partial fourth. */
+enum { CABI_FILE_SECTORS = 3 * 4096 + 1000 };
 
 typedef struct CabiRecord {
-    uint32_t creates;                    /* CreateVolumeFsDevice calls */
-    uint32_t slotCalls[CABI_FS_SLOTS];   /* calls of each file-system slot */
-    uint32_t destroyFlags;               /* flags of the last slot-0 call */
-    uint32_t violations;                 /* calls of slots the host must leave alone */
-    uint32_t openArguments[3];           /* access, sharing and options of the last OpenFile */
-    char refusal[96];                    /* why the last device was refused; empty when taken */
+    /* "create", then the number of each file-system slot called, in order;
+       "!" for a slot the host must leave alone. */
+    char calls[160];
+    uint32_t destroyFlags;     /* flags of the last slot-0 call */
+    uint32_t openArguments[3]; /* access, sharing and options of the last OpenFile */
+    char refusal[96];          /* why the last device was refused; empty when taken */
 } CabiRecord;
 
 /* "CabiReadRecord" */

@@ -15,35 +15,45 @@ static Slot At(void* device, int slot)
     return (*(const Slot* const*)device)[slot];
 }
 
-static int CallBool(void* device, int slot)
+static uint64_t CallBool(void* device, int slot)
 {
-    return ((BOOL (*)(void*))At(device, slot))(device);
+    return ((BOOL (*)(void*))At(device, slot))(device) != 0;
 }
 
-static int CallInt(void* device, int slot)
+static uint64_t CallInt(void* device, int slot)
 {
-    return ((int (*)(void*))At(device, slot))(device);
+    return (uint64_t)((int (*)(void*))At(device, slot))(device);
 }
 
-void CallDeviceSlots(void* device, const DeviceSlotPlan* plan, DeviceSlotResults* results)
+static uint64_t Read(void* device, void* into, uint64_t first, uint64_t count)
 {
-    results->openBefore = CallBool(device, IS_OPEN);
-    results->opened = CallBool(device, OPEN);
-    results->openAfter = CallBool(device, IS_OPEN);
-    results->sectorSize = ((uint32_t (*)(void*))At(device, SECTOR_SIZE))(device);
-    results->sectorCount = ((uint64_t (*)(void*))At(device, SECTOR_COUNT))(device);
-    results->queryA = CallInt(device, QUERY_A);
-    results->queryB = CallInt(device, QUERY_B);
-    results->queryC = CallInt(device, QUERY_C);
-    ((void (*)(void*, uint32_t))At(device, NOTIFY))(device, plan->event);
-    results->read = ((BOOL (*)(void*, void*, uint64_t, uint64_t))At(device, READ_SECTORS))(
-        device, plan->readInto, plan->readFirst, plan->readCount);
-    results->written = ((BOOL (*)(void*, const void*, uint64_t, uint64_t))At(device, WRITE_SECTORS))(
-        device, plan->writeFrom, plan->writeFirst, 1);
-    results->flushed = CallBool(device, FLUSH);
-    results->lastError = ((uint64_t (*)(void*))At(device, LAST_ERROR))(device);
-    results->closed = CallBool(device, CLOSE);
-    results->openAfterClose = CallBool(device, IS_OPEN);
+    return ((BOOL (*)(void*, void*, uint64_t, uint64_t))At(device, READ_SECTORS))(device, into, first, count) != 0;
+}
+
+void CallDeviceSlots(void* device, void* read, const void* write, uint64_t answers[DEVICE_SLOT_ANSWERS])
+{
+    uint64_t* answer = answers;
+    uint64_t sectors;
+    *answer++ = CallBool(device, IS_OPEN);
+    *answer++ = CallBool(device, OPEN);
+    *answer++ = CallBool(device, OPEN);
+    *answer++ = CallBool(device, IS_OPEN);
+    *answer++ = ((uint32_t (*)(void*))At(device, SECTOR_SIZE))(device);
+    *answer++ = sectors = ((uint64_t (*)(void*))At(device, SECTOR_COUNT))(device);
+    *answer++ = CallInt(device, QUERY_A);
+    *answer++ = CallInt(device, QUERY_B);
+    *answer++ = CallInt(device, QUERY_C);
+    ((void (*)(void*, uint32_t))At(device, NOTIFY))(device, 0x5A);
+    *answer++ = Read(device, read, 5, 0);
+    *answer++ = Read(device, read, sectors - 1, 2);
+    *answer++ = Read(device, NULL, 0, 1);
+    *answer++ = Read(device, read, 10, 3);
+    *answer++ = ((BOOL (*)(void*, const void*, uint64_t, uint64_t))At(device, WRITE_SECTORS))(device, write, 7, 1) != 0;
+    *answer++ = CallBool(device, FLUSH);
+    *answer++ = ((uint64_t (*)(void*))At(device, LAST_ERROR))(device);
+    *answer++ = CallBool(device, CLOSE);
+    *answer++ = CallBool(device, CLOSE);
+    *answer++ = CallBool(device, IS_OPEN);
 }
 
 void* DestroyDeviceBySlot(void* device, unsigned int flags)

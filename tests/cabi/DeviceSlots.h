@@ -7,34 +7,14 @@
 extern "C" {
 #endif
 
-typedef struct DeviceSlotPlan {
-    uint64_t readFirst;
-    uint64_t readCount;
-    void* readInto;        /* readCount sectors, read before the write */
-    uint64_t writeFirst;
-    const void* writeFrom; /* one sector */
-    uint32_t event;        /* handed to Notify */
-} DeviceSlotPlan;
-
-/* Answers in call order; BOOL results as int. */
-typedef struct DeviceSlotResults {
-    int openBefore;        /* slot 13 */
-    int opened;            /* slot 1 */
-    int openAfter;         /* slot 13 */
-    uint32_t sectorSize;   /* slot 5 */
-    uint64_t sectorCount;  /* slot 6 */
-    int queryA;            /* slot 7 */
-    int queryB;            /* slot 8 */
-    int queryC;            /* slot 10 */
-    int read;              /* slot 3, after Notify (slot 9) */
-    int written;           /* slot 4 */
-    int flushed;           /* slot 12 */
-    uint64_t lastError;    /* slot 11 */
-    int closed;            /* slot 2 */
-    int openAfterClose;    /* slot 13 */
-} DeviceSlotResults;
-
-void CallDeviceSlots(void* device, const DeviceSlotPlan* plan, DeviceSlotResults* results);
+/* The answers, in call order, of IsOpen (slot 13), Open (1) twice, IsOpen,
+   GetSectorSize (5), GetSectorCount (6), QueryA (7), QueryB (8), QueryC (10),
+   then, after Notify (9), of ReadSectors (3) of no sector, of the last two
+   (one beyond the end), into no buffer and of sectors 10 to 12 into read
+   (three sectors long), WriteSectors (4) of sector 7 from write, Flush (12),
+   GetLastErrorCode (11), Close (2) twice and IsOpen. BOOL answers as 0 or 1. */
+enum { DEVICE_SLOT_ANSWERS = 19 };
+void CallDeviceSlots(void* device, void* read, const void* write, uint64_t answers[DEVICE_SLOT_ANSWERS]);
 /* Slot 0. */
 void* DestroyDeviceBySlot(void* device, unsigned int flags);
 

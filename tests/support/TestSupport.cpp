@@ -1,20 +1,12 @@
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include "TarnwickMedia.h"
-
-#include "FileText.h"
 #include "ProgramFolder.h"
+#include "TarnwickMedia.h"
 #include "common/UniqueHandle.h"
 
-#include <shellapi.h>
-
 #include <cwchar>
-#include <cwctype>
 #include <map>
 #include <regex>
-#include <vector>
 
 namespace testsupport {
 
@@ -147,12 +139,10 @@ bool IsRunning(DWORD pid)
 
 DWORD CountOpenHandles()
 {
+    // Of an entry only the owner is read.
     struct HandleEntry {
         USHORT processId;
-        USHORT creatorBackTraceIndex;
-        UCHAR objectTypeIndex;
-        UCHAR attributes;
-        USHORT handle;
+        USHORT backTraceTypeAttributesAndHandle[3];
         void* object;
         ULONG grantedAccess;
     };
@@ -264,14 +254,10 @@ std::string LogWatch::Added() const
     return bytes.size() > m_start ? bytes.substr(m_start) : std::string();
 }
 
-standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string& workDir, unsigned limitSeconds)
-{
-    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", argv, workDir, std::string(), limitSeconds);
-}
-
 standin::UnixResult Shell(const std::string& script, unsigned limitSeconds)
 {
-    return Unix({"bash", "-c", script}, "/", limitSeconds);
+    return standin::RunOnUnix(ExeFolder() + L"tools\\unixrun.sh", {"bash", "-c", script}, "/", std::string(),
+                              limitSeconds);
 }
 
 std::string Sh(const std::string& script)
@@ -340,7 +326,8 @@ int CallExport(int argc, wchar_t** argv, IProgressSink* sink)
         result = ExportOf<ConfigureBootWim_Fn>(dll, name.c_str())(sink);
     } else if (name == "MakePE" && count >= 3) {
         const std::vector<std::wstring> sources(args + 3, args + count);
-        result = ExportOf<MakePE_Fn>(dll, name.c_str())(&sources, Arg(args[2]), _wtoi(args[0]), Arg(args[1]), sink);
+        result = ExportOf<MakePE_Fn>(dll, name.c_str())(count > 3 ? &sources : nullptr, Arg(args[2]), _wtoi(args[0]),
+                                                        Arg(args[1]), sink);
     } else {
         return 2;
     }

@@ -151,9 +151,6 @@ private:
     size_t m_start;
 };
 
-// Runs a Linux program (argv[0] on the Linux PATH) and waits for it.
-standin::UnixResult Unix(const std::vector<std::string>& argv, const std::string& workDir = "/",
-                         unsigned limitSeconds = 600);
 // Runs a bash command line on Linux.
 standin::UnixResult Shell(const std::string& script, unsigned limitSeconds = 600);
 // Runs a bash command line that must succeed and returns its output.
@@ -190,10 +187,11 @@ ChildResult RunProgram(const std::wstring& commandLine, const std::wstring& work
 // Runs this test program again with the given arguments, standard output
 // captured. They name a mode registered with RegisterChildMode, or "call" or
 // "call-printing", then the library's full path, an export and its arguments
-// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE...; the options of
-// ConvertESDToISOWithOptions as FLAGS:EDITION[:SIZE:RESERVED]): the export is
-// called with a null sink, or with one that prints every record as
-// "record <state> <current> <total> <message>"; exit code 0 for true.
+// ("-" for null; MakePE's as TYPE TARGET STARTUP SOURCE..., a null list
+// without SOURCE; the options of ConvertESDToISOWithOptions as
+// FLAGS:EDITION[:SIZE:RESERVED]): the export is called with a null sink, or
+// with one that prints every record as "record <state> <current> <total>
+// <message>"; exit code 0 for true.
 ChildResult RunChild(const std::wstring& arguments, const std::wstring& workDir = L"");
 // "call" of the library beside the test program, or "call-printing".
 ChildResult RunExport(const std::wstring& call, bool printRecords = false);

@@ -1,0 +1,44 @@
+#include "PathIdentity.h"
+
+#include "UniqueHandle.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+bool Identify(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    // No access asked and every sharing allowed: a file open elsewhere is still identified.
+    const UniqueHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.Valid() && GetFileInformationByHandle(file.Get(), &info);
+}
+
+}  // namespace
+
+std::wstring FullPath(const std::wstring& path)
+{
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return path;
+    }
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+    return length == 0 || length >= needed ? path : std::wstring(buffer.data(), length);
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b)
+{
+    BY_HANDLE_FILE_INFORMATION infoA = {};
+    BY_HANDLE_FILE_INFORMATION infoB = {};
+    if (Identify(a, infoA) && Identify(b, infoB)) {
+        return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+               infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+    }
+    const std::wstring fullA = FullPath(a);
+    const std::wstring fullB = FullPath(b);
+    return CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
+                                static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL;
+}
