@@ -31,6 +31,16 @@ BOOL WINAPI EndLate(HANDLE process, UINT exitCode)
     return TRUE;
 }
 
+// Whole seconds of a calendar time, for comparisons.
+unsigned long long SecondsOf(SYSTEMTIME time)
+{
+    time.wMilliseconds = 0;
+    time.wDayOfWeek = 0;
+    FILETIME file = {};
+    SystemTimeToFileTime(&time, &file);
+    return ((static_cast<unsigned long long>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 10000000;
+}
+
 std::vector<std::wstring> WorkFolders()
 {
     return ListNames(TempFolder(), L"ESD_");
@@ -77,7 +87,11 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
 {
     CESDConverter converter;
     converter.enableVerbose();
+    SYSTEMTIME before;
+    GetLocalTime(&before);
     ASSERT_TRUE(converter.convert(esdPath, isoPath, L"Windows"));
+    SYSTEMTIME after;
+    GetLocalTime(&after);
     EXPECT_EQ(converter.getProgress(), 100);
     EXPECT_EQ(converter.getStatusMessage(), L"ESD to ISO conversion completed");
 
@@ -101,11 +115,16 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
     std::smatch stamp;
     const std::string line5 = journal.CommandLine(5);
     ASSERT_TRUE(std::regex_match(line5, stamp, isoLine)) << line5;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    EXPECT_EQ(std::stoi(stamp[3]), now.wYear);
-    EXPECT_EQ(std::stoi(stamp[1]), now.wMonth);
-    EXPECT_LT(std::stoi(stamp[4]), 24);
+    // The local time of the ISO stage, on a 24-hour clock.
+    SYSTEMTIME stamped = {};
+    stamped.wMonth = static_cast<WORD>(std::stoi(stamp[1]));
+    stamped.wDay = static_cast<WORD>(std::stoi(stamp[2]));
+    stamped.wYear = static_cast<WORD>(std::stoi(stamp[3]));
+    stamped.wHour = static_cast<WORD>(std::stoi(stamp[4]));
+    stamped.wMinute = static_cast<WORD>(std::stoi(stamp[5]));
+    stamped.wSecond = static_cast<WORD>(std::stoi(stamp[6]));
+    EXPECT_GE(SecondsOf(stamped), SecondsOf(before)) << line5;
+    EXPECT_LE(SecondsOf(stamped), SecondsOf(after)) << line5;
 
     EXPECT_EQ(journal.Tool(5), "cdimage");
     EXPECT_EQ(journal.WorkDir(1), ToUtf8(CurrentFolder()));
@@ -201,7 +220,8 @@ TEST_F(EsdConverterTest, IsoThatNamesTheEsdFailsBeforeAnyToolAndLeavesTheEsd)
 
 TEST_F(EsdConverterTest, HungToolIsEndedAtTheLimitAndCountsAsFailed)
 {
-    CESDConverter::s_commandTimeoutMs = 1500;
+    // Long enough for runs 1 to 3 to start and end on a loaded machine.
+    CESDConverter::s_commandTimeoutMs = 5000;
     journal.Respond(4, 0, 120000);
     LogWatch log;
     CESDConverter converter;
@@ -263,6 +283,36 @@ TEST_F(EsdConverterTest, MissingEsdRunsNothingAndTheExportLogsTheStatusOnceWithA
     EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISO ConvertESDToISO failed: Error: ESD file not found\r\n\r\n");
     EXPECT_EQ(journal.Count(), 0u);
     EXPECT_FALSE(convert(nullptr, isoPath.c_str()));
+
+    // A folder has attributes: the WIM tool is left to refuse it.
+    EXPECT_TRUE(CESDConverter().convert(scratch.path(), isoPath, L"Windows"));
+    EXPECT_EQ(journal.Count(), 5u);
+
+    // From a folder without tools\ the tools beside the program run:
+    // CreateProcessW looks for a relative name in the program's folder first.
+    const ChildResult child = RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" ConvertESDToISO \"" +
+                                           esdPath + L"\" \"" + isoPath + L"\"", scratch.path());
+    EXPECT_EQ(child.exitCode, 0u);
+    EXPECT_EQ(journal.Count(), 10u);
+}
+
+TEST_F(EsdConverterTest, FoldersThatCannotBeMadeStopBeforeAnyRun)
+{
+    {
+        EnvScope tmp(L"TMP", scratch / L"missing");
+        CESDConverter converter;
+        EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
+        EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot create temp directory");
+    }
+    CESDConverter converter;
+    EXPECT_FALSE(converter.extractBootFiles(esdPath, scratch / L"missing\\work"));
+    EXPECT_EQ(converter.getStatusMessage(), L"Failed to create extract directory: 3");
+    // A file where the work folder should be.
+    EXPECT_FALSE(converter.extractBootFiles(esdPath, esdPath));
+    const std::wstring status = converter.getStatusMessage();
+    EXPECT_EQ(status.rfind(L"Failed to create sources directory: ", 0), 0u) << ToUtf8(status);
+    EXPECT_NE(status, L"Failed to create sources directory: 0");
+    EXPECT_EQ(journal.Count(), 0u);
 }
 
 TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
@@ -548,10 +598,11 @@ TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
 // A watched run is ended after the limit of silence, not of duration.
 TEST_F(EsdConverterTest, WatchedRunsEndASilentToolButNotOneThatKeepsPrinting)
 {
-    CESDConverter::s_commandTimeoutMs = 3000;
+    // Runs 1 to 3 print nothing: the limit leaves room for a slow start.
+    CESDConverter::s_commandTimeoutMs = 5000;
     std::string lines;
-    for (int i = 0; i < 24; ++i) {
-        lines += FileData(4 * i);
+    for (int i = 0; i < 28; ++i) {
+        lines += FileData(3 * i);
     }
     const struct {
         unsigned long delayMs;
