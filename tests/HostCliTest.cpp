@@ -198,6 +198,7 @@ protected:
         return result;
     }
     std::wstring WorkFolder() const { return start / L"local\\Tarnwick"; }
+    ChildResult CtrlCWhen(const std::wstring& arguments, const std::function<bool()>& ready) const;
 
     ScratchFolder start;
     EnvScope local{L"LOCALAPPDATA", start / L"local"};
@@ -218,7 +219,26 @@ BOOL WINAPI IgnoreCtrlC(DWORD event)
     return event == CTRL_C_EVENT;
 }
 
-// Ctrl+C goes to every process of the console: the host's and the test's own.
+// Starts tarnwick with ARGUMENTS in the scratch folder and presses Ctrl+C once
+// READY holds. Ctrl+C goes to every process of the console: the host's and
+// the test's own, which ignores it.
+ChildResult HostRun::CtrlCWhen(const std::wstring& arguments, const std::function<bool()>& ready) const
+{
+    // Wine starts the test with a windowless console that takes no signal.
+    FreeConsole();
+    EXPECT_TRUE(AllocConsole()) << GetLastError();
+    SetConsoleCtrlHandler(IgnoreCtrlC, TRUE);
+    StartedProgram host(L"\"" + Inst(L"tarnwick.exe") + L"\" " + arguments, start.path());
+    for (int tries = 0; tries < 600 && !ready(); ++tries) {
+        Sleep(100);
+    }
+    EXPECT_TRUE(ready()) << "never ready for Ctrl+C";
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    const ChildResult result = host.Wait();
+    SetConsoleCtrlHandler(IgnoreCtrlC, FALSE);
+    return result;
+}
+
 TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
 {
     StandinJournal journal;
@@ -230,18 +250,8 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     WriteBytes(start / L"in.esd", "esd");
     WriteBytes(start / L"old.iso", "old");
     const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
-    // Wine starts the test with a windowless console that takes no signal.
-    FreeConsole();
-    ASSERT_TRUE(AllocConsole()) << GetLastError();
-    SetConsoleCtrlHandler(IgnoreCtrlC, TRUE);
-    StartedProgram host(L"\"" + Inst(L"tarnwick.exe") + L"\" esd-to-iso in.esd old.iso", start.path());
-    for (int tries = 0; tries < 600 && journal.Pid(4) == 0; ++tries) {
-        Sleep(100);
-    }
-    ASSERT_NE(journal.Pid(4), 0u) << "run 4 never started";
-    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
-    const ChildResult cancelled = host.Wait();
-    SetConsoleCtrlHandler(IgnoreCtrlC, FALSE);
+    const ChildResult cancelled =
+        CtrlCWhen(L"esd-to-iso in.esd old.iso", [&] { return journal.Pid(4) != 0; });
     EXPECT_EQ(cancelled.exitCode, 1u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
     EXPECT_EQ(cancelled.stdoutBytes.find("ESD file: "), 0u) << "the echo first, then the bar";
@@ -250,6 +260,31 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     EXPECT_FALSE(journal.Running(4));
     EXPECT_EQ(ReadBytes(start / L"old.iso"), "old");
     EXPECT_EQ(ListNames(TempFolder(), L"ESD_"), workFolders);
+}
+
+// The library looks for a cancellation only after the ISO tool has run.
+TEST_F(HostRun, MakePeCancelledDeletesOnlyAnIsoWrittenDuringTheCall)
+{
+    const std::wstring iso = start / L"out\\boot.iso";
+    const struct {
+        const char* tool;  // running when Ctrl+C is pressed
+        bool toolWritesIso;
+        std::string isoAfter;  // empty: no boot.iso
+    } cases[] = {{"oscdimg", true, ""}, {"robocopy", false, "old"}};
+    for (const auto& c : cases) {
+        WriteBytes(iso, "old");
+        StandinJournal journal;
+        journal.RespondTool(standin::FromUtf8(c.tool), 0, 3000);
+        const ChildResult cancelled =
+            CtrlCWhen(L"make-pe --deliver iso --target out --startup inst\\tarnwick.exe inst", [&] {
+                const bool running = journal.Count() > 0 && journal.Tool(journal.Count()) == c.tool;
+                return running && (!c.toolWritesIso || WriteBytes(iso, "new"));
+            });
+        EXPECT_EQ(cancelled.exitCode, 1u);
+        EXPECT_TRUE(Holds(cancelled.stderrBytes, "tarnwick: make-pe cancelled\r\n")) << cancelled.stderrBytes;
+        EXPECT_EQ(Holds(cancelled.stderrBytes, "tarnwick: deleted "), c.toolWritesIso) << cancelled.stderrBytes;
+        EXPECT_EQ(ReadBytes(iso), c.isoAfter);
+    }
 }
 
 TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)

@@ -2,6 +2,8 @@
 // each check, production types, ISO command line and the boot-disk hand-off.
 #include "PETestSupport.h"
 
+#include "pemaker/PEFolderLock.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -22,6 +24,19 @@ std::string FailureText(const RecordingSink& sink)
 {
     return sink.records.empty() ? "" : sink.records.back().message;
 }
+
+// Takes the PE folder's lock, says so by creating the file named by its
+// argument and holds the lock until it is ended (or for a minute).
+int HoldPEFolderMode(int argc, wchar_t** argv)
+{
+    PEFolderLock lock;
+    if (argc < 1 || !lock.Owned() || !WriteBytes(argv[0], "held")) {
+        return 1;
+    }
+    Sleep(60000);
+    return 0;
+}
+const bool kHoldMode = (RegisterChildMode("hold-pe-folder", HoldPEFolderMode), true);
 
 // One call of a table's row: a journal, a sink, a builder and a log watch of its own.
 struct Attempt {
@@ -333,4 +348,20 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     EXPECT_EQ(journal.Count(), 1u) << "the second build ran no tool";
     const std::regex entry(R"(CPEMaker::CreatePE:\d+ BuildPE: PE folder in use by another build\r\n)");
     EXPECT_TRUE(std::regex_search(log.Added(), entry));
+
+    // A holder that ends without releasing the lock (a build that crashed)
+    // leaves it abandoned while another process has it open, and the next
+    // build takes it over.
+    const std::wstring held = scratch / L"held";
+    StartedProgram holder(L"\"" + ThisProgram() + L"\" --child hold-pe-folder \"" + held + L"\"");
+    for (int wait = 0; wait < 300 && !Exists(held); ++wait) {
+        Sleep(50);
+    }
+    const PEFolderLock onlyOpen;
+    EXPECT_FALSE(onlyOpen.Owned());
+    TerminateProcess(holder.process(), 1);
+    EXPECT_EQ(holder.Wait().exitCode, 1u);
+    journal.RespondTool(L"wimlib-imagex", 0);
+    RecordingSink next;
+    EXPECT_TRUE(CPEMaker().ConfigureBootWim(&next));
 }
