@@ -112,11 +112,8 @@ TEST(HostProgressBar, RedrawsInPlaceOnATerminal)
     EXPECT_EQ(bar.Update({false, 100, 100, ""}).out, "\r[########################################] 100%");
     EXPECT_EQ(bar.Finish(), "\n");
     EXPECT_EQ(bar.Finish(), "");
-}
-
-// The converter prints each command line over a bar left this way.
-TEST(HostProgressBar, CanLeaveTheCursorAtTheStartOfTheBar)
-{
+    // The converter prints each command line over a bar that leaves the
+    // cursor at its start.
     EXPECT_EQ(host::ProgressBar(true, true).Update({false, 10, 100, ""}).out,
               "\r[####....................................]  10%\r");
     EXPECT_EQ(host::ProgressBar(false, true).Update({false, 10, 100, ""}).out, "progress  10%\n");
