@@ -75,12 +75,6 @@ TEST_F(WimUpdateJournalTest, OneRunOfTheToolWithTheCommandFileOnItsInputAndAFail
     EXPECT_EQ(journal.CommandLine(1), "\"" + tool + "\" update \"" + wim + "\" 1 --no-acls --quiet");
     EXPECT_EQ(journal.Stdin(1), Utf16("add \"C:\\A\" \"\\B\"\r\n"));
 
-    const std::vector<std::wstring> batch{L"rename \"\\x\" \"\\y\"", L"delete --recursive \"\\z\""};
-    ASSERT_TRUE(PEMakerTestPeer::UpdateWIM(maker, batch, true));
-    ASSERT_EQ(journal.Count(), 2u);
-    EXPECT_EQ(journal.CommandLine(2), "\"" + tool + "\" update \"" + wim + "\" 1 --rebuild --no-acls --quiet");
-    EXPECT_EQ(journal.Stdin(2), Utf16("rename \"\\x\" \"\\y\"\r\ndelete --recursive \"\\z\"\r\n"));
-
     // A failing run logs the tool's output and every command.
     journal.RespondTool(L"wimlib-imagex", 3, 0, "no such path");
     LogWatch log;
