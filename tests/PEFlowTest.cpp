@@ -196,6 +196,8 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
          {isoFailed, "PEMaker::CreateISO: oscdimg exit code: 1, output: " + toolOutput.substr(0, 1024)},
          [&](StandinJournal& j) { j.RespondTool(L"oscdimg", 1, 0, toolOutput); }},
         {"type 0", Seq({0, 5, 15, 85, 90, 90, -1}), 3, "Incorrect production type", {}, none, 0},
+        {"restart fails", Seq({0, 5, 15, 85, 90, 90, -1}), 5, "BuildPE: Failed to restart to PE environment", {},
+         [](StandinJournal& j) { j.RespondTool(L"bcdedit", 1); }, 1},
         {"cancelled at check 1", Seq({0}), 0, "", {cancelled}, none, 2, 1},
         {"cancelled at check 2", Seq({0, 5, 15, 85, 90}), 3, "", {cancelled}, none, 2, 2},
         {"cancelled at check 3", Seq({0, 5, 15, 85, 90, 90}), 4, "", {cancelled}, none, 2, 3},
