@@ -91,8 +91,6 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
          "CPEMaker::CreateISO: PEMaker::CreateISO: Failed to create ISO, error code: 206\n"
          "CPEMaker::CreatePE: Failed to create ISO file\n",
          {clearOut, addHost}},
-        {L"MakePE 7 - " + exe + L" " + exe, false, "CPEMaker::CreatePE: Incorrect production type\n",
-         {clearOut, addHost, winpeshl}},
     };
     for (const auto& row : rows) {
         const std::string name = ToUtf8(row.arguments).substr(0, 80);
