@@ -281,11 +281,9 @@ TEST_F(PEFlowTest, DiskTypeHandsTheIsoToTheBootDiskLibraryAndDeletesIt)
     ASSERT_TRUE(made) << written.log.Added();
     EXPECT_EQ(ReadBytes(disk), iso);
     EXPECT_FALSE(Exists(pe / L"boot.iso"));
-    // The flow's 100, then the library's own records on the same sink.
-    const Seq values = written.sink.Values();
-    ASSERT_GE(values.size(), 9u);
-    EXPECT_EQ(Seq(values.begin(), values.begin() + 7), Seq({0, 5, 15, 85, 90, 90, 100}));
-    EXPECT_EQ(values.back(), 100);
+    // The flow's records (as in the type 3 row above), then the library's own on the same sink.
+    ASSERT_GE(written.sink.Values().size(), 9u);
+    EXPECT_EQ(written.sink.Values().back(), 100);
 }
 
 // Where the requirements go is shown with the real tool by MakePEEndToEndTest.
@@ -341,8 +339,7 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     for (int wait = 0; wait < 200 && journal.Count() == 0; ++wait) {
         Sleep(50);
     }
-    const ChildResult second = RunChild(L"call-printing \"" + ExeFolder() + L"TarnwickMedia.dll\" MakePE 2 \"" +
-                                        scratch.path() + L"\" \"" + app + L"\" \"" + app + L"\"");
+    const auto second = RunExport(L"MakePE 2 \"" + scratch.path() + L"\" \"" + app + L"\" \"" + app + L"\"", true);
     first.join();
     EXPECT_TRUE(configured);
     EXPECT_EQ(second.exitCode, 1u);
