@@ -37,8 +37,7 @@ protected:
                   {L"\\PE\\etfsboot.com", std::string(2048, '\xEB')},
                   {L"\\PE\\ISO\\BOOT\\BOOT.SDI", "sdi"},
                   {L"\\PE\\pe_requirements\\cef\\cef.pak", "cef"}});
-        ASSERT_TRUE(CopyFileW((ExeFolder() + L"make_pe_end_to_end_test.exe").c_str(), (host + L"\\host.exe").c_str(),
-                              FALSE));
+        ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), (host + L"\\host.exe").c_str(), FALSE));
         const std::wstring image = scratch / L"image";
         MakeTree(image, {L"\\Windows", L"\\Windows\\System32"}, {{L"\\Windows\\System32\\winpeshl.ini", "old"}});
         ASSERT_TRUE(CaptureWim(image, Wim()));
