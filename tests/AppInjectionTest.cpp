@@ -30,7 +30,11 @@ TEST_F(AppInjectionTest, SourcesInTheHostFolderGoToTheAppFolderAndOneHoldingTheP
     const std::wstring insideApp = hostFolder + L"\\tools";
     const std::wstring fileInApp = ExeFolder() + L"TarnwickMedia.dll";
     const std::wstring startup = ExeFolder() + L"app_injection_test.exe";
-    ASSERT_TRUE(maker.CopyApp({hostFolder, insideApp, fileInApp}, startup.c_str()));
+    // An empty source and one that cannot be read are skipped, but counted.
+    const std::wstring missing = scratch / L"missing";
+    LogWatch log;
+    ASSERT_TRUE(maker.CopyApp({hostFolder, insideApp, L"", missing, fileInApp}, startup.c_str()));
+    EXPECT_TRUE(Holds(log.Added(), "CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2\r\n"));
 
     ASSERT_EQ(journal.Count(), 6u);
     EXPECT_TRUE(Holds(journal.CommandLine(1), " 1 --rebuild --no-acls --quiet"));
@@ -39,7 +43,6 @@ TEST_F(AppInjectionTest, SourcesInTheHostFolderGoToTheAppFolderAndOneHoldingTheP
                                       "delete --recursive \"\\TarnwickToolset\"\r\n"
                                       "add \"" + ToUtf8(emptyFolder) + "\" \"\\TarnwickToolset\"\r\n"
                                       "rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\"\r\n"));
-    EXPECT_TRUE(Exists(emptyFolder));
     std::smatch staging;
     const std::string robocopy = journal.CommandLine(2);
     ASSERT_TRUE(std::regex_match(robocopy, staging,
@@ -57,36 +60,33 @@ TEST_F(AppInjectionTest, SourcesInTheHostFolderGoToTheAppFolderAndOneHoldingTheP
         << ToUtf8(standin::FromUtf8(journal.Stdin(6)));
 
     // A failed add stops at once; the staging folder still goes (PrivateTemp checks).
-    journal.Respond(9, 2);
+    journal.Respond(10, 2);
     EXPECT_FALSE(maker.CopyApp({hostFolder, fileInApp}, startup.c_str()));
-    EXPECT_EQ(journal.Count(), 9u) << "clear-out, ROBOCOPY, the failing add";
-    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 55, 70, 85, 90, 15}));
+    EXPECT_EQ(journal.Count(), 10u) << "clear-out, ROBOCOPY, the host's add, the failing add";
+    // 40 + 45 * (i + 1) / count after the source i is added, cut to whole numbers.
+    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 49, 58, 85, 90, 15, 62}));
 }
 
-TEST_F(AppInjectionTest, ProgressCountsEverySourceAndSkipsUnreadableOnes)
+// The real wimlib on real images: a fresh one, then one that holds the application folder.
+TEST_F(AppInjectionTest, ClearOutRefusedOnAFreshImageKeepsTheAppFolderAndTheLastSourceDecidesTheStartup)
 {
-    const std::wstring file = scratch / L"tool.exe";
-    WriteBytes(file, "x");
-    const std::wstring missing = scratch / L"missing";
+    journal.EnableReal();
+    const std::wstring fresh = scratch / L"fresh";
+    MakeTree(fresh, {L"\\Windows"});
+    ASSERT_TRUE(CaptureWim(fresh, pe.Wim()));
     LogWatch log;
-    // An empty start-up program: no start-up file.
-    EXPECT_TRUE(maker.CopyApp({file, file, L"", missing}, L""));
-    // 40 + 45 * (i + 1) / 4 for the sources added, cut to whole numbers.
-    EXPECT_EQ(sink.Values(), (std::vector<long long>{15, 51, 62, 90}));
-    EXPECT_EQ(journal.Count(), 3u) << "clear-out and one batch per source added";
-    EXPECT_TRUE(Holds(log.Added(), "CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2\r\n"));
-}
+    EXPECT_FALSE(maker.CopyApp({fresh}, L""));
+    EXPECT_EQ(journal.Count(), 1u);
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker::CopyApp: failed to clean up old user content\r\n"));
+    EXPECT_EQ(WimListing(pe.Wim()), "/\n/Windows\n");
 
-// The real wimlib on a real image that already holds the application folder.
-TEST_F(AppInjectionTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSourceDecideTheStartup)
-{
     const std::wstring tree = scratch / L"image";
     MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor", L"\\Windows", L"\\Windows\\System32"},
              {{L"\\TarnwickToolset\\Brightmoor\\cef.pak", "kept"},
               {L"\\TarnwickToolset\\stale.exe", "old"},
               {L"\\Windows\\System32\\winpeshl.ini", "old"}});
     ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
-    journal.EnableReal();
     const std::wstring plugins = scratch / L"Plugins";
     MakeTree(plugins, {}, {{L"\\run.exe", "run"}});
     const std::wstring tool = scratch / L"tool.exe";
@@ -108,20 +108,4 @@ TEST_F(AppInjectionTest, ClearsOldContentKeepsTheAppFolderAndLetsTheLastSourceDe
               Utf16("[LaunchApps]\r\n\"%systemdrive%\\TarnwickToolset\\Plugins\\RUN.exe\"\r\n"
                     "%systemdrive%\\Windows\\System32\\cmd.exe"));
     EXPECT_EQ(WimFile(pe.Wim(), "/TarnwickToolset/Brightmoor/cef.pak"), "kept");
-}
-
-TEST_F(AppInjectionTest, FreshImageWithoutTheAppFolderRefusesTheClearOutAndAddsNothing)
-{
-    const std::wstring tree = scratch / L"fresh";
-    MakeTree(tree, {L"\\Windows"});
-    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
-    journal.EnableReal();
-    LogWatch log;
-    EXPECT_FALSE(maker.CopyApp({tree}, L""));
-    EXPECT_EQ(journal.Count(), 1u);
-    EXPECT_TRUE(sink.records.empty());
-    const std::string added = log.Added();
-    EXPECT_TRUE(Holds(added, "Exiting with error code 49"));
-    EXPECT_TRUE(Holds(added, " PEMaker::CopyApp: failed to clean up old user content\r\n"));
-    EXPECT_EQ(WimListing(pe.Wim()), "/\n/Windows\n");
 }

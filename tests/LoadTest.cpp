@@ -58,12 +58,14 @@ TEST(LoadTest, HandlesWorkingSetAndTemporaryFolderStayFlat)
     const auto extract = LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition");
     const std::vector<std::wstring> unsafe{L"C:\\%A%\\%B%"};
     const wchar_t* const unsafeList[] = {L"C:\\%A%\\%B%"};
-    const auto failEveryExportOnce = [&] {
-        EXPECT_FALSE(makePE(&unsafe, L"app.exe", kMakePEWriteIso, nullptr, nullptr));
-        EXPECT_FALSE(makePEFromList(unsafeList, 1, L"app.exe", kMakePEWriteIso, nullptr, nullptr));
-        EXPECT_FALSE(configure(nullptr));
-        EXPECT_FALSE(convert((scratch / L"missing.esd").c_str(), iso.c_str()));
-        EXPECT_FALSE(extract(nullptr));
+    const auto failEveryExport = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            EXPECT_FALSE(makePE(&unsafe, L"app.exe", kMakePEWriteIso, nullptr, nullptr));
+            EXPECT_FALSE(makePEFromList(unsafeList, 1, L"app.exe", kMakePEWriteIso, nullptr, nullptr));
+            EXPECT_FALSE(configure(nullptr));
+            EXPECT_FALSE(convert((scratch / L"missing.esd").c_str(), iso.c_str()));
+            EXPECT_FALSE(extract(nullptr));
+        }
     };
 
     // A temporary folder of its own: other test programs come and go in the
@@ -72,9 +74,7 @@ TEST(LoadTest, HandlesWorkingSetAndTemporaryFolderStayFlat)
     EnvScope tmp(L"TMP", temp.path());
     EnvScope tempVariable(L"TEMP", temp.path());
     // Warm-up: the C runtime, the log file and the loader settle first.
-    for (int i = 0; i < 50; ++i) {
-        failEveryExportOnce();
-    }
+    failEveryExport(50);
     ASSERT_TRUE(convert(esd.c_str(), iso.c_str()));
     ASSERT_TRUE(extract(target.c_str()));
     const DWORD handles = CountOpenHandles();
@@ -83,14 +83,10 @@ TEST(LoadTest, HandlesWorkingSetAndTemporaryFolderStayFlat)
     // Growth that comes once (heaps, caches) shows in the first half; a leak
     // grows with the calls, in the second half as much as in the first.
     const int rounds = 500;
-    for (int i = 0; i < rounds; ++i) {
-        failEveryExportOnce();
-    }
+    failEveryExport(rounds);
     const size_t workingSet = WorkingSet();
     ASSERT_GT(workingSet, 0u);
-    for (int i = 0; i < rounds; ++i) {
-        failEveryExportOnce();
-    }
+    failEveryExport(rounds);
     // 2,500 failing calls: a leak of 64 bytes a call would show.
     EXPECT_LT(WorkingSet(), workingSet + 64 * 5 * rounds) << "working set before: " << workingSet;
 

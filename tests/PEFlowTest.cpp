@@ -196,6 +196,8 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
          {isoFailed, "PEMaker::CreateISO: oscdimg exit code: 1, output: " + toolOutput.substr(0, 1024)},
          [&](StandinJournal& j) { j.RespondTool(L"oscdimg", 1, 0, toolOutput); }},
         {"type 0", Seq({0, 5, 15, 85, 90, 90, -1}), 3, "Incorrect production type", {}, none, 0},
+        {"restart fails", Seq({0, 5, 15, 85, 90, 90, -1}), 5, "BuildPE: Failed to restart to PE environment", {},
+         [](StandinJournal& j) { j.RespondTool(L"bcdedit", 1); }, 1},
         {"cancelled at check 1", Seq({0}), 0, "", {cancelled}, none, 2, 1},
         {"cancelled at check 2", Seq({0, 5, 15, 85, 90}), 3, "", {cancelled}, none, 2, 2},
         {"cancelled at check 3", Seq({0, 5, 15, 85, 90, 90}), 4, "", {cancelled}, none, 2, 3},
@@ -248,7 +250,6 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsAndTheListEntryFromCWithASinkInCRunE
         EXPECT_TRUE(Holds(plain, cancelAt ? " Operation cancelled by user\r\n" : "run oscdimg.exe"));
         EXPECT_TRUE(std::regex_search(plain, std::regex("\nrun ROBOCOPY +\"" + RegexEscape(ToUtf8(host)) + "\" \"")))
             << plain;
-        EXPECT_FALSE(Holds(plain, "startup exe not found"));
         EXPECT_TRUE(Holds(plain, "GetFileAttributesW failed for Q:\\, ")) << "a drive root keeps its separator";
         EXPECT_EQ(run({host + L"\\", app + L"/", missing + L"\\/", L"Q:\\", L""}), plain);
         EXPECT_EQ(ObservedFromC(list, 5, startup.c_str(), out.c_str(), cancelAt), plain);
@@ -279,11 +280,9 @@ TEST_F(PEFlowTest, DiskTypeHandsTheIsoToTheBootDiskLibraryAndDeletesIt)
     ASSERT_TRUE(made) << written.log.Added();
     EXPECT_EQ(ReadBytes(disk), iso);
     EXPECT_FALSE(Exists(pe / L"boot.iso"));
-    // The flow's 100, then the library's own records on the same sink.
-    const Seq values = written.sink.Values();
-    ASSERT_GE(values.size(), 9u);
-    EXPECT_EQ(Seq(values.begin(), values.begin() + 7), Seq({0, 5, 15, 85, 90, 90, 100}));
-    EXPECT_EQ(values.back(), 100);
+    // The flow's records (as in the type 3 row above), then the library's own on the same sink.
+    ASSERT_GE(written.sink.Values().size(), 9u);
+    EXPECT_EQ(written.sink.Values().back(), 100);
 }
 
 // Where the requirements go is shown with the real tool by MakePEEndToEndTest.
@@ -339,8 +338,7 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     for (int wait = 0; wait < 200 && journal.Count() == 0; ++wait) {
         Sleep(50);
     }
-    const ChildResult second = RunChild(L"call-printing \"" + ExeFolder() + L"TarnwickMedia.dll\" MakePE 2 \"" +
-                                        scratch.path() + L"\" \"" + app + L"\" \"" + app + L"\"");
+    const auto second = RunExport(L"MakePE 2 \"" + scratch.path() + L"\" \"" + app + L"\" \"" + app + L"\"", true);
     first.join();
     EXPECT_TRUE(configured);
     EXPECT_EQ(second.exitCode, 1u);

@@ -35,14 +35,9 @@ struct PEMakerTestPeer {
     static IProgressSink*& Sink(CPEMaker& maker) { return maker.m_pSink; }
     static wchar_t* WimPath(CPEMaker& maker) { return maker.m_szWimPath; }
     static wchar_t* PEDir(CPEMaker& maker) { return maker.m_szPEDir; }
-    static wchar_t* IsoPath(CPEMaker& maker) { return maker.m_szIsoPath; }
 
     using Commands = std::vector<std::wstring>;
     static bool UpdateWIM(CPEMaker& m, const Commands& batch, bool rebuild) { return m._UpdateWIM(batch, rebuild); }
-    static bool CreateWinpeshlIni(CPEMaker& m, const wchar_t* exe, wchar_t* name)
-    {
-        return m._CreateWinpeshlIni(exe, name);
-    }
     static bool CreateUpdateCommandFile(CPEMaker& m, const Commands& batch, wchar_t* name)
     {
         return m._CreateUpdateCommandFile(batch, name);

@@ -75,12 +75,6 @@ TEST_F(WimUpdateJournalTest, OneRunOfTheToolWithTheCommandFileOnItsInputAndAFail
     EXPECT_EQ(journal.CommandLine(1), "\"" + tool + "\" update \"" + wim + "\" 1 --no-acls --quiet");
     EXPECT_EQ(journal.Stdin(1), Utf16("add \"C:\\A\" \"\\B\"\r\n"));
 
-    const std::vector<std::wstring> batch{L"rename \"\\x\" \"\\y\"", L"delete --recursive \"\\z\""};
-    ASSERT_TRUE(PEMakerTestPeer::UpdateWIM(maker, batch, true));
-    ASSERT_EQ(journal.Count(), 2u);
-    EXPECT_EQ(journal.CommandLine(2), "\"" + tool + "\" update \"" + wim + "\" 1 --rebuild --no-acls --quiet");
-    EXPECT_EQ(journal.Stdin(2), Utf16("rename \"\\x\" \"\\y\"\r\ndelete --recursive \"\\z\"\r\n"));
-
     // A failing run logs the tool's output and every command.
     journal.RespondTool(L"wimlib-imagex", 3, 0, "no such path");
     LogWatch log;
@@ -110,9 +104,8 @@ TEST_F(WimUpdateJournalTest, CommandFileIsAWimTemporaryFileAndWithoutABatchToolO
     ScratchFolder bare;
     ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), (bare / L"t.exe").c_str(), FALSE));
     EXPECT_EQ(RunProgram(bare / L"t.exe --child update", bare.path()).exitCode, 1u);
-    const std::string logged = ReadBytes(bare / L"tarnwick.log");
-    EXPECT_TRUE(Holds(logged, "    CPEMaker::_UpdateWIM:"));
-    EXPECT_TRUE(Holds(logged, " PEMaker::_UpdateWIM: Failed to locate wimlib-imagex.exe\r\n"));
+    const std::regex entry("CPEMaker::_UpdateWIM:\\d+ PEMaker::_UpdateWIM: Failed to locate wimlib-imagex\\.exe\r\n");
+    EXPECT_TRUE(std::regex_search(ReadBytes(bare / L"tarnwick.log"), entry));
 
     EnvScope missingTemp(L"TMP", work / L"missing");
     LogWatch noFile;
