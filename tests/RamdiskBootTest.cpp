@@ -72,7 +72,8 @@ TEST_F(RamdiskBootTest, RegistersTheEntryInOrderAndOrdersTheRestart)
         EXPECT_EQ(journal.CommandLine(call), expected[call - 1]) << "call " << call;
     }
     EXPECT_EQ(sink.checks, 2);
-    EXPECT_TRUE(std::regex_search(log.Added(), std::regex("CPEMaker::RestartToPE:\\d+ PEMaker::RestartToPE: restart")));
+    EXPECT_TRUE(std::regex_search(
+        log.Added(), std::regex(R"(CPEMaker::RestartToPE:\d+ PEMaker::RestartToPE: restarting to PE\.\.\.\r\n)")));
 
     // The SDI file's drive and the WIM's are taken each from its own path.
     StandinJournal other;
