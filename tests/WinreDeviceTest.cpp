@@ -1,12 +1,9 @@
-// The storage device on an image file behind \\.\Harddisk3Partition2, from
-// C++ and by slot number from C (cabi/DeviceSlots.c), and the recovery
-// partition locator with the reagentc stand-in.
+// The storage device on an image behind \\.\Harddisk3Partition2, from C++ and by slot from C (cabi/DeviceSlots.c).
 #include "DeviceSlots.h"
 #include "TestSupport.h"
 #include "WinreImageHost.h"
 
 #include "common/UniqueHandle.h"
-#include "winre/RecoveryPartitionLocator.h"
 #include "winre/VolumeNumberDevice.h"
 
 #include <gtest/gtest.h>
@@ -171,20 +168,7 @@ TEST_F(WinreDeviceTest, FailsWithoutPathGeometryOrDeviceAndStaysClosed)
         EXPECT_EQ(device.GetSectorSize(), 512u);
     }
     EXPECT_TRUE(ImageFree());
-    PatchGeometry(reinterpret_cast<void*>(&winrehost::ImageDeviceIoControl));
-}
-
-TEST(WinreLocator, RunsTheToolAndTakesThePartitionFromItsReportWhateverItsExitCode)
-{
-    ToolsFirstOnPath toolsOnPath;
-    StandinJournal journal;
-    journal.EnableReal();
-    EXPECT_EQ(LocateRecoveryPartition(), "\\\\.\\Harddisk0Partition4");
-    ASSERT_EQ(journal.Count(), 1u);
-    EXPECT_EQ(journal.Tool(1), "reagentc");
-    EXPECT_TRUE(Holds(journal.CommandLine(1), "/info"));
-    journal.RespondTool(L"reagentc", 2, 0, "Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk12\\partition3\r\n");
-    EXPECT_EQ(LocateRecoveryPartition(), "\\\\.\\Harddisk12Partition3");
+    PatchGeometry(reinterpret_cast<void*>(&ImageDeviceIoControl));
 }
 
 }  // namespace

@@ -93,12 +93,11 @@ protected:
 
 TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
 {
-    const std::string partition7 = "    Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk7\\partition9\r\n";
     const struct {
         const char* image;
         const wchar_t* target;
         const char* before;    // the target's content beforehand; nullptr: none
-        const char* reagentc;  // the tool's report; nullptr: the stand-in's own
+        const char* reagentc;  // the tool's report, with exit code 2; nullptr: the stand-in's own
         std::string messages;
         const char* copied;  // the image copied; nullptr: the target is as it was
     } rows[] = {
@@ -124,7 +123,7 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
          nullptr},
         {"standard.img", L"never.wim", nullptr, "    Windows RE status:         Disabled\r\n",
          "ExtractWinreFromRecoveryPartition: not find recovery partition\n", nullptr},
-        {"standard.img", L"never.wim", nullptr, partition7.c_str(),
+        {"standard.img", L"never.wim", nullptr, "Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk7\\partition9",
          "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk7Partition9\n"
          "ExtractWinreFromRecoveryPartition: not open recovery partition\n",
          nullptr},
@@ -137,7 +136,7 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
         }
         StandinJournal journal;
         if (row.reagentc) {
-            journal.RespondTool(L"reagentc", 0, 0, row.reagentc);
+            journal.RespondTool(L"reagentc", 2, 0, row.reagentc);
         } else {
             journal.EnableReal();
         }
@@ -147,6 +146,9 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
                       target.c_str()),
                   row.copied != nullptr);
         EXPECT_EQ(winrehost::LoggedMessages(log.Added()), row.messages);
+        // The partition is read from the report of one "reagentc /info", whatever its exit code.
+        EXPECT_EQ(journal.Count(), 1u);
+        EXPECT_TRUE(Holds(journal.CommandLine(1), "/info"));
         if (row.copied) {
             EXPECT_EQ(winrehost::Sha256(UnixPath(target)), hashes[row.copied]);
         } else if (row.before) {
