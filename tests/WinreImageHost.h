@@ -24,9 +24,8 @@ void UnlinkPartition(unsigned disk, unsigned partition);
 
 // Makes an NTFS image with the repository's image script from filler commands.
 bool MakeNtfsImage(const std::string& unixImage, unsigned sizeMib, const std::string& commands);
-// A file of size pseudo-random bytes; returns its SHA-256 (empty on failure).
-std::string MakeRandomFile(const std::string& unixPath, unsigned long size);
-std::string Sha256(const std::string& unixPath);
+// A file of size pseudo-random bytes.
+bool MakeRandomFile(const std::string& unixPath, unsigned long size);
 
 // Lines of tarnwick.log text reduced to "Function: message", for the given functions.
 std::string LoggedMessages(const std::string& logText,
