@@ -12,7 +12,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <vector>
 
 using namespace testsupport;
@@ -163,27 +162,18 @@ BOOL WINAPI SparseWriteFile(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD wri
     return TRUE;
 }
 
-class WinreCopyTest : public testing::Test {
+class WinreCopyTest : public winrehost::ExtractionSuite {
 protected:
     static void SetUpTestSuite()
     {
-        scratch = std::make_unique<ScratchFolder>(L"twcopy");
-        ASSERT_TRUE(winrehost::PrepareHost(Library()));
-        ASSERT_TRUE(winrehost::PatchImport(Library(), "ravenfs.dll", "CreateVolumeFsDevice",
-                                           reinterpret_cast<void*>(&ScriptedCreate)));
-        ASSERT_TRUE(winrehost::PatchImport(Library(), "kernel32.dll", "WriteFile",
-                                           reinterpret_cast<void*>(&SparseWriteFile)));
+        ASSERT_TRUE(PrepareSuite(L"twcopy"));
+        ASSERT_TRUE(PatchImport(Library(), "ravenfs.dll", "CreateVolumeFsDevice",
+                                reinterpret_cast<void*>(&ScriptedCreate)));
+        ASSERT_TRUE(PatchImport(Library(), "kernel32.dll", "WriteFile", reinterpret_cast<void*>(&SparseWriteFile)));
         const std::string image = UnixPath(scratch->path()) + "/disk.img";
         Shell("head -c 1048576 /dev/zero > '" + image + "'");
         ASSERT_TRUE(winrehost::LinkPartition(0, 4, image));
     }
-    static void TearDownTestSuite()
-    {
-        winrehost::UnlinkPartition(0, 4);
-        scratch.reset();
-    }
-
-    static inline std::unique_ptr<ScratchFolder> scratch;
 };
 
 TEST_F(WinreCopyTest, CopiesInWholeBufferReadsAndCleansUpOnEveryPath)

@@ -57,7 +57,7 @@ protected:
         image = *scratch / L"disk.img";
         ASSERT_TRUE(winrehost::MakeRandomFile(UnixPath(image), kSectors * 512));
         ASSERT_TRUE(winrehost::LinkPartition(3, 2, UnixPath(image)));
-        ASSERT_TRUE(PatchGeometry(reinterpret_cast<void*>(&winrehost::ImageDeviceIoControl)));
+        ASSERT_TRUE(PatchGeometry(reinterpret_cast<void*>(&ImageDeviceIoControl)));
     }
     static void TearDownTestSuite()
     {
@@ -67,7 +67,7 @@ protected:
     // Puts function in place of this program's DeviceIoControl, which the device calls.
     static bool PatchGeometry(void* function)
     {
-        return winrehost::PatchImport(GetModuleHandleW(nullptr), "kernel32.dll", "DeviceIoControl", function);
+        return PatchImport(GetModuleHandleW(nullptr), "kernel32.dll", "DeviceIoControl", function);
     }
 
     // True when nothing else holds the image open.

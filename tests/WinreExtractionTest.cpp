@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
-#include <memory>
 
 using namespace testsupport;
 using winrehost::kPathLine;
@@ -42,13 +40,12 @@ int ExtractChild(int argc, wchar_t** argv)
 const bool kExtractMode = (RegisterChildMode("extract-winre", ExtractChild), true);
 
 
-class WinreExtractionTest : public testing::Test {
+class WinreExtractionTest : public winrehost::ExtractionSuite {
 protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(kExtractMode);
-        scratch = std::make_unique<ScratchFolder>(L"twwinre");
-        ASSERT_TRUE(winrehost::PrepareHost(Library()));
+        ASSERT_TRUE(PrepareSuite(L"twwinre"));
 
         const std::string dir = UnixPath(scratch->path()) + "/";
         for (const auto& file : std::vector<std::pair<std::string, unsigned long>>{
@@ -80,14 +77,6 @@ protected:
                                              re + "sparse /Recovery/WindowsRE/winre.wim 3000000\n"
                                                   "reparse /Recovery/WindowsRE/winre.wim 0x80000017\n"));
     }
-    static void TearDownTestSuite()
-    {
-        winrehost::UnlinkPartition(0, 4);
-        scratch.reset();
-    }
-
-    static inline std::unique_ptr<ScratchFolder> scratch;
-    static inline std::map<std::string, std::string> hashes;
 };
 
 TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
