@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 
 using namespace testsupport;
@@ -28,12 +29,9 @@ int ExtractChild(int argc, wchar_t** argv)
         return 2;
     }
     const auto extract = LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition");
-    LARGE_INTEGER start, stop, frequency;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    const auto start = std::chrono::steady_clock::now();
     const bool copied = extract(argv[0]);
-    QueryPerformanceCounter(&stop);
-    std::printf("%.3f\n", static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart);
+    std::printf("%.3f\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return copied ? 0 : 1;
 }
 
