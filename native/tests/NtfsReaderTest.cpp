@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -44,9 +45,7 @@ std::string MakeHostFile(const std::string& name, size_t size, unsigned seed)
 {
     std::mt19937 random(seed);
     std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random());
-    }
+    std::generate(bytes.begin(), bytes.end(), [&random] { return static_cast<char>(random()); });
     std::ofstream(g_scratch.path + "/" + name, std::ios::binary).write(bytes.data(), bytes.size());
     return bytes;
 }
