@@ -47,8 +47,7 @@ protected:
 
         const std::string dir = UnixPath(scratch->path()) + "/";
         for (const auto& file : std::vector<std::pair<std::string, unsigned long>>{
-                 {"standard.wim", 3 * 1024 * 1024 + 123}, {"decoy.wim", 4096}, {"deep.wim", 150000},
-                 {"second.wim", 160000}, {"root.wim", 170000}}) {
+                 {"standard.wim", 3 * 1024 * 1024 + 123}, {"decoy.wim", 4096}, {"deep.wim", 150000}}) {
             ASSERT_TRUE(winrehost::MakeRandomFile(dir + file.first, file.second));
         }
         Sh("head -c 8388608 /dev/zero > '" + dir + "blank.img'");
@@ -68,9 +67,9 @@ protected:
                                              "mkdir /Archive/Old/winre.wim/Deeper\n"
                                              "put /Archive/Old/winre.wim/Deeper/WINRE.wim " + dir + "deep.wim\n"
                                              "mkdir /Archive/Sources\n"
-                                             "put /Archive/Sources/WinRE.WIM " + dir + "second.wim\n" + re +
+                                             "put /Archive/Sources/WinRE.WIM " + dir + "decoy.wim\n" + re +
                                              "put /Recovery/WindowsRE/boot.sdi " + dir + "decoy.wim\n"
-                                             "put /winre.wim " + dir + "root.wim\n"));
+                                             "put /winre.wim " + dir + "decoy.wim\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "overlay.img", 8,
                                              re + "sparse /Recovery/WindowsRE/winre.wim 3000000\n"
                                                   "reparse /Recovery/WindowsRE/winre.wim 0x80000017\n"));
