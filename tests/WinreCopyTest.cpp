@@ -188,8 +188,7 @@ TEST_F(WinreCopyTest, CopiesInWholeBufferReadsAndCleansUpOnEveryPath)
         std::vector<std::string> events;
     } rows[] = {
         {"whole pieces need no further read", {2 * kPiece}, true, "", {kPiece, kPiece}, 2 * kPiece, clean},
-        // The size's high half counts; the total and the target pass 4 GiB,
-        // and the last piece is a partial one.
+        // The size's high half counts; the total and the target pass 4 GiB, and the last piece is a partial one.
         {"an image of 4 GiB and more", {k4GiB + 5}, true, "", std::vector<uint32_t>(2049, kPiece),
          static_cast<long long>(k4GiB + 5), clean},
         {"a failed read keeps what was written", {5 << 20, 0, 2}, false,
@@ -200,8 +199,7 @@ TEST_F(WinreCopyTest, CopiesInWholeBufferReadsAndCleansUpOnEveryPath)
          {"create", standardOpen, "open /Sources/WinRe.wim 128 3 9", "close 42, target open", "destroyed"}},
         {"no target before the size", {100, 0, 0, Open::Standard, true}, false,
          "ExtractWinreFromRecoveryPartition: not get file size\n", {}, -1, closed},
-        {"no target for an empty image", {0}, false, "ExtractWinreFromRecoveryPartition: file size is 0\n", {}, -1,
-         closed},
+        {"no target for size 0", {0}, false, "ExtractWinreFromRecoveryPartition: file size is 0\n", {}, -1, closed},
         {"no target without an image", {100, 0, 0, Open::Nowhere}, false,
          "SearchWinre: SearchWinre: FindFirstFile failed in directory /\n"
          "ExtractWinreFromRecoveryPartition: not find winre.wim\n", {}, -1, {"create", standardOpen, "destroyed"}},
