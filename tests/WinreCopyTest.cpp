@@ -15,7 +15,6 @@
 #include <vector>
 
 using namespace testsupport;
-using winrehost::kPathLine;
 
 namespace {
 
@@ -220,7 +219,7 @@ TEST_F(WinreCopyTest, CopiesInWholeBufferReadsAndCleansUpOnEveryPath)
         EXPECT_EQ(LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition")(
                       g_target.c_str()),
                   row.copied);
-        EXPECT_EQ(winrehost::LoggedMessages(log.Added()), kPathLine + row.messages);
+        EXPECT_EQ(winrehost::LoggedMessages(log.Added()), winrehost::kPathLine + row.messages);
         EXPECT_EQ(g_requests, row.requests);
         std::error_code missing;
         const auto size = static_cast<long long>(std::filesystem::file_size(g_target, missing));

@@ -1,7 +1,5 @@
 #include "WinreImageHost.h"
 
-#include "TestSupport.h"
-
 #include <regex>
 
 namespace winrehost {
