@@ -113,7 +113,7 @@ TEST(ExportArguments, ATargetThatFillsUpFailsWithTheCodeOfTheFailedWrite)
     ASSERT_TRUE(kExtractMode);
     ScratchFolder scratch;
     const std::string dir = UnixPath(scratch.path());
-    ASSERT_EQ(winrehost::MakeRandomFile(dir + "/winre.wim", 3 << 20).size(), 64u);
+    ASSERT_TRUE(winrehost::MakeRandomFile(dir + "/winre.wim", 3 << 20));
     ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "/recovery.img", 16,
                                          "mkdir /Recovery\nmkdir /Recovery/WindowsRE\n"
                                          "put /Recovery/WindowsRE/winre.wim " + dir + "/winre.wim\n"));

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 using namespace testsupport;
@@ -26,29 +25,22 @@ Fn VolumeExport(const char* name)
     return ExportOf<Fn>(GetModuleHandleW(L"ravenfs.dll"), name);
 }
 
-class CabiExtractionTest : public testing::Test {
+class CabiExtractionTest : public winrehost::ExtractionSuite {
 protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(kOwnLogFolder);
         ASSERT_NE(Library(), nullptr);
         ASSERT_NE(VolumeExport<CabiStart_Fn>("CabiStart"), nullptr) << "the copy did not load the C library";
-        ASSERT_TRUE(winrehost::PrepareHost(Library()));
-        scratch = std::make_unique<ScratchFolder>(L"twcabi");
+        ASSERT_TRUE(PrepareSuite(L"twcabi"));
         // Random content, so that a sector read from the wrong place shows.
         const std::string image = UnixPath(scratch->path()) + "/disk.img";
-        ASSERT_EQ(winrehost::MakeRandomFile(image, 8 << 20).size(), 64u);
+        ASSERT_TRUE(winrehost::MakeRandomFile(image, 8 << 20));
         ASSERT_TRUE(winrehost::LinkPartition(0, 4, image));
         expected = ReadBytes(*scratch / L"disk.img").substr(0, CABI_FILE_SECTORS * 512);
         ASSERT_EQ(expected.size(), CABI_FILE_SECTORS * 512u);
     }
-    static void TearDownTestSuite()
-    {
-        winrehost::UnlinkPartition(0, 4);
-        scratch.reset();
-    }
 
-    static inline std::unique_ptr<ScratchFolder> scratch;
     static inline std::string expected;
 };
 
