@@ -131,22 +131,30 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
     EXPECT_EQ(journal.Stdin(1), "");
 }
 
-// Not verbose, as a direct caller may run it: the WIM tool's lines are quiet.
 TEST_F(EsdConverterTest, WorkFolderInATemporaryFolderTheInterpreterWouldRewriteIsRemoved)
 {
     const std::wstring temp = scratch / L"t %PATH% x";
     CreateDirectoryW(temp.c_str(), nullptr);
     {
         EnvScope tmp(L"TMP", temp);
-        EXPECT_TRUE(CESDConverter().convert(esdPath, isoPath, L"LBL"));
+        EXPECT_TRUE(CESDConverter().convert(esdPath, isoPath, L"Windows"));
     }
     EXPECT_EQ(WorkFolderOfRun1().rfind(ToUtf8(temp), 0), 0u) << WorkFolderOfRun1();
     EXPECT_EQ(ListNames(temp), std::vector<std::wstring>{});
+}
+
+TEST_F(EsdConverterTest, QuietOptionOnlyOnWimToolLinesWhenNotVerbose)
+{
+    CESDConverter converter;
+    converter.setWimlibPath(L"tools\\wimlib-imagex.exe");
+    ASSERT_TRUE(converter.convert(esdPath, isoPath, L"LBL"));
     ASSERT_EQ(journal.Count(), 5u);
     for (unsigned call = 1; call <= 4; ++call) {
-        EXPECT_TRUE(std::regex_search(journal.CommandLine(call), std::regex(" --quiet$"))) << call;
+        const std::string line = journal.CommandLine(call);
+        EXPECT_EQ(line.substr(line.size() - 8), " --quiet") << line;
     }
-    EXPECT_TRUE(std::regex_search(journal.CommandLine(5), std::regex(R"(^"tools\\cdimage\.exe" -l"LBL" -t[^q]*$)")));
+    EXPECT_FALSE(Holds(journal.CommandLine(5), "--quiet"));
+    EXPECT_TRUE(Holds(journal.CommandLine(5), " -l\"LBL\" "));
 }
 
 TEST_F(EsdConverterTest, FailingRunStopsTheStagesWithTheStageText)
@@ -320,6 +328,56 @@ TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
     EXPECT_EQ(child.stdoutBytes, expected);
 }
 
+TEST_F(EsdConverterTest, ExRefusesNullPathsAndUnknownFlagsBeforeAnything)
+{
+    const std::wstring esd = L"\"" + esdPath + L"\"";
+    const std::wstring iso = L"\"" + isoPath + L"\"";
+    const struct {
+        std::wstring arguments;
+        std::string error;
+    } cases[] = {
+        {L"- " + iso + L" 1", "Error: null path argument"},
+        {esd + L" - 0", "Error: null path argument"},
+        {L"- - 2", "Error: null path argument"},
+        {esd + L" " + iso + L" 2", "Error: unknown flags"},
+        {esd + L" " + iso + L" 0x80000001", "Error: unknown flags"},
+    };
+    for (const auto& c : cases) {
+        StandinJournal caseJournal;
+        LogWatch log;
+        const ChildResult child = RunExport(L"ConvertESDToISOEx " + c.arguments);
+        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.arguments);
+        EXPECT_EQ(child.stdoutBytes, "") << ToUtf8(c.arguments);
+        EXPECT_EQ(caseJournal.Count(), 0u);
+        EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOEx ConvertESDToISOEx failed: " + c.error + "\r\n\r\n")
+            << ToUtf8(c.arguments);
+    }
+}
+
+TEST_F(EsdConverterTest, ExWithoutFlagsConvertsExactlyAsConvertESDToISO)
+{
+    // Work folder numbers and time stamps differ from run to run.
+    const auto observe = [](const std::wstring& arguments, unsigned failingRun) {
+        StandinJournal caseJournal;
+        caseJournal.Respond(failingRun, 1);
+        LogWatch log;
+        const ChildResult child = RunExport(arguments);
+        std::string seen = std::to_string(child.exitCode) + "\n" + child.stdoutBytes;
+        for (unsigned run = 1; run <= caseJournal.Count(); ++run) {
+            seen += caseJournal.CommandLine(run) + "\n";
+        }
+        // Only the entry's function name may differ.
+        seen += std::regex_replace(LogEntries(log), std::regex("    ConvertESDToISOEx "), "    ConvertESDToISO ");
+        return std::regex_replace(seen, std::regex(R"(ESD_\d+|-t[0-9/,:]+)"), "<varies>");
+    };
+    // A failing ISO run shows all five commands, the echo and the log entry.
+    const std::wstring paths = L"\"" + esdPath + L"\" \"" + isoPath + L"\"";
+    const std::string plain = observe(L"ConvertESDToISO " + paths, 5);
+    EXPECT_EQ(observe(L"ConvertESDToISOEx " + paths + L" 0", 5), plain);
+    EXPECT_TRUE(Holds(plain, " -b\""));
+    EXPECT_TRUE(Holds(plain, "ConvertESDToISO failed: Command failed with exit code: 1"));
+}
+
 TEST_F(EsdConverterTest, UefiNamesTheSetupMediaEfisysAsTheSecondBootImage)
 {
     // The real WIM tool extracts a medium that carries both boot images; the
@@ -363,47 +421,38 @@ std::string FileData(int percent)
     return "Exporting file data: 1 MiB of 2 MiB (" + std::to_string(percent) + "%) done\r";
 }
 
-TEST_F(EsdConverterTest, ExAndWithOptionsRefuseInTheirOrderBeforeAnything)
+TEST_F(EsdConverterTest, WithOptionsRefusesInItsOrderBeforeAnything)
 {
     const std::wstring esd = L"\"" + esdPath + L"\" ";
     const std::wstring paths = esd + L"\"" + isoPath + L"\" ";
-    const std::wstring ex = L"ConvertESDToISOEx";
-    const std::wstring options = L"ConvertESDToISOWithOptions";
     const struct {
-        std::wstring call;  // "-" for null; the options as FLAGS:EDITION[:SIZE:RESERVED]
+        std::wstring arguments;  // the options as FLAGS:EDITION[:SIZE:RESERVED], "-" for null
         std::string error;
-        bool record;  // the sink of malformed options is not touched; Ex has none
+        bool record;  // the sink of malformed options is not touched
     } cases[] = {
-        {ex + L" - \"" + isoPath + L"\" 1", "null path argument", false},
-        {ex + L" " + esd + L"- 0", "null path argument", false},
-        {ex + L" - - 2", "null path argument", false},
-        {ex + L" " + paths + L"2", "unknown flags", false},
-        {ex + L" " + paths + L"0x80000001", "unknown flags", false},
-        {options + L" " + paths + L"-", "invalid options", false},
-        {options + L" - - 9:2:23:0", "invalid options", false},
-        {options + L" " + paths + L"0:0:24:1", "invalid options", false},
-        {options + L" " + esd + L"- 9:2", "null path argument", true},
-        {options + L" " + paths + L"4:0", "unknown flags", true},
-        {options + L" " + paths + L"5:3", "unknown flags", true},
-        {options + L" " + paths + L"0:3", "invalid edition", true},
-        {options + L" " + paths + L"1:1", "invalid edition", true},
+        {paths + L"-", "invalid options", false},
+        {L"- - 9:2:23:0", "invalid options", false},
+        {paths + L"0:0:24:1", "invalid options", false},
+        {esd + L"- 9:2", "null path argument", true},
+        {paths + L"4:0", "unknown flags", true},
+        {paths + L"5:3", "unknown flags", true},
+        {paths + L"0:3", "invalid edition", true},
+        {paths + L"1:1", "invalid edition", true},
     };
     for (const auto& c : cases) {
         StandinJournal caseJournal;
         LogWatch log;
-        const ChildResult child = RunExport(c.call, true);
-        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.call);
-        EXPECT_EQ(child.stdoutBytes, c.record ? "record 3 0 0 Error: " + c.error + "\n" : "") << ToUtf8(c.call);
+        const ChildResult child = RunExport(L"ConvertESDToISOWithOptions " + c.arguments, true);
+        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.arguments);
+        EXPECT_EQ(child.stdoutBytes, c.record ? "record 3 0 0 Error: " + c.error + "\n" : "") << ToUtf8(c.arguments);
         EXPECT_EQ(caseJournal.Count(), 0u);
-        const std::string name = ToUtf8(c.call.substr(0, c.call.find(L' ')));
-        EXPECT_EQ(LogEntries(log), "<time>    " + name + " " + name + " failed: Error: " + c.error + "\r\n\r\n")
-            << ToUtf8(c.call);
+        EXPECT_EQ(LogEntries(log), "<time>    ConvertESDToISOWithOptions ConvertESDToISOWithOptions failed: Error: " +
+                                       c.error + "\r\n\r\n")
+            << ToUtf8(c.arguments);
     }
 }
 
-// With no flags and no edition both exports run, echo and log exactly as
-// ConvertESDToISO; only the entry's function name differs.
-TEST_F(EsdConverterTest, ExAndWithOptionsByDefaultRunAsConvertESDToISOAndSendItsFailure)
+TEST_F(EsdConverterTest, WithOptionsByDefaultRunsAsConvertESDToISOAndSendsItsFailure)
 {
     std::string records;
     std::string logged;
@@ -411,8 +460,7 @@ TEST_F(EsdConverterTest, ExAndWithOptionsByDefaultRunAsConvertESDToISOAndSendIts
         StandinJournal caseJournal;
         caseJournal.Respond(5, 1);
         LogWatch log;
-        const ChildResult child = RunExport(call, true);
-        std::string seen = std::to_string(child.exitCode) + "\n" + child.stdoutBytes;
+        std::string seen = RunExport(call, true).stdoutBytes;
         logged = log.Added();
         std::smatch record;
         for (records.clear(); std::regex_search(seen, record, std::regex("record [^\n]*\n"));) {
@@ -422,18 +470,15 @@ TEST_F(EsdConverterTest, ExAndWithOptionsByDefaultRunAsConvertESDToISOAndSendIts
         for (unsigned run = 1; run <= caseJournal.Count(); ++run) {
             seen += caseJournal.CommandLine(run) + "\n";
         }
-        seen += std::regex_replace(LogEntries(log), std::regex("    ConvertESDToISO[A-Za-z]* "), "    X ");
-        // Work folder numbers and time stamps differ from run to run.
+        seen += std::regex_replace(LogEntries(log), std::regex("    ConvertESDToISOWithOptions "), "    X ");
         return std::regex_replace(seen, std::regex(R"(ESD_\d+|-t[0-9/,:]+)"), "<varies>");
     };
     // A long ISO name makes the status longer than a record holds.
     const std::wstring paths = L"\"" + esdPath + L"\" \"" + (scratch / std::wstring(100, L'i')) + L".iso\"";
     const std::string plain = observe(L"ConvertESDToISO " + paths);
-    EXPECT_TRUE(Holds(plain, " -b\""));
-    EXPECT_TRUE(Holds(plain, "X ConvertESDToISO failed: Command failed with exit code: 1"));
-    EXPECT_EQ(observe(L"ConvertESDToISOEx " + paths + L" 0"), plain);
     EXPECT_EQ(records, "");
-    EXPECT_EQ(observe(L"ConvertESDToISOWithOptions " + paths + L" 0:0"), plain);
+    EXPECT_EQ(observe(L"ConvertESDToISOWithOptions " + paths + L" 0:0"),
+              std::regex_replace(plain, std::regex("    ConvertESDToISO "), "    X "));
     const std::string status = logged.substr(logged.find("failed: ") + 8);
     ASSERT_GT(status.size(), 260u);
     EXPECT_EQ(records, "record 2 0 100 \nrecord 2 10 100 \nrecord 2 30 100 \nrecord 2 60 100 \nrecord 2 90 100 \n"
