@@ -289,7 +289,7 @@ TEST_F(EsdConverterTest, MissingEsdRunsNothingAndTheExportLogsTheStatusOnceWithA
     EXPECT_EQ(journal.Count(), 5u);
 
     // From a folder without tools\ the tools beside the program run:
-    // CreateProcessW looks for a relative name in the program's folder first.
+    // Wine's CreateProcessW looks for a relative name in the program's folder first.
     const ChildResult child = RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" ConvertESDToISO \"" +
                                            esdPath + L"\" \"" + isoPath + L"\"", scratch.path());
     EXPECT_EQ(child.exitCode, 0u);
