@@ -30,7 +30,7 @@ std::string FailureText(const RecordingSink& sink)
 int HoldPEFolderMode(int argc, wchar_t** argv)
 {
     PEFolderLock lock;
-    if (argc < 1 || !lock.Owned() || !WriteBytes(argv[0], "held")) {
+    if (argc < 1 || lock.Get() != PEFolderLock::State::Owned || !WriteBytes(argv[0], "held")) {
         return 1;
     }
     Sleep(60000);
@@ -347,16 +347,14 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     const std::regex entry(R"(CPEMaker::CreatePE:\d+ BuildPE: PE folder in use by another build\r\n)");
     EXPECT_TRUE(std::regex_search(log.Added(), entry));
 
-    // A holder that ends without releasing the lock (a build that crashed)
-    // leaves it abandoned while another process has it open, and the next
-    // build takes it over.
+    // A holder that is ended (a build that crashed) releases the lock with its
+    // handles, and the next build takes it.
     const std::wstring held = scratch / L"held";
     StartedProgram holder(L"\"" + ThisProgram() + L"\" --child hold-pe-folder \"" + held + L"\"");
     for (int wait = 0; wait < 300 && !Exists(held); ++wait) {
         Sleep(50);
     }
-    const PEFolderLock onlyOpen;
-    EXPECT_FALSE(onlyOpen.Owned());
+    EXPECT_EQ(PEFolderLock().Get(), PEFolderLock::State::InUse);
     TerminateProcess(holder.process(), 1);
     EXPECT_EQ(holder.Wait().exitCode, 1u);
     journal.RespondTool(L"wimlib-imagex", 0);

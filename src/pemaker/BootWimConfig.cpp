@@ -8,51 +8,15 @@
 
 #include <string>
 
-bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
-{
-    if (sink) {
-        m_pSink = sink;
-    }
-    std::string errorText;
-    bool result = false;
+namespace {
 
-    const PEFolderLock lock;
-    if (!_OwnsPEFolder(lock, pemaker::kConfigureBootWimFunction)) {
-        return false;
-    }
-    _ReportProgress(pemaker::kProgressStart, pemaker::kProgressTotal, nullptr);
-    if (!Init()) {
-        errorText = pemaker::kErrorInit;
-    } else {
-        if (!_ShouldContinue()) {
-            TW_LOG(pemaker::kConfigureBootWimFunction, pemaker::kLogCancelled);
-            return false;
-        }
-        _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
-        if (!CopyConfigFiles()) {
-            errorText = pemaker::kErrorConfigFiles;
-        } else {
-            if (!_ShouldContinue()) {
-                TW_LOG(pemaker::kConfigureBootWimFunction, pemaker::kLogCancelled);
-                return false;
-            }
-            _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);
-            result = true;
-        }
-    }
-    if (!errorText.empty()) {
-        TW_LOG(pemaker::kConfigureBootWimFunction, pemaker::kLogFormat, errorText.c_str());
-        _ReportProgress(0, 0, errorText.c_str());
-    }
-    return result;
-}
-
-bool CPEMaker::CopyConfigFiles()
+// The batch that adds the requirements the PE folder holds.
+std::vector<std::wstring> ConfigFileCommands(const wchar_t* peDir)
 {
     wchar_t cefFolder[pemaker::kPathChars] = {};
     wchar_t systemFolder[pemaker::kPathChars] = {};
-    PathCombineW(cefFolder, m_szPEDir, pemaker::kCefRequirements);
-    PathCombineW(systemFolder, m_szPEDir, pemaker::kSystemRequirements);
+    PathCombineW(cefFolder, peDir, pemaker::kCefRequirements);
+    PathCombineW(systemFolder, peDir, pemaker::kSystemRequirements);
 
     std::vector<std::wstring> commands;
     if (PathFileExistsW(cefFolder)) {
@@ -61,6 +25,72 @@ bool CPEMaker::CopyConfigFiles()
     if (PathFileExistsW(systemFolder)) {
         commands.push_back(MakeAddCommand(systemFolder, pemaker::kSystemImageFolder));
     }
+    return commands;
+}
+
+}  // namespace
+
+bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
+{
+    if (sink) {
+        m_pSink = sink;
+    }
+    const char* const function = pemaker::kConfigureBootWimFunction;
+    const PEFolderLock lock;
+    if (!_OwnsPEFolder(lock, function)) {
+        return false;
+    }
+    wchar_t peDir[pemaker::kPathChars] = {};
+    ComposePEFolder(peDir);
+    BootImageBackup backup(peDir);
+    if (!_RestoreInterruptedBuild(backup, function)) {
+        return false;
+    }
+
+    std::string errorText;
+    bool result = false;
+    bool cancelled = false;
+    _ReportProgress(pemaker::kProgressStart, pemaker::kProgressTotal, nullptr);
+    do {
+        if (!Init()) {
+            errorText = pemaker::kErrorInit;
+            break;
+        }
+        if (!_ShouldContinue()) {
+            cancelled = true;
+            break;
+        }
+        _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
+        // The batch edits the image in place: the save is a copy.
+        DWORD saveError = 0;
+        if (!ConfigFileCommands(m_szPEDir).empty() && !backup.Save(false, saveError)) {
+            errorText = pemaker::kErrorSaveFailed + std::to_string(saveError);
+            break;
+        }
+        if (!CopyConfigFiles()) {
+            errorText = pemaker::kErrorConfigFiles;
+            break;
+        }
+        if (!_ShouldContinue()) {
+            cancelled = true;
+            break;
+        }
+        _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);
+        result = true;
+    } while (false);
+
+    if (cancelled) {
+        TW_LOG(function, pemaker::kLogCancelled);
+    } else if (!errorText.empty()) {
+        _Fail(function, errorText);
+    }
+    _SettleBootImage(backup, result, function);
+    return result;
+}
+
+bool CPEMaker::CopyConfigFiles()
+{
+    const std::vector<std::wstring> commands = ConfigFileCommands(m_szPEDir);
     _ReportProgress(pemaker::kProgressConfigFiles, pemaker::kProgressTotal, nullptr);
     return _UpdateWIM(commands, false);
 }

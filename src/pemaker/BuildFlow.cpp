@@ -1,4 +1,5 @@
-// The MakePE flow: Init, the application, then delivery by production type.
+// The MakePE flow: the checks, Init, the application, then delivery by
+// production type, with the boot image put back when it does not succeed.
 #include "PEMaker.h"
 
 #include "BoundedText.h"
@@ -14,10 +15,6 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
     if (sink) {
         m_pSink = sink;
     }
-    std::string errorText;
-    bool result = false;
-    bool cancelled = false;
-
     // ROBOCOPY and the C runtime read \" as a literal quote: a folder given as
     // C:\Host\ would run the copy's arguments together and nothing would be
     // copied. Every later step sees the trimmed form only.
@@ -39,6 +36,34 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
     if (!_OwnsPEFolder(lock, pemaker::kCreatePEFunction)) {
         return false;
     }
+    wchar_t peDir[pemaker::kPathChars] = {};
+    ComposePEFolder(peDir);
+    BootImageBackup backup(peDir);
+    if (!_RestoreInterruptedBuild(backup, pemaker::kCreatePEFunction)) {
+        return false;
+    }
+    // Everything that would fail a delivery is found before the image is touched.
+    CreateWindowsBootDiskFn createBootDisk = nullptr;
+    const std::string refusal = _CheckBuildInputs(sources, startupExe, productionType, target, createBootDisk);
+    if (!refusal.empty()) {
+        _Fail(pemaker::kCreatePEFunction, refusal);
+        return false;
+    }
+
+    m_pBootImageBackup = &backup;
+    const bool result = _BuildAndDeliver(sources, startupExe, productionType, target, createBootDisk, backup);
+    m_pBootImageBackup = nullptr;
+    _SettleBootImage(backup, result, pemaker::kCreatePEFunction);
+    return result;
+}
+
+bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
+                                int productionType, const wchar_t* target, CreateWindowsBootDiskFn createBootDisk,
+                                BootImageBackup& backup)
+{
+    std::string errorText;
+    bool result = false;
+    bool cancelled = false;
 
     _ReportProgress(pemaker::kProgressStart, pemaker::kProgressTotal, nullptr);
     do {
@@ -52,6 +77,12 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
         }
         _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
 
+        // The clear-out that comes first rebuilds the image into a new file.
+        DWORD saveError = 0;
+        if (!backup.Save(true, saveError)) {
+            errorText = pemaker::kErrorSaveFailed + std::to_string(saveError);
+            break;
+        }
         if (!CopyApp(sources, startupExe)) {
             errorText = pemaker::kErrorCopyApp;
             break;
@@ -78,9 +109,6 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
                 errorText = pemaker::kErrorIso;
             }
             break;
-        default:
-            errorText = pemaker::kErrorProductionType;
-            break;
         }
         if (!errorText.empty()) {
             break;
@@ -95,14 +123,8 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
             result = true;
             break;
         }
-        const CreateWindowsBootDiskFn createBootDisk = reinterpret_cast<CreateWindowsBootDiskFn>(
-            reinterpret_cast<void*>(LoadProcFromAppDir(pemaker::kBootDiskLibrary, pemaker::kBootDiskExport)));
-        if (!createBootDisk) {
-            errorText = pemaker::kErrorNoBootDisk;
-            break;
-        }
         // The library reports its own failure; the ISO stays for a retry.
-        if (!createBootDisk(m_szIsoPath, target ? _wtoi(target) : 0, sink)) {
+        if (!createBootDisk(m_szIsoPath, _wtoi(target), m_pSink)) {
             return false;
         }
         wchar_t isoPath[pemaker::kPathChars];
@@ -116,8 +138,33 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
         return false;
     }
     if (!errorText.empty()) {
-        TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogFormat, errorText.c_str());
-        _ReportProgress(0, 0, errorText.c_str());
+        _Fail(pemaker::kCreatePEFunction, errorText);
     }
     return result;
+}
+
+bool CPEMaker::_RestoreInterruptedBuild(BootImageBackup& backup, const char* function)
+{
+    bool restored = false;
+    DWORD error = 0;
+    if (!backup.RestoreLeftover(restored, error)) {
+        _Fail(function, pemaker::kErrorRestoreFailed + std::to_string(error));
+        return false;
+    }
+    if (restored) {
+        TW_LOG(function, pemaker::kLogFormat, pemaker::kLogRestoredInterrupted);
+    }
+    return true;
+}
+
+void CPEMaker::_SettleBootImage(BootImageBackup& backup, bool succeeded, const char* function)
+{
+    if (succeeded) {
+        backup.Discard();
+        return;
+    }
+    DWORD error = 0;
+    if (!backup.Restore(error)) {
+        TW_LOG(function, pemaker::kLogFormat, (pemaker::kErrorRestoreFailed + std::to_string(error)).c_str());
+    }
 }

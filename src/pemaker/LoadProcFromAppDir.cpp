@@ -21,7 +21,9 @@ std::wstring AnsiToWide(const char* text)
 
 FARPROC LoadProcFromAppDir(const char* libraryName, const char* procName)
 {
+    // Each way out leaves its reason as the last error.
     if (!libraryName || !procName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     wchar_t path[pemaker::kPathChars] = {};
@@ -31,20 +33,24 @@ FARPROC LoadProcFromAppDir(const char* libraryName, const char* procName)
     }
     wchar_t* lastSlash = std::wcsrchr(path, L'\\');
     if (!lastSlash) {
+        SetLastError(ERROR_BAD_PATHNAME);
         return nullptr;
     }
     lastSlash[1] = L'\0';
     // A full path that does not fit is treated as a library that cannot be loaded.
     const std::wstring name = AnsiToWide(libraryName);
     if (std::wcslen(path) + name.size() >= pemaker::kPathChars) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
     std::wcscat(path, name.c_str());
 
     HMODULE library = LoadLibraryW(path);
     if (!library) {
-        std::printf(pemaker::kLoadErrorFormat, static_cast<int>(GetLastError()));
+        const DWORD error = GetLastError();
+        std::printf(pemaker::kLoadErrorFormat, static_cast<int>(error));
         std::fflush(stdout);
+        SetLastError(error);
         return nullptr;
     }
     return GetProcAddress(library, procName);

@@ -2,60 +2,53 @@
 
 #include "PEMaker.h"
 #include "PEMakerConstants.h"
-#include "common/PathIdentity.h"
 
-#include <windows.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <cwchar>
+#include <shlwapi.h>
 
 namespace {
 
-// One name for every spelling of the folder's full path.
-std::wstring MutexName()
+constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056L);
+
+// Windows reports an open of a file whose delete is pending (a holder closing
+// right now) as access denied; only the NT status tells the two apart.
+bool DeletePending(DWORD error)
 {
-    wchar_t peDir[pemaker::kPathChars] = {};
-    ComposePEFolder(peDir);
-    const std::wstring full = FullPath(peDir);
-    std::wstring path(full.size(), L'\0');
-    const int length = static_cast<int>(full.size());
-    if (full.empty() || LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, full.c_str(), length, &path[0], length,
-                                      nullptr, nullptr, 0) != length) {
-        path = full;
+    if (error == ERROR_DELETE_PENDING) {
+        return true;
     }
-    // A backslash after the namespace prefix would name an object directory.
-    std::replace(path.begin(), path.end(), L'\\', pemaker::kMutexSeparatorStandIn);
-    const std::wstring name = pemaker::kPEFolderMutexPrefix + path;
-    if (name.size() <= pemaker::kMutexNameMaxChars) {
-        return name;
+    if (error != ERROR_ACCESS_DENIED) {
+        return false;
     }
-    // FNV-1a over the UTF-16 units of the normalised path.
-    uint64_t hash = pemaker::kFnvOffsetBasis;
-    for (const wchar_t unit : path) {
-        hash = (hash ^ static_cast<uint16_t>(unit)) * pemaker::kFnvPrime;
-    }
-    wchar_t digits[pemaker::kHashDigitsChars] = {};
-    swprintf(digits, pemaker::kHashDigitsChars, L"%016llX", static_cast<unsigned long long>(hash));
-    return pemaker::kPEFolderMutexHashPrefix + std::wstring(digits);
+    using LastNtStatusFn = LONG(WINAPI*)();
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto lastStatus = ntdll ? reinterpret_cast<LastNtStatusFn>(reinterpret_cast<void*>(
+                                        GetProcAddress(ntdll, "RtlGetLastNtStatus")))
+                                  : nullptr;
+    return lastStatus && lastStatus() == kStatusDeletePending;
 }
 
 }  // namespace
 
-PEFolderLock::PEFolderLock() : m_mutex(CreateMutexW(nullptr, FALSE, MutexName().c_str()))
+PEFolderLock::PEFolderLock()
 {
-    // No mutex at all (one of another account that this one may not open):
-    // counted as another build's.
-    if (!m_mutex.Valid()) {
+    wchar_t peDir[pemaker::kPathChars] = {};
+    ComposePEFolder(peDir);
+    wchar_t path[pemaker::kPathChars] = {};
+    if (!PathCombineW(path, peDir, pemaker::kLockFileName)) {
+        m_error = ERROR_FILENAME_EXCED_RANGE;
         return;
     }
-    const DWORD state = WaitForSingleObject(m_mutex.Get(), 0);
-    m_owned = state == WAIT_OBJECT_0 || state == WAIT_ABANDONED;
-}
-
-PEFolderLock::~PEFolderLock()
-{
-    if (m_owned) {
-        ReleaseMutex(m_mutex.Get());
+    m_file.Reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (m_file.Valid()) {
+        m_state = State::Owned;
+        return;
+    }
+    m_error = GetLastError();
+    if (m_error == ERROR_SHARING_VIOLATION || DeletePending(m_error)) {
+        m_state = State::InUse;
+    } else if (m_error == ERROR_PATH_NOT_FOUND && !PathIsDirectoryW(peDir)) {
+        // Nothing to protect: the build fails at Init as without a lock.
+        m_state = State::NoFolder;
     }
 }

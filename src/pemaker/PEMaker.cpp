@@ -9,7 +9,9 @@
 
 #include <algorithm>
 
-CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0) {}
+CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0), m_pBootImageBackup(nullptr)
+{
+}
 
 void ComposePEFolder(wchar_t* peDir)
 {
@@ -49,13 +51,25 @@ bool CPEMaker::_ShouldContinue()
     return progress::ShouldContinue(m_pSink);
 }
 
+void CPEMaker::_Fail(const char* function, const std::string& text)
+{
+    TW_LOG(function, pemaker::kLogFormat, text.c_str());
+    _ReportProgress(0, 0, text.c_str());
+}
+
 bool CPEMaker::_OwnsPEFolder(const PEFolderLock& lock, const char* function)
 {
-    if (lock.Owned()) {
+    switch (lock.Get()) {
+    case PEFolderLock::State::Owned:
+    case PEFolderLock::State::NoFolder:
         return true;
+    case PEFolderLock::State::InUse:
+        _Fail(function, pemaker::kErrorPEFolderInUse);
+        return false;
+    case PEFolderLock::State::Failed:
+        break;
     }
-    TW_LOG(function, pemaker::kLogFormat, pemaker::kErrorPEFolderInUse);
-    _ReportProgress(0, 0, pemaker::kErrorPEFolderInUse);
+    _Fail(function, pemaker::kErrorCannotLock + std::to_string(lock.Error()));
     return false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BootImageBackup.h"
 #include "PEFolderLock.h"
 #include "PEMakerConstants.h"
 
@@ -10,6 +11,9 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The export of the boot-disk library.
+typedef bool (*CreateWindowsBootDiskFn)(const wchar_t* isoPath, int diskNumber, IProgressSink* sink);
 
 // The WinPE builder. It works in the folder "PE" beside the host executable
 // and edits that folder's boot WIM in place through update batches of the
@@ -36,11 +40,30 @@ public:
     bool CreateISO(const wchar_t* outputFolder);
     // One-time ramdisk boot entry for the working WIM, then a restart.
     bool RestartToPE();
-    bool ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath);
+    // entryId, when given, receives the identifier of the entry it created.
+    bool ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std::wstring* entryId = nullptr);
 
 private:
     friend struct PEMakerTestPeer;
 
+    // The build after its checks: records, Init, the application and the
+    // delivery; the image is saved just before its first edit.
+    bool _BuildAndDeliver(const std::vector<std::wstring>& sources, const wchar_t* startupExe, int productionType,
+                          const wchar_t* target, CreateWindowsBootDiskFn createBootDisk, BootImageBackup& backup);
+    // The first reason why the inputs cannot give the delivery asked for;
+    // empty when there is none. For type 3 it also loads the boot-disk library.
+    std::string _CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
+                                  int productionType, const wchar_t* target, CreateWindowsBootDiskFn& createBootDisk);
+    // Puts back the image an interrupted build saved; false, with the log
+    // entry and failure record, when that fails.
+    bool _RestoreInterruptedBuild(BootImageBackup& backup, const char* function);
+    // The saved image goes after a success and comes back otherwise.
+    void _SettleBootImage(BootImageBackup& backup, bool succeeded, const char* function);
+    // A boot entry made by a build that was cancelled before the restart.
+    void _DeleteBootEntry(const std::wstring& entryId);
+
+    // One log entry under function and one failure record with text.
+    void _Fail(const char* function, const std::string& text);
     void _ReportProgress(uint64_t current, uint64_t total, const char* message);
     bool _ShouldContinue();
     // False, with the flow's log entry and failure record, when another build
@@ -69,6 +92,8 @@ private:
     wchar_t m_szPEDir[pemaker::kPathChars];
     wchar_t m_szIsoPath[pemaker::kPathChars];
     BYTE m_bInitialized;
+    // The saved image of the running flow, or null outside one. Not owned.
+    BootImageBackup* m_pBootImageBackup;
 };
 
 // The folder "PE" beside the host executable, in a buffer of kPathChars.
@@ -78,8 +103,6 @@ void ComposePEFolder(wchar_t* peDir);
 // one of its command lines: it expands %NAME% even inside quotes.
 bool InterpreterMayRewrite(const std::wstring& text);
 
-// The export of the boot-disk library.
-typedef bool (*CreateWindowsBootDiskFn)(const wchar_t* isoPath, int diskNumber, IProgressSink* sink);
 
 // An export of a library in the host program's folder, loaded for good; null
 // when either is missing.

@@ -13,6 +13,8 @@ constexpr size_t kShortCommandChars = 520;
 
 constexpr const wchar_t* kPEFolderName = L"PE";
 constexpr const wchar_t* kWimPathFormat = L"%ls\\ISO\\SOURCES\\BOOT.wim";
+constexpr const wchar_t* kSourcesFolder = L"\\ISO\\SOURCES";
+constexpr const wchar_t* kWimFileName = L"BOOT.wim";
 
 // WIM updates.
 constexpr const wchar_t* kWimlibRelativePath = L"tools\\wimlib-imagex.exe";
@@ -132,6 +134,10 @@ constexpr BcdEntryStep kBcdEntrySteps[] = {
     {L"bcdedit /bootsequence {%ls} /addfirst", false, "Failed to set bootsequence"},
 };
 
+// A boot entry made by a build that was then cancelled before the restart.
+constexpr const wchar_t* kBcdDeleteEntry = L"bcdedit /delete {%ls} /f";
+constexpr const char* kLogDeleteEntryFailed = "PEMaker::RestartToPE: Failed to delete the boot entry";
+
 constexpr const char* kLogParseGuidFailed = "PEMaker::RestartToPE: Failed to parse BCD GUID from output: %ls";
 
 // Build flows.
@@ -142,7 +148,6 @@ constexpr const char* kErrorCopyApp = "BuildPE: Failed to copy application files
 constexpr const char* kErrorRestart = "BuildPE: Failed to restart to PE environment";
 constexpr const char* kErrorIso = "Failed to create ISO file";
 constexpr const char* kErrorProductionType = "Incorrect production type";
-constexpr const char* kErrorNoBootDisk = "null CreateWindowsBootDisk";
 constexpr const char* kErrorConfigFiles = "BuildPE: Failed to copy configuration files";
 constexpr const char* kLogCancelled = "Operation cancelled by user";
 constexpr const char* kLogFormat = "%s";
@@ -151,16 +156,39 @@ constexpr const char* kLogFormat = "%s";
 constexpr const char* kLogPathUnsupported = "BuildPE: Path not supported by the command interpreter: %ls";
 constexpr const char* kErrorPathUnsupported = "Path not supported by the command interpreter";
 // Builds edit the PE folder's BOOT.wim in place: one at a time per folder,
-// machine-wide, through a mutex named after the folder.
+// through a lock file in it (outside ISO\, so never on the media).
 constexpr const char* kErrorPEFolderInUse = "BuildPE: PE folder in use by another build";
-constexpr const wchar_t* kPEFolderMutexPrefix = L"Global\\TarnwickMedia.PEFolder.";
-constexpr const wchar_t* kPEFolderMutexHashPrefix = L"Global\\TarnwickMedia.PEFolder#";
-constexpr wchar_t kMutexSeparatorStandIn = L'/';
-constexpr size_t kMutexNameMaxChars = MAX_PATH - 1;
-// A path too long for the name is named by its 64-bit FNV-1a hash.
-constexpr uint64_t kFnvOffsetBasis = 14695981039346656037ull;
-constexpr uint64_t kFnvPrime = 1099511628211ull;
-constexpr size_t kHashDigitsChars = 17;
+// Failure texts that end in a path or a code are these prefixes and it.
+constexpr const char* kErrorCannotLock = "BuildPE: Cannot lock the PE folder, error code: ";
+constexpr const wchar_t* kLockFileName = L"tarnwick-build.lock";
+
+// The saved boot image, put back when a build does not succeed.
+constexpr const wchar_t* kWimBackupName = L"BOOT.wim.bak";
+constexpr const wchar_t* kPartialSuffix = L".tmp";
+constexpr const char* kErrorSaveFailed = "BuildPE: Failed to save BOOT.wim, error code: ";
+constexpr const char* kErrorRestoreFailed = "BuildPE: Failed to restore BOOT.wim, error code: ";
+constexpr const char* kLogRestoredInterrupted = "BuildPE: Restored BOOT.wim of an interrupted build";
+
+// Checks of a build's inputs, made before anything is changed.
+constexpr const char* kErrorDriveRootSource = "BuildPE: A drive root cannot be a source: ";
+constexpr const char* kErrorStartupInNoSource = "BuildPE: Startup program is in no source: ";
+constexpr const char* kErrorStartupNotFound = "BuildPE: Startup program not found: ";
+constexpr const char* kErrorStartupInPEFolder = "BuildPE: Startup program is inside the PE folder: ";
+constexpr const char* kErrorStartupNotProgram = "BuildPE: Startup program is not a Windows program: ";
+constexpr const char* kErrorTargetNotFound = "BuildPE: Target folder not found: ";
+constexpr const char* kErrorIsoPathFolder = "BuildPE: ISO path is a folder: ";
+constexpr const char* kErrorIsoPathTooLong = "BuildPE: ISO path too long: ";
+constexpr const char* kErrorNoBootSector = "BuildPE: Boot sector file not found: ";
+constexpr const char* kErrorNoIsoTool = "BuildPE: ISO tool not found: oscdimg.exe";
+constexpr const char* kErrorNoRamdiskFile = "BuildPE: Ramdisk file not found: ";
+constexpr const char* kErrorInvalidDisk = "BuildPE: Invalid disk number: ";
+constexpr const char* kErrorNoBootDiskLibrary = "BuildPE: Boot disk library not available, error code: ";
+constexpr const wchar_t* kIsoToolName = L"oscdimg.exe";
+constexpr const char kProgramSignature[] = "MZ";
+constexpr size_t kMaxIsoPathChars = kPathChars - 1;
+constexpr size_t kMaxDiskDigits = 10;
+constexpr unsigned long long kMaxDiskNumber = 2147483647;
+constexpr const wchar_t* kDefaultPathExt = L".COM;.EXE;.BAT;.CMD";
 
 constexpr const char* kBootDiskLibrary = "Discforge.dll";
 constexpr const char* kBootDiskExport = "CreateWindowsBootDisk";

@@ -35,19 +35,39 @@ bool CPEMaker::RestartToPE()
     }
     wchar_t sdiPath[pemaker::kPathChars];
     FormatBounded(sdiPath, pemaker::kPathChars, pemaker::kSdiPathFormat, m_szPEDir);
-    if (!ConfigureBCD(m_szWimPath, sdiPath)) {
+    std::wstring entryId;
+    if (!ConfigureBCD(m_szWimPath, sdiPath, &entryId)) {
         TW_LOG(pemaker::kRestartFunction, pemaker::kLogBcdFailed);
         return false;
     }
     if (!_ShouldContinue()) {
+        _DeleteBootEntry(entryId);
         return true;
+    }
+    // From here the machine restarts into the new image: it stays.
+    if (m_pBootImageBackup) {
+        m_pBootImageBackup->Discard();
     }
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestarting);
     _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs);
     return true;
 }
 
-bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath)
+void CPEMaker::_DeleteBootEntry(const std::wstring& entryId)
+{
+    wchar_t command[pemaker::kShortCommandChars];
+    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteEntry, entryId.c_str());
+    if (_RunCommand(command, pemaker::kCommandTimeoutMs)) {
+        return;
+    }
+    // The one-time entry must boot what it was made for.
+    TW_LOG(pemaker::kRestartFunction, pemaker::kLogDeleteEntryFailed);
+    if (m_pBootImageBackup) {
+        m_pBootImageBackup->Discard();
+    }
+}
+
+bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std::wstring* entryId)
 {
     wchar_t wimDrive[kDriveChars];
     wchar_t wimRest[pemaker::kPathChars];
@@ -100,6 +120,9 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath)
         if (!run(step.failure)) {
             return false;
         }
+    }
+    if (entryId) {
+        *entryId = id;
     }
     return true;
 }

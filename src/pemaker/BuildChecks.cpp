@@ -1,0 +1,220 @@
+// The checks of a build's inputs, made before anything is changed, so that a
+// build that cannot be delivered fails before the application is written
+// into the image (minutes for a large one).
+#include "PEMaker.h"
+
+#include "BoundedText.h"
+#include "UpdateCommands.h"
+#include "common/LogFile.h"
+#include "common/UniqueHandle.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cwctype>
+
+namespace {
+
+DWORD Attributes(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str());
+}
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(const std::wstring& path)
+{
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDriveRoot(const std::wstring& path)
+{
+    return path.size() == 3 && std::iswalpha(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+}
+
+bool StartsWithProgramSignature(const wchar_t* path)
+{
+    // A running program can be read: its image is shared for reading.
+    UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char bytes[2] = {};
+    DWORD read = 0;
+    return file.Valid() && ReadFile(file.Get(), bytes, sizeof(bytes), &read, nullptr) && read == sizeof(bytes) &&
+           bytes[0] == pemaker::kProgramSignature[0] && bytes[1] == pemaker::kProgramSignature[1];
+}
+
+// 1 to 10 decimal digits, at most the largest int.
+bool IsDiskNumber(const wchar_t* text)
+{
+    const size_t length = text ? std::wcslen(text) : 0;
+    if (length == 0 || length > pemaker::kMaxDiskDigits) {
+        return false;
+    }
+    unsigned long long value = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(text[i] - L'0');
+    }
+    return value <= pemaker::kMaxDiskNumber;
+}
+
+// The entries of a list such as PATH: split at ';', quotes dropped, empty ones left out.
+std::vector<std::wstring> SplitList(const std::wstring& list)
+{
+    std::vector<std::wstring> entries;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t end = std::min(list.find(L';', start), list.size());
+        std::wstring entry;
+        for (size_t i = start; i < end; ++i) {
+            if (list[i] != L'"') {
+                entry += list[i];
+            }
+        }
+        if (!entry.empty()) {
+            entries.push_back(entry);
+        }
+        start = end + 1;
+    }
+    return entries;
+}
+
+std::wstring EnvironmentValue(const wchar_t* name)
+{
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) {
+        return std::wstring();
+    }
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, &value[0], size);
+    value.resize(length < size ? length : 0);
+    return value;
+}
+
+// Where the command interpreter, started in firstFolder, finds name: that
+// folder, then each folder of PATH, each time the name as given and with
+// each extension of PATHEXT.
+bool InterpreterFinds(const wchar_t* firstFolder, const wchar_t* name)
+{
+    std::wstring pathExt = EnvironmentValue(L"PATHEXT");
+    if (pathExt.empty()) {
+        pathExt = pemaker::kDefaultPathExt;
+    }
+    const std::vector<std::wstring> extensions = SplitList(pathExt);
+    std::vector<std::wstring> folders{firstFolder};
+    for (const std::wstring& folder : SplitList(EnvironmentValue(L"PATH"))) {
+        folders.push_back(folder);
+    }
+    for (const std::wstring& folder : folders) {
+        const std::wstring candidate = WithoutTrailingSeparators(folder) + L"\\" + name;
+        if (IsFile(candidate)) {
+            return true;
+        }
+        for (const std::wstring& extension : extensions) {
+            if (IsFile(candidate + extension)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
+                                        int productionType, const wchar_t* target,
+                                        CreateWindowsBootDiskFn& createBootDisk)
+{
+    if (productionType != kMakePERestartToRamdisk && productionType != kMakePEWriteIso &&
+        productionType != kMakePEWriteDisk) {
+        return pemaker::kErrorProductionType;
+    }
+    for (const std::wstring& source : sources) {
+        if (IsDriveRoot(source)) {
+            return pemaker::kErrorDriveRootSource + WideToAnsi(source);
+        }
+    }
+    wchar_t peDir[pemaker::kPathChars] = {};
+    ComposePEFolder(peDir);
+
+    if (!sources.empty() && startupExe && startupExe[0] != L'\0') {
+        const std::string startup = WideToAnsi(startupExe);
+        const std::wstring* holder = nullptr;
+        bool holderIsFolder = false;
+        for (const std::wstring& source : sources) {
+            const DWORD attributes = source.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(source);
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                continue;
+            }
+            const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (folder ? IsSameOrSubPath(source, startupExe) : _wcsicmp(source.c_str(), startupExe) == 0) {
+                holder = &source;
+                holderIsFolder = folder;
+                break;
+            }
+        }
+        if (!holder) {
+            return pemaker::kErrorStartupInNoSource + startup;
+        }
+        if (!IsFile(startupExe)) {
+            return pemaker::kErrorStartupNotFound + startup;
+        }
+        if (holderIsFolder && IsSameOrSubPath(peDir, startupExe) && IsSameOrSubPath(*holder, peDir)) {
+            return pemaker::kErrorStartupInPEFolder + startup;
+        }
+        if (!StartsWithProgramSignature(startupExe)) {
+            return pemaker::kErrorStartupNotProgram + startup;
+        }
+    }
+
+    wchar_t wimPath[pemaker::kPathChars];
+    FormatBounded(wimPath, pemaker::kPathChars, pemaker::kWimPathFormat, peDir);
+    if (PathFileExistsW(wimPath)) {
+        if (productionType == kMakePEWriteIso && target && !IsFolder(target)) {
+            return pemaker::kErrorTargetNotFound + WideToAnsi(target);
+        }
+        if (productionType == kMakePERestartToRamdisk) {
+            wchar_t sdiPath[pemaker::kPathChars];
+            FormatBounded(sdiPath, pemaker::kPathChars, pemaker::kSdiPathFormat, peDir);
+            if (!IsFile(sdiPath)) {
+                return pemaker::kErrorNoRamdiskFile + WideToAnsi(sdiPath);
+            }
+        } else {
+            const std::wstring folder = productionType == kMakePEWriteIso && target ? target : peDir;
+            const std::wstring isoPath = WithoutTrailingSeparators(folder) + L"\\" + pemaker::kIsoFileName;
+            if (IsFolder(isoPath)) {
+                return pemaker::kErrorIsoPathFolder + WideToAnsi(isoPath);
+            }
+            if (isoPath.size() > pemaker::kMaxIsoPathChars) {
+                return pemaker::kErrorIsoPathTooLong + WideToAnsi(isoPath);
+            }
+            wchar_t bootSector[pemaker::kPathChars];
+            FormatBounded(bootSector, pemaker::kPathChars, pemaker::kBootSectorFormat, peDir);
+            if (!IsFile(bootSector)) {
+                return pemaker::kErrorNoBootSector + WideToAnsi(bootSector);
+            }
+            if (!InterpreterFinds(peDir, pemaker::kIsoToolName)) {
+                return pemaker::kErrorNoIsoTool;
+            }
+        }
+    }
+
+    if (productionType == kMakePEWriteDisk) {
+        if (!IsDiskNumber(target)) {
+            return pemaker::kErrorInvalidDisk + (target ? WideToAnsi(target) : std::string());
+        }
+        createBootDisk = reinterpret_cast<CreateWindowsBootDiskFn>(
+            reinterpret_cast<void*>(LoadProcFromAppDir(pemaker::kBootDiskLibrary, pemaker::kBootDiskExport)));
+        if (!createBootDisk) {
+            return pemaker::kErrorNoBootDiskLibrary + std::to_string(GetLastError());
+        }
+    }
+    return std::string();
+}
