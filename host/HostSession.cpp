@@ -58,13 +58,14 @@ int Report(bool ok, const std::wstring& failure, const LogExcerpt& log)
     return kExitFailure;
 }
 
-// The library logs a missing boot-disk library, but neither logs nor reports
-// a failure of its CreateWindowsBootDisk; that call comes only after the
-// build's progress reached 100.
+// The library refuses a build whose boot-disk library cannot be loaded before
+// it starts, but neither logs nor reports a failure of its
+// CreateWindowsBootDisk; that call comes only after the build's progress
+// reached 100.
 std::wstring DiskFailure(const std::wstring& disk, bool reachedDiskStage, const std::string& added)
 {
     std::wstring text = L"make-pe failed: disk " + disk + L" was not written";
-    if (added.find("null CreateWindowsBootDisk") != std::string::npos) {
+    if (added.find("BuildPE: Boot disk library not available") != std::string::npos) {
         text += L": Discforge.dll or its CreateWindowsBootDisk could not be loaded";
     } else if (reachedDiskStage) {
         text += L": CreateWindowsBootDisk of Discforge.dll returned failure";

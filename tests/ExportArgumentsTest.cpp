@@ -47,7 +47,7 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
     ScratchFolder scratch;
     const std::wstring host = scratch / L"host";
     MakeTree(host, {L"\\PE", L"\\PE\\ISO", L"\\PE\\ISO\\SOURCES", L"\\tools"},
-             {{L"\\PE\\ISO\\SOURCES\\BOOT.wim", ""}});
+             {{L"\\PE\\ISO\\SOURCES\\BOOT.wim", ""}, {L"\\PE\\etfsboot.com", "boot"}});
     const std::wstring exe = Quoted(host + L"\\host.exe");
     ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), (host + L"\\host.exe").c_str(), FALSE));
     // Beside the host program, where the WIM tool is looked for first.
@@ -58,11 +58,10 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
     const std::wstring longFolder = scratch / std::wstring(300, L'f');
     const std::wstring longFile = scratch / (std::wstring(250, L'd') + L"\\" + std::wstring(20, L'e') + L".exe");
     CreateDirectoryW((scratch / std::wstring(250, L'd')).c_str(), nullptr);
-    ASSERT_TRUE(WriteBytes(longFile, "app"));
+    ASSERT_TRUE(WriteBytes(longFile, "MZapp"));
 
     // Tool runs are told apart by a text of their command line or, UTF-16, of their input.
     const std::string clearOut = "--rebuild";
-    const std::string addHost = Utf16("\"\\TarnwickToolset\\host.exe\"");
     const std::string winpeshl = Utf16("\"\\Windows\\System32\\winpeshl.ini\"");
     const std::string invalid = "CPEMaker::CopyApp: PEMaker::CopyApp: invalid parameters.\n"
                                 "CPEMaker::CreatePE: BuildPE: Failed to copy application files\n";
@@ -84,13 +83,9 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
         {L"MakePE 2 - " + Quoted(longFile) + L" " + Quoted(longFile), true, "",
          {clearOut, Utf16("add \"" + ToUtf8(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\""),
           winpeshl, ToUtf8(Quoted(host + L"\\PE\\boot.iso"))}},
-        // An empty start-up program installs no start-up file. The target is
-        // cut to 259 characters, "boot.iso" no longer fits beside it, and the
-        // ISO tool is not run.
+        // A target beyond the buffers is looked for whole, before any tool.
         {L"MakePE 2 " + Quoted(longFolder) + L" \"\" " + exe, false,
-         "CPEMaker::CreateISO: PEMaker::CreateISO: Failed to create ISO, error code: 206\n"
-         "CPEMaker::CreatePE: Failed to create ISO file\n",
-         {clearOut, addHost}},
+         "CPEMaker::CreatePE: BuildPE: Target folder not found: " + ToUtf8(longFolder) + "\n", {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(ToUtf8(row.arguments).substr(0, 80));

@@ -85,7 +85,7 @@ protected:
     void SetUp() override
     {
         app = scratch / L"app.exe";
-        WriteBytes(app, "app");
+        WriteBytes(app, "MZapp");
     }
 
     // The application alone when no sources are given.
@@ -101,6 +101,7 @@ protected:
 TEST_F(PEFlowTest, IsoWithTheFixedTimestampIntoTheTargetOrThePEFolderAndAUefiEntryWhenEfisysIsBeside)
 {
     const std::wstring out = scratch / L"out";
+    MakeTree(out, {});
     // One % alone is nothing the command interpreter would rewrite.
     const std::wstring percent = scratch / L"50% off";
     MakeTree(percent, {});
@@ -158,6 +159,8 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
     }
 }
 
+// Every check comes before progress 0: one record with its text, no tool,
+// the image untouched. A failure later sends one record; a cancellation none.
 TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
 {
     // The log keeps the first 1024 bytes of what the ISO tool wrote.
@@ -172,7 +175,21 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
     const auto refusal = [&](const std::wstring& path) {
         return std::vector<std::string>{"BuildPE: " + unsupported + ": " + ToUtf8(path)};
     };
+    const std::wstring text = scratch / L"text.exe";
+    WriteBytes(text, "text");
+    const std::wstring isoFolder = scratch / L"iso-folder";
+    MakeTree(isoFolder, {L"\\boot.iso"});
+    // Beyond MAX_PATH only through the \\?\ form.
+    const std::wstring deep = L"\\\\?\\" + scratch.path() + L"\\" + std::wstring(250, L'd');
+    CreateDirectoryW(deep.c_str(), nullptr);
+    const std::wstring inPE = pe / L"inside.exe";
+    const std::wstring noTools = scratch / L"no-tools";
+    MakeTree(noTools, {});
+    const std::wstring missing = scratch / L"missing";
     const auto none = [](StandinJournal&) {};
+    const auto deleting = [](const std::wstring& path) {
+        return [path](StandinJournal&) { DeleteFileW(path.c_str()); };
+    };
     struct Case {
         const char* name;
         Seq progress;
@@ -184,18 +201,14 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
         int cancelAt = 0;
         std::vector<std::wstring> sources = {};  // none: the start-up program alone
         const wchar_t* target = nullptr;
+        std::wstring startup = L"";              // none: the application
     };
     const Case cases[] = {
-        {"no WIM", Seq({0, -1}), 0, "BuildPE: Failed to initialize CPEMaker", {},
-         [&](StandinJournal&) { DeleteFileW(pe.Wim().c_str()); }},
+        {"no WIM", Seq({0, -1}), 0, "BuildPE: Failed to initialize CPEMaker", {}, deleting(pe.Wim())},
         {"clear-out refused", Seq({0, 5, -1}), 1, copyFailed, {}, [](StandinJournal& j) { j.Respond(1, 49); }},
-        // After the sources are added; nothing is delivered.
-        {"start-up program in no source", Seq({0, 5, 15, 85, -1}), 2, copyFailed,
-         {copyFailed, "PEMaker::CopyApp: startup exe not found in copied content."}, none, 2, 0, {ThisProgram()}},
         {"ISO tool fails", Seq({0, 5, 15, 85, 90, 90, -1}), 4, isoFailed,
          {isoFailed, "PEMaker::CreateISO: oscdimg exit code: 1, output: " + toolOutput.substr(0, 1024)},
          [&](StandinJournal& j) { j.RespondTool(L"oscdimg", 1, 0, toolOutput); }},
-        {"type 0", Seq({0, 5, 15, 85, 90, 90, -1}), 3, "Incorrect production type", {}, none, 0},
         {"restart fails", Seq({0, 5, 15, 85, 90, 90, -1}), 5, "BuildPE: Failed to restart to PE environment", {},
          [](StandinJournal& j) { j.RespondTool(L"bcdedit", 1); }, 1},
         {"cancelled at check 1", Seq({0}), 0, "", {cancelled}, none, 2, 1},
@@ -208,22 +221,64 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
         {"target", Seq({-1}), 0, unsupported, refusal(rewritten), none, 2, 0, {}, rewritten.c_str()},
         {"temporary folder", Seq({-1}), 0, unsupported, refusal(rewrittenTemp),
          [&](StandinJournal&) { SetEnvironmentVariableW(L"TMP", rewrittenTemp.c_str()); }, 1},
+        // The checks of the inputs, in their order.
+        {"type 0", Seq({-1}), 0, "Incorrect production type", {}, none, 0},
+        {"drive root", Seq({-1}), 0, "BuildPE: A drive root cannot be a source: Q:\\", {}, none, 2, 0,
+         {app, L"Q:\\/"}},
+        {"start-up program in no source", Seq({-1}), 0,
+         "BuildPE: Startup program is in no source: " + ToUtf8(app), {}, none, 2, 0, {ThisProgram()}},
+        {"start-up program missing", Seq({-1}), 0,
+         "BuildPE: Startup program not found: " + ToUtf8(scratch / L"gone.exe"), {}, none, 2, 0, {scratch.path()},
+         nullptr, scratch / L"gone.exe"},
+        {"start-up program a folder", Seq({-1}), 0, "BuildPE: Startup program not found: " + ToUtf8(noTools), {},
+         none, 2, 0, {scratch.path()}, nullptr, noTools},
+        // The staging copy of a folder that holds the PE folder leaves it out.
+        {"start-up program in the PE folder", Seq({-1}), 0,
+         "BuildPE: Startup program is inside the PE folder: " + ToUtf8(inPE), {},
+         [&](StandinJournal&) { WriteBytes(inPE, "MZ"); }, 2, 0, {ExeFolder()}, nullptr, inPE},
+        {"start-up program not a program", Seq({-1}), 0,
+         "BuildPE: Startup program is not a Windows program: " + ToUtf8(text), {}, none, 2, 0, {text}, nullptr, text},
+        {"target missing", Seq({-1}), 0, "BuildPE: Target folder not found: " + ToUtf8(missing), {}, none, 2, 0, {},
+         missing.c_str()},
+        {"ISO path a folder", Seq({-1}), 0, "BuildPE: ISO path is a folder: " + ToUtf8(isoFolder + L"\\boot.iso"),
+         {}, none, 2, 0, {}, isoFolder.c_str()},
+        {"ISO path too long", Seq({-1}), 0, "BuildPE: ISO path too long: " + ToUtf8(deep + L"\\boot.iso"), {}, none,
+         2, 0, {}, deep.c_str()},
+        {"no boot sector", Seq({-1}), 0, "BuildPE: Boot sector file not found: " + ToUtf8(pe / L"etfsboot.com"), {},
+         deleting(pe / L"etfsboot.com"), 3, 0, {}, L"5"},
+        {"no ISO tool", Seq({-1}), 0, "BuildPE: ISO tool not found: oscdimg.exe", {},
+         [&](StandinJournal&) { SetEnvironmentVariableW(L"PATH", noTools.c_str()); }},
+        {"no ramdisk file", Seq({-1}), 0,
+         "BuildPE: Ramdisk file not found: " + ToUtf8(pe / L"ISO\\BOOT\\BOOT.SDI"), {},
+         deleting(pe / L"ISO\\BOOT\\BOOT.SDI"), 1},
+        // Not disk 0, as a reading like _wtoi would have it.
+        {"disk number", Seq({-1}), 0, "BuildPE: Invalid disk number: disk1", {}, none, 3, 0, {}, L"disk1"},
+        {"disk number too large", Seq({-1}), 0, "BuildPE: Invalid disk number: 2147483648", {}, none, 3, 0, {},
+         L"2147483648"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PEFolder casePE;
+        WriteBytes(casePE.Wim(), "image");
         const EnvScope tmp(L"TMP", temp.path());
+        const EnvScope path(L"PATH", Env(L"PATH"));
         Attempt attempt(c.cancelAt);
         c.arrange(attempt.journal);
-        EXPECT_FALSE(Make(attempt, c.type, c.target, c.sources));
+        const std::vector<std::wstring> sources = c.sources.empty() ? std::vector<std::wstring>{app} : c.sources;
+        const std::wstring startup = c.startup.empty() ? app : c.startup;
+        EXPECT_FALSE(attempt.maker.CreatePE(sources, startup.c_str(), c.type, c.target, &attempt.sink));
         EXPECT_EQ(attempt.sink.Values(), c.progress);
         EXPECT_EQ(attempt.journal.Count(), c.toolRuns);
-        EXPECT_EQ(FailureText(attempt.sink), c.text);
+        EXPECT_EQ(FailureText(attempt.sink), c.text.substr(0, 255));
         const std::string added = attempt.log.Added();
         EXPECT_TRUE(Holds(added, "CPEMaker::CreatePE:"));
         for (const std::string& entry : c.entries.empty() ? std::vector<std::string>{c.text} : c.entries) {
             EXPECT_TRUE(Holds(added, " " + entry + "\r\n"));
         }
+        if (Exists(casePE.Wim())) {
+            EXPECT_EQ(ReadBytes(casePE.Wim()), "image");
+        }
+        EXPECT_FALSE(Exists(casePE / L"BOOT.wim.bak"));
     }
 }
 
@@ -237,8 +292,9 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsAndTheListEntryFromCWithASinkInCRunE
     const std::wstring hostSlash = host + L"/";
     const std::wstring missing = scratch / L"missing";
     const std::wstring out = scratch / L"out";
+    MakeTree(out, {});
     const std::wstring startup = ThisProgram();
-    const wchar_t* const list[] = {hostSlash.c_str(), app.c_str(), missing.c_str(), L"Q:\\", nullptr};
+    const wchar_t* const list[] = {hostSlash.c_str(), app.c_str(), missing.c_str(), nullptr};
     // To the end, and cancelled at the second check, after the sources are added.
     for (const int cancelAt : {0, 2}) {
         SCOPED_TRACE(cancelAt);
@@ -246,13 +302,12 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsAndTheListEntryFromCWithASinkInCRunE
             return Observed([&](RecordingSink& s) { return makePE(&sources, startup.c_str(), 2, out.c_str(), &s); },
                             cancelAt);
         };
-        const std::string plain = run({host, app, missing, L"Q:\\", L""});
+        const std::string plain = run({host, app, missing, L""});
         EXPECT_TRUE(Holds(plain, cancelAt ? " Operation cancelled by user\r\n" : "run oscdimg.exe"));
         EXPECT_TRUE(std::regex_search(plain, std::regex("\nrun ROBOCOPY +\"" + RegexEscape(ToUtf8(host)) + "\" \"")))
             << plain;
-        EXPECT_TRUE(Holds(plain, "GetFileAttributesW failed for Q:\\, ")) << "a drive root keeps its separator";
-        EXPECT_EQ(run({host + L"\\", app + L"/", missing + L"\\/", L"Q:\\", L""}), plain);
-        EXPECT_EQ(ObservedFromC(list, 5, startup.c_str(), out.c_str(), cancelAt), plain);
+        EXPECT_EQ(run({host + L"\\", app + L"/", missing + L"\\/", L""}), plain);
+        EXPECT_EQ(ObservedFromC(list, 4, startup.c_str(), out.c_str(), cancelAt), plain);
     }
 
     // A null list is never read, whatever its count.
@@ -275,7 +330,7 @@ TEST_F(PEFlowTest, DiskTypeHandsTheIsoToTheBootDiskLibraryAndDeletesIt)
     const std::string link = "\"$WINEPREFIX/dosdevices/physicaldrive12\"";
     Sh("ln -sfn '" + UnixPath(disk) + "' " + link);
     Attempt written;
-    const bool made = Make(written, 3, L" +12");
+    const bool made = Make(written, 3, L"12");
     Sh("rm -f " + link);
     ASSERT_TRUE(made) << written.log.Added();
     EXPECT_EQ(ReadBytes(disk), iso);

@@ -30,6 +30,9 @@ PEFolder::PEFolder(bool withWim) : m_path(ExeFolder() + L"PE")
 {
     RemoveTree(m_path);
     MakeTree(m_path, {L"\\ISO", L"\\ISO\\SOURCES", L"\\ISO\\BOOT"});
+    // What the ISO and the ramdisk deliveries need besides the image.
+    WriteBytes(m_path + L"\\etfsboot.com", "boot");
+    WriteBytes(m_path + L"\\ISO\\BOOT\\BOOT.SDI", "sdi");
     if (withWim) {
         WriteBytes(Wim(), "");
     }

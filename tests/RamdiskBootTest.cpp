@@ -129,5 +129,7 @@ TEST_F(RamdiskBootTest, AFailingStepNoIdentifierNoInitOrACancellationStopsTheSeq
     RecordingSink cancelSecond(2);
     PEMakerTestPeer::Sink(maker) = &cancelSecond;
     EXPECT_TRUE(maker.RestartToPE());
-    EXPECT_EQ(journal.Count(), 16u) << "entry registered, no restart";
+    ASSERT_EQ(journal.Count(), 17u) << "entry registered and deleted again, no restart";
+    EXPECT_TRUE(std::regex_match(journal.CommandLine(17), std::regex(R"(bcdedit /delete \{[-0-9a-f]+\} /f)")))
+        << journal.CommandLine(17);
 }

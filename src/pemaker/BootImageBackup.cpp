@@ -1,6 +1,7 @@
 #include "BootImageBackup.h"
 
 #include "PEMakerConstants.h"
+#include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
 #include <algorithm>
@@ -83,7 +84,11 @@ bool BootImageBackup::Restore(DWORD& error)
     if (!m_saved) {
         return true;
     }
-    if (!MoveFileExW(m_backup.c_str(), m_wim.c_str(), kReplace)) {
+    // A link to the image that no edit replaced: renaming one name of a file
+    // onto another may leave both (POSIX rename does), so the saved name goes.
+    if (SameFile(m_backup, m_wim)) {
+        DeleteFileW(m_backup.c_str());
+    } else if (!MoveFileExW(m_backup.c_str(), m_wim.c_str(), kReplace)) {
         error = GetLastError();
         return false;
     }
