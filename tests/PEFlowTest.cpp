@@ -416,3 +416,70 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     RecordingSink next;
     EXPECT_TRUE(CPEMaker().ConfigureBootWim(&next));
 }
+
+// With the real WIM tool editing a real image, every way a build or a
+// configuration ends short of success puts BOOT.wim back, byte for byte,
+// and removes what a cut-off rebuild left beside it.
+TEST_F(PEFlowTest, ABuildThatDoesNotSucceedPutsTheBootImageBack)
+{
+    const std::wstring tree = scratch / L"tree";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"},
+             {{L"\\TarnwickToolset\\Brightmoor\\old.txt", "previous build"}});
+    MakeTree(pe / L"pe_requirements", {L"\\cef"}, {{L"\\cef\\cef.pak", "cef"}});
+    const std::wstring out = scratch / L"out";
+    MakeTree(out, {});
+    const EnvScope store(L"TWBCDEDIT_STORE", scratch / L"store.txt");
+    const std::wstring stray = pe / L"ISO\\SOURCES\\BOOT.wimQ1xYz";
+    const struct {
+        const char* name;
+        int type;
+        const wchar_t* target;
+        int cancelAt;
+        std::function<void(StandinJournal&)> arrange;
+        bool configure = false;  // ConfigureBootWim instead of MakePE
+        bool kept = false;       // the new image stays
+    } cases[] = {
+        {"add fails", 2, out.c_str(), 0, [](StandinJournal& j) { j.Respond(2, 1); }},
+        {"ISO tool fails", 2, out.c_str(), 0, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 1); }},
+        {"cancelled after the application", 2, out.c_str(), 2, [](StandinJournal&) {}},
+        {"cancelled after the ISO", 2, out.c_str(), 3, [](StandinJournal&) {}},
+        {"boot-disk library answers false", 3, L"31", 0, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 0); }},
+        {"cancelled before the restart", 1, nullptr, 4, [](StandinJournal&) {}},
+        // The one-time entry must boot what it was made for.
+        {"cancelled before the restart, entry kept", 1, nullptr, 4, [](StandinJournal& j) { j.Respond(20, 1); },
+         false, true},
+        // An edit in place: a link would have changed with the image.
+        {"configuration cancelled", 0, nullptr, 2, [](StandinJournal&) {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(pe.Wim().c_str());
+        ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+        const std::string before = ReadBytes(pe.Wim());
+        WriteBytes(pe / L"ISO\\SOURCES\\BOOT.wim.old", "kept");
+        Attempt attempt(c.cancelAt);
+        attempt.journal.EnableReal();
+        c.arrange(attempt.journal);
+        // What a rebuild cut off after the save would leave.
+        attempt.sink.cancelWhen = [&] { return Exists(pe / L"BOOT.wim.bak") && !WriteBytes(stray, "partial"); };
+        EXPECT_FALSE(c.configure ? attempt.maker.ConfigureBootWim(&attempt.sink) : Make(attempt, c.type, c.target));
+        EXPECT_EQ(ReadBytes(pe.Wim()) == before, !c.kept);
+        EXPECT_FALSE(Exists(pe / L"BOOT.wim.bak"));
+        EXPECT_EQ(ListNames(pe / L"ISO\\SOURCES").size(), 2u + (c.kept ? 1 : 0)) << "BOOT.wim and BOOT.wim.old";
+        EXPECT_EQ(Holds(attempt.log.Added(), " PEMaker::RestartToPE: Failed to delete the boot entry\r\n"), c.kept);
+        DeleteFileW(stray.c_str());
+    }
+
+    // An interrupted build left its saved image and a save it never finished:
+    // the next call puts the image back first.
+    WriteBytes(pe / L"BOOT.wim.bak", "saved");
+    WriteBytes(pe / L"BOOT.wim.bak.tmp", "half");
+    WriteBytes(pe.Wim(), "half-built");
+    RemoveTree(pe / L"pe_requirements");
+    LogWatch log;
+    EXPECT_TRUE(CPEMaker().ConfigureBootWim(&sink));
+    EXPECT_EQ(ReadBytes(pe.Wim()), "saved");
+    EXPECT_EQ(ListNames(pe.path(), L"BOOT.wim"), std::vector<std::wstring>{});
+    EXPECT_TRUE(Holds(log.Added(), "CPEMaker::ConfigureBootWim:"));
+    EXPECT_TRUE(Holds(log.Added(), " BuildPE: Restored BOOT.wim of an interrupted build\r\n"));
+}
