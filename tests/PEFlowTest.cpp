@@ -402,16 +402,29 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     const std::regex entry(R"(CPEMaker::CreatePE:\d+ BuildPE: PE folder in use by another build\r\n)");
     EXPECT_TRUE(std::regex_search(log.Added(), entry));
 
-    // A holder that is ended (a build that crashed) releases the lock with its
-    // handles, and the next build takes it.
-    const std::wstring held = scratch / L"held";
-    StartedProgram holder(L"\"" + ThisProgram() + L"\" --child hold-pe-folder \"" + held + L"\"");
-    for (int wait = 0; wait < 300 && !Exists(held); ++wait) {
-        Sleep(50);
+    // The lock is the PE folder's, whatever spelling reaches it: the holder
+    // runs as a program beside it reached through another drive letter (as
+    // subst makes) or a symbolic link. Ended (a build that crashed), it
+    // releases the lock with its handles.
+    const std::string drive = "\"$WINEPREFIX/dosdevices/t:\"";
+    const std::wstring linked = scratch / L"linked";
+    Sh("ln -sfn '" + UnixPath(ExeFolder()) + "' " + drive + " && ln -sfn '" + UnixPath(ExeFolder()) + "' '" +
+       UnixPath(linked) + "'");
+    const std::wstring program = ThisProgram().substr(ExeFolder().size());
+    for (const std::wstring& folder : {ExeFolder(), std::wstring(L"T:\\"), linked + L"\\"}) {
+        SCOPED_TRACE(ToUtf8(folder));
+        const std::wstring held = scratch / L"held";
+        DeleteFileW(held.c_str());
+        StartedProgram holder(L"\"" + folder + program + L"\" --child hold-pe-folder \"" + held + L"\"");
+        for (int wait = 0; wait < 300 && !Exists(held) && IsRunning(holder.pid()); ++wait) {
+            Sleep(50);
+        }
+        EXPECT_EQ(PEFolderLock().Get(), PEFolderLock::State::InUse);
+        TerminateProcess(holder.process(), 1);
+        EXPECT_EQ(holder.Wait().exitCode, 1u);
+        EXPECT_EQ(PEFolderLock().Get(), PEFolderLock::State::Owned);
     }
-    EXPECT_EQ(PEFolderLock().Get(), PEFolderLock::State::InUse);
-    TerminateProcess(holder.process(), 1);
-    EXPECT_EQ(holder.Wait().exitCode, 1u);
+    Sh("rm -f " + drive);
     journal.RespondTool(L"wimlib-imagex", 0);
     RecordingSink next;
     EXPECT_TRUE(CPEMaker().ConfigureBootWim(&next));
