@@ -71,7 +71,8 @@ protected:
                                              "put /Recovery/WindowsRE/boot.sdi " + dir + "decoy.wim\n"
                                              "put /winre.wim " + dir + "decoy.wim\n"));
         ASSERT_TRUE(winrehost::MakeNtfsImage(dir + "overlay.img", 8,
-                                             re + "sparse /Recovery/WindowsRE/winre.wim 3000000\n"
+                                             "mkdir /Archive\nput /Archive/winre.wim " + dir + "decoy.wim\n" + re +
+                                                 "sparse /Recovery/WindowsRE/winre.wim 3000000\n"
                                                   "reparse /Recovery/WindowsRE/winre.wim 0x80000017\n"));
     }
 };
@@ -94,12 +95,11 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
          kPathLine + "SearchWinre: SearchWinre: FindFirstFile failed in directory /Archive/" + kTooLong + "/\n"
                      "ExtractWinreFromRecoveryPartition: find winre.wim path: /Archive/Old/winre.wim/Deeper/WINRE.wim\n",
          L"deep.wim"},
-        // A reparse point, its data kept elsewhere: found by the search, then
-        // refused, and an existing target stays as it was.
+        // A reparse point at the standard place, its data kept elsewhere: refused
+        // without a search that would copy another (an OEM) winre.wim, and an
+        // existing target stays as it was.
         {"overlay.img", L"kept.wim", "previous content", nullptr,
-         kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: /Recovery/WindowsRE/winre.wim\n"
-                     "ExtractWinreFromRecoveryPartition: not open winre.wim\n",
-         nullptr},
+         kPathLine + "ExtractWinreFromRecoveryPartition: not open winre.wim\n", nullptr},
         {"blank.img", L"never.wim", nullptr, nullptr,
          kPathLine + "ExtractWinreFromRecoveryPartition: not create volume fs device\n", nullptr},
         {"standard.img", L"missing\\winre.wim", nullptr, nullptr,

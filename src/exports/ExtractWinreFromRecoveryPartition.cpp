@@ -98,6 +98,18 @@ uint64_t OpenImage(IVolumeFsDevice* fs, const std::wstring& path)
     return fs->OpenFile(path.c_str(), winre::kOpenAccess, winre::kOpenShare, winre::kOpenFlags);
 }
 
+// Whether the volume lists a file at path, whether or not it can be opened.
+bool ListsFile(IVolumeFsDevice* fs, const wchar_t* path)
+{
+    FsFindData data = {};
+    const uint64_t handle = fs->FindFirstFile(path, &data);
+    if (handle == 0 || handle == winre::kInvalidFindHandle) {
+        return false;
+    }
+    fs->FindClose(handle);
+    return !(data.attributes & winre::kDirectoryAttribute);
+}
+
 // Everything after the file-system object exists. Locals are destroyed in
 // reverse order: the image file, then the target file, before the caller
 // destroys the file-system object and then the device.
@@ -105,6 +117,12 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
 {
     TargetFile target;
     uint64_t handle = OpenImage(fs, winre::kStandardWinrePath);
+    // The standard image that cannot be read is no reason to copy another
+    // winre.wim from elsewhere on the volume.
+    if (handle == 0 && ListsFile(fs, winre::kStandardWinrePath)) {
+        TW_LOG(kFunction, winre::kLogNotOpenWinre);
+        return false;
+    }
     if (handle == 0) {
         const std::wstring found = SearchWinre(fs, winre::kRootPath);
         if (found.empty()) {

@@ -54,9 +54,11 @@ TEST_F(CabiExtractionTest, CopiesTheFileOfTheCLibraryLoadedBesideTheCopyAtItsPla
         const char* calls;
     } rows[] = {
         {0, kPathLine, "create 7 13 9 9 9 9 14 0"},
-        // Below the root, each listing starts with "." and ".."; every listing is closed.
+        // The refused name is looked up alone first; this library lists whole
+        // folders only, so the search runs. Below the root, each listing
+        // starts with "." and ".."; every listing is closed.
         {1, kPathLine + "ExtractWinreFromRecoveryPartition: find winre.wim path: /Recovery/WindowsRE/winre.wim\n",
-         "create 7 4 4 5 5 4 5 5 6 6 6 7 13 9 9 9 9 14 0"},
+         "create 7 4 4 4 5 5 4 5 5 6 6 6 7 13 9 9 9 9 14 0"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.refusedOpens ? "the standard open refused" : "the standard open");
