@@ -12,7 +12,11 @@
 #            creation settings, journalling stand-ins too;
 #   direct   the same copy, three WIM updates and ISO made by this script.
 # Own overhead = median(no work) - median(floor), as a share of the library's
-# median. Every library and direct run starts from the same BOOT.wim.
+# median. Every library and direct run starts from the same BOOT.wim, which
+# holds 300 MiB of system files as a real WinPE image does. Each round also
+# times the save of that BOOT.wim (bench/save.cpp, the library's code): the
+# link a build makes and the copy a configuration makes, as shares of the
+# library's median.
 #   bench/makepe-bench.sh [BUILD] [APP_MIB] [ROUNDS]     (default 200 3)
 # The table goes to BUILD/bench/makepe.csv too.
 set -eu
@@ -38,13 +42,14 @@ rm -f "$csv"
 echo "Laying out a sample installation with a PE folder and $size MiB of application files..."
 mkdir -p "$app" "$work/out" "$work/direct"
 install_app "$build" "$app"
-cp "$build/bench/floor.exe" "$app/"
+cp "$build/bench/floor.exe" "$build/bench/save.exe" "$app/"
 mkdir -p "$pe/ISO/BOOT" "$pe/ISO/SOURCES"
 { printf 'TWBOOTSECTOR'; head -c 2036 /dev/zero; } > "$pe/etfsboot.com"
 printf 'ramdisk options\n' > "$pe/ISO/BOOT/BOOT.SDI"
 tree="$work/winpe-tree"
 mkdir -p "$tree/Windows/System32" "$tree/TarnwickToolset/Brightmoor"
 printf 'winpe shell\n' > "$tree/Windows/System32/winpeshl.exe"
+head -c 314572800 /dev/urandom > "$tree/Windows/System32/system.bin"
 printf 'previous build\n' > "$tree/TarnwickToolset/Brightmoor/old.txt"
 wimlib-imagex capture "$tree" "$work/BOOT.wim" "Microsoft Windows PE (amd64)" --boot --quiet >/dev/null
 rm -rf "$tree"
@@ -103,14 +108,17 @@ restore_images() {
     cp "$work/BOOT.wim" "$work/direct/ISO/SOURCES/BOOT.wim"
 }
 
-for series in library direct nowork floor; do : > "$work/$series.times"; done
+for series in library direct nowork floor link copy; do : > "$work/$series.times"; done
 for round in $(seq "$rounds"); do
     restore_images
+    wine_in "$app" save.exe "$(winpath "$pe")" > "$work/save.out"
+    cut -d' ' -f1 "$work/save.out" >> "$work/link.times"
+    cut -d' ' -f2 "$work/save.out" >> "$work/copy.times"
     bench_round
     echo "round $round: library $(tail -1 "$work/library.times") s, direct $(tail -1 "$work/direct.times") s," \
         "no work $(tail -1 "$work/nowork.times") s, floor $(tail -1 "$work/floor.times") s"
 done
-ls -l "$work/out/boot.iso" "$work/direct/boot.iso" | awk '{ printf "%s: %.1f MiB\n", $NF, $5 / 1048576 }'
+ls -l "$pe/ISO/SOURCES/BOOT.wim" "$work/out/boot.iso" "$work/direct/boot.iso" | awk '{ printf "%s: %.1f MiB\n", $NF, $5 / 1048576 }'
 
 lib=$(median "$work/library.times")
 dir=$(median "$work/direct.times")
@@ -120,3 +128,7 @@ csv_row "$csv" "app_mib,rounds,library_s,nowork_s,floor_s,direct_s,own_s,own_sha
     "$size,$rounds,$lib,$none,$flo,$dir,$(calc 3 "$none - $flo"),$(calc 2 "100 * ($none - $flo) / $lib"),$(calc 3 "$lib / $dir")"
 echo "MakePE --deliver iso, medians in seconds; own = no work - floor, share of library:"
 print_table "$csv"
+link=$(median "$work/link.times")
+copy=$(median "$work/copy.times")
+echo "Saving BOOT.wim, medians: link $link s ($(calc 3 "100 * $link / $lib") % of a build)," \
+    "copy $copy s ($(calc 2 "100 * $copy / $lib") % of a build)"
