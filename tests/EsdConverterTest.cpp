@@ -15,22 +15,6 @@ using namespace testsupport;
 
 namespace {
 
-// Windows returns from TerminateProcess before the process has ended; this
-// ends it a second and a half later.
-BOOL WINAPI EndLate(HANDLE process, UINT exitCode)
-{
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-        return FALSE;
-    }
-    std::thread([copy, exitCode] {
-        Sleep(1500);
-        TerminateProcess(copy, exitCode);
-        CloseHandle(copy);
-    }).detach();
-    return TRUE;
-}
-
 // Whole seconds of a calendar time, for comparisons.
 unsigned long long SecondsOf(SYSTEMTIME time)
 {
@@ -39,6 +23,12 @@ unsigned long long SecondsOf(SYSTEMTIME time)
     FILETIME file = {};
     SystemTimeToFileTime(&time, &file);
     return ((static_cast<unsigned long long>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 10000000;
+}
+
+// A WIM header of six images, then bytes no tool could read.
+std::string FakeEsd(const std::string& magic = std::string("MSWIM\0\0\0", 8), char images = 6)
+{
+    return magic + std::string(36, '\0') + std::string{images, 0, 0, 0} + "not really an ESD";
 }
 
 std::vector<std::wstring> WorkFolders()
@@ -58,13 +48,12 @@ protected:
     {
         esdPath = scratch / L"install.esd";
         isoPath = scratch / L"out.iso";
-        WriteBytes(esdPath, "not really an ESD");
+        WriteBytes(esdPath, FakeEsd());
         foldersBefore = WorkFolders();
     }
     void TearDown() override
     {
         CESDConverter::s_commandTimeoutMs = 300000;
-        CESDConverter::s_endProcess = TerminateProcess;
         EXPECT_EQ(WorkFolders(), foldersBefore) << "work folder left behind";
     }
 
@@ -187,8 +176,7 @@ TEST_F(EsdConverterTest, FailingRunStopsTheStagesWithTheStageText)
                                     standin::FromUtf8(caseJournal.CommandLine(c.failingRun));
         EXPECT_EQ(converter.getStatusMessage(), expected) << "run " << c.failingRun;
         EXPECT_EQ(WorkFolders(), foldersBefore);
-        // The ISO stage deletes an old ISO before its tool runs.
-        EXPECT_EQ(Exists(isoPath), c.failingRun < 5) << "run " << c.failingRun;
+        EXPECT_EQ(ReadBytes(isoPath), "old iso") << "run " << c.failingRun;
     }
 }
 
@@ -201,34 +189,88 @@ TEST_F(EsdConverterTest, IsoInMissingFolderFailsAfterTheExportsWithError3)
     EXPECT_EQ(journal.Count(), 4u);
 }
 
-TEST_F(EsdConverterTest, IsoThatNamesTheEsdFailsBeforeAnyToolAndLeavesTheEsd)
+TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderFailsBeforeAnyToolAndLeavesTheEsd)
 {
     std::wstring upper = esdPath;
     CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+    // An ESD named as the ISO's previous copy would be deleted on success.
+    const std::wstring asPrevious = scratch / L"x.iso.previous";
+    WriteBytes(asPrevious, FakeEsd());
     const std::wstring log = scratch / L"tarnwick.log";
-    // Run in the ESD's folder, where "install.esd" is a relative spelling of it.
-    for (const std::wstring& iso : {esdPath, upper, std::wstring(L"install.esd")}) {
+    const struct {
+        const wchar_t* call;
+        std::wstring esd;
+        std::wstring iso;
+        const char* text;
+    } cases[] = {
+        {L"ConvertESDToISO", esdPath, esdPath, "is the ESD file"},
+        {L"ConvertESDToISO", esdPath, upper, "is the ESD file"},
+        // Run in the ESD's folder, where "install.esd" is a relative spelling of it.
+        {L"ConvertESDToISO", esdPath, L"install.esd", "is the ESD file"},
+        {L"ConvertESDToISOEx", asPrevious, scratch / L"x.iso", "is the ESD file"},
+        {L"ConvertESDToISO", esdPath, scratch.path(), "is a folder"},
+        {L"ConvertESDToISOEx", esdPath, scratch.path(), "is a folder"},
+        {L"ConvertESDToISOWithOptions", esdPath, scratch.path(), "is a folder"},
+    };
+    for (const auto& c : cases) {
         DeleteFileW(log.c_str());
-        const ChildResult child = RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" ConvertESDToISO \"" +
-                                               esdPath + L"\" \"" + iso + L"\"", scratch.path());
-        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(iso);
-        EXPECT_TRUE(Holds(ReadBytes(log), "ConvertESDToISO failed: Error: ISO path is the ESD file\r\n\r\n"));
-        EXPECT_EQ(ReadBytes(esdPath), "not really an ESD");
+        const std::wstring last = std::wstring(c.call) == L"ConvertESDToISO" ? L"" : L" 0";
+        const ChildResult child = RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" " + c.call + L" \"" +
+                                               c.esd + L"\" \"" + c.iso + L"\"" + last, scratch.path());
+        EXPECT_EQ(child.exitCode, 1u) << ToUtf8(c.iso);
+        EXPECT_TRUE(Holds(ReadBytes(log), std::string("failed: Error: ISO path ") + c.text + "\r\n\r\n"));
+        EXPECT_EQ(ReadBytes(c.esd), FakeEsd());
     }
     EXPECT_EQ(journal.Count(), 0u);
 }
 
-TEST_F(EsdConverterTest, HungToolIsEndedAtTheLimitAndCountsAsFailed)
+// Only the options export reads the header; the plain ones leave the ESD to the tools.
+TEST_F(EsdConverterTest, WithOptionsRefusesAnEsdByItsHeaderBeforeAnyFolderOrTool)
 {
-    // Long enough for runs 1 to 3 to start and end on a loaded machine.
-    CESDConverter::s_commandTimeoutMs = 5000;
-    journal.Respond(4, 0, 120000);
+    const std::string wim("MSWIM\0\0\0", 8);
+    const std::string pipable("WLPWM\0\0\0", 8);
+    const struct {
+        std::string bytes;
+        const wchar_t* options;  // FLAGS:EDITION of the options export; null: ConvertESDToISO
+        const char* refusal;     // null: it converts
+    } cases[] = {
+        {wim.substr(0, 7), L"0:0", "Not a WIM or ESD file"},
+        {FakeEsd(std::string("MSWIM\0\0\1", 8)), L"0:0", "Not a WIM or ESD file"},
+        {FakeEsd(wim).substr(0, 47), L"0:0", "Not a WIM or ESD file"},
+        {FakeEsd(wim, 3), L"0:0", "ESD holds no Windows edition"},
+        {FakeEsd(pipable, 3), L"2:0", "ESD holds no Windows edition"},
+        {FakeEsd(wim, 6), L"0:7", "ESD holds no edition 7"},
+        {FakeEsd(pipable, 7), L"0:7", nullptr},
+        {wim.substr(0, 7), nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(esdPath, c.bytes);
+        StandinJournal caseJournal;
+        LogWatch log;
+        const std::wstring paths = L" \"" + esdPath + L"\" \"" + isoPath + L"\"";
+        const std::wstring call = c.options ? L"ConvertESDToISOWithOptions" + paths + L" " + c.options
+                                            : L"ConvertESDToISO" + paths;
+        const ChildResult child = RunExport(call);
+        EXPECT_EQ(child.exitCode, c.refusal ? 1u : 0u) << ToUtf8(call);
+        EXPECT_EQ(caseJournal.Count(), c.refusal ? 0u : 5u) << ToUtf8(call);
+        EXPECT_TRUE(Holds(log.Added(), c.refusal ? std::string("failed: Error: ") + c.refusal + "\r\n" : ""));
+    }
+}
+
+TEST_F(EsdConverterTest, HungToolAndItsChildAreEndedAtTheLimitAndCountAsFailed)
+{
+    // Long enough for runs 1 to 3, and the child's start, on a loaded machine.
+    CESDConverter::s_commandTimeoutMs = 10000;
+    journal.Script(4, "0 0 0 child wait=never");
     LogWatch log;
     CESDConverter converter;
     EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
     EXPECT_EQ(converter.getStatusMessage(), L"Error: Export Windows version failed");
     EXPECT_EQ(journal.Count(), 4u);
+    // Gone when the call returns, before the work folder was removed.
     EXPECT_FALSE(journal.Running(4));
+    ASSERT_NE(journal.ChildPid(4), 0u);
+    EXPECT_FALSE(IsRunning(journal.ChildPid(4)));
     EXPECT_EQ(LogEntries(log), "<time>    CESDConverter::runCommand EsdConverter:RunCommand: command timeout\r\n\r\n");
 }
 
@@ -248,30 +290,112 @@ TEST_F(EsdConverterTest, RunnerStatusTexts)
     EXPECT_EQ(converter.getStatusMessage(), L"Command timed out after ");
     ASSERT_EQ(journal.Count(), 2u);
     EXPECT_FALSE(journal.Running(2));
-
-    // The work folder is removed after the run, so the run waits for the end.
-    CESDConverter::s_endProcess = EndLate;
-    EXPECT_FALSE(converter.runCommand(L"\"tools\\cdimage.exe\" hang"));
-    ASSERT_EQ(journal.Count(), 3u);
-    EXPECT_FALSE(journal.Running(3));
 }
 
-// The name of the work folder is checked on the conversion's command lines.
-TEST_F(EsdConverterTest, WorkFolderOfTheSameSecondCollidesAndGoesWithItsContent)
+// Conversions started in the same second draw the same numbers for their
+// work folders: a taken name is drawn again.
+TEST_F(EsdConverterTest, ConversionsStartedInTheSameSecondBothSucceed)
 {
     CESDConverter converter;
-    const time_t before = time(nullptr);
     const std::wstring first = converter.createTempDirectory();
     const std::wstring second = converter.createTempDirectory();
-    const time_t after = time(nullptr);
-    ASSERT_FALSE(first.empty());
-    if (before == after) {
-        EXPECT_TRUE(second.empty()) << "same seed, same name, folder exists";
-    }
+    EXPECT_FALSE(second.empty());
+    EXPECT_NE(first, second);
     WriteBytes(first + L"\\file.txt", "content");
     converter.removeTempDirectory(first);
     converter.removeTempDirectory(second);
     EXPECT_FALSE(Exists(first));
+
+    // Both extractions wait until both have started: both folders exist at once.
+    journal.Script(1, "0 0 0 wait=go");
+    journal.Script(2, "0 0 0 wait=go");
+    bool converted[2] = {};
+    std::thread threads[2];
+    for (int i = 0; i < 2; ++i) {
+        threads[i] = std::thread([&, i] {
+            converted[i] = CESDConverter().convert(esdPath, scratch / (std::to_wstring(i) + L".iso"), L"Windows");
+        });
+    }
+    for (int tries = 0; tries < 1200 && journal.Count() < 2; ++tries) {
+        Sleep(50);
+    }
+    journal.Release(L"go");
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_TRUE(converted[0] && converted[1]);
+    EXPECT_EQ(journal.Count(), 10u);
+}
+
+// The host's promise is a check at least every 250 ms; 400 leaves room for a loaded machine.
+TEST_F(EsdConverterTest, SinkIsAskedOftenWhileAToolIsSilent)
+{
+    journal.Script(2, "0 0 0 wait=go");
+    std::vector<ULONGLONG> asked;
+    RecordingSink sink;
+    sink.cancelWhen = [&] {
+        if (journal.Count() == 2 && asked.size() < 20) {
+            asked.push_back(GetTickCount64());
+        } else if (asked.size() == 20) {
+            journal.Release(L"go");
+        }
+        return false;
+    };
+    CESDConverter converter;
+    converter.watchTools(&sink);
+    ASSERT_TRUE(converter.convert(esdPath, isoPath, L"Windows"));
+    ASSERT_EQ(asked.size(), 20u);
+    ULONGLONG longest = 0;
+    for (size_t i = 1; i < asked.size(); ++i) {
+        longest = std::max(longest, asked[i] - asked[i - 1]);
+    }
+    EXPECT_LT(longest, 400u);
+}
+
+// While the ISO tool runs, the existing ISO waits as .previous; it comes back
+// unless the new one is complete. One a crash left is the one that comes back.
+TEST_F(EsdConverterTest, PreviousIsoComesBackUnlessTheNewOneIsComplete)
+{
+    const std::wstring previous = isoPath + L".previous";
+    const struct {
+        const char* header;  // of the ISO run, which waits for "go" or never ends
+        bool cancel;
+        bool leftover;
+        const char* result;
+    } cases[] = {
+        {"1 0 0 wait=go", false, false, "old"},   {"0 0 0 wait=never", false, false, "old"},
+        {"0 0 0 wait=never", true, false, "old"}, {"0 0 0 wait=go", false, false, "new"},
+        {"1 0 0 wait=go", false, true, "older"},  {"0 0 0 wait=never", true, true, "older"},
+        {"0 0 0 wait=go", false, true, "new"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(isoPath, "old");
+        DeleteFileW(previous.c_str());
+        if (c.leftover) {
+            WriteBytes(previous, "older");
+        }
+        StandinJournal caseJournal;
+        caseJournal.Script(5, c.header);
+        bool written = false;
+        RecordingSink sink;
+        // Once the tool runs: its output path is free, it writes, and the limit
+        // of silence becomes short, which only the tool that never ends meets.
+        sink.cancelWhen = [&] {
+            if (!written && caseJournal.Pid(5) != 0) {
+                EXPECT_FALSE(Exists(isoPath)) << c.header;
+                written = WriteBytes(isoPath, "new");
+                caseJournal.Release(L"go");
+                CESDConverter::s_commandTimeoutMs = 1000;
+            }
+            return written && c.cancel;
+        };
+        CESDConverter converter;
+        converter.watchTools(&sink);
+        EXPECT_EQ(converter.convert(esdPath, isoPath, L"Windows"), std::string(c.result) == "new") << c.header;
+        EXPECT_EQ(ReadBytes(isoPath), c.result) << c.header << (c.leftover ? " leftover" : "");
+        EXPECT_FALSE(Exists(previous)) << c.header;
+        CESDConverter::s_commandTimeoutMs = 300000;
+    }
 }
 
 TEST_F(EsdConverterTest, MissingEsdRunsNothingAndTheExportLogsTheStatusOnceWithAnEmptyLineAfterIt)
@@ -585,7 +709,7 @@ TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
         if (c.inside) {
             EXPECT_FALSE(caseJournal.Running(c.run)) << row;
         }
-        EXPECT_EQ(ReadBytes(isoPath), c.inside && c.run == 5 ? "" : "old iso") << row;
+        EXPECT_EQ(ReadBytes(isoPath), "old iso") << row;
         EXPECT_EQ(WorkFolders(), foldersBefore) << row;
         const std::vector<long long> values = sink.Values();
         EXPECT_EQ(std::count(values.begin(), values.end(), -1), 0) << row;

@@ -22,6 +22,11 @@ constexpr DWORD kOutputPollMs = 5;
 constexpr DWORD kKillWaitMs = 5000;
 constexpr UINT kKilledExitCode = 1;
 
+// How long ending a tool's job may take before the caller goes on anyway,
+// and how often the job is looked at meanwhile.
+constexpr DWORD kJobEndWaitMs = 5000;
+constexpr DWORD kJobEndPollMs = 10;
+
 constexpr const char* kRunCommandFunction = "CPEMaker::_RunCommand";
 constexpr const char* kRunWithOutputFunction = "CPEMaker::_RunCommandWithOutput";
 constexpr const char* kLogCreateFailed = "PEMaker:RunCommand: CreateProcess failed, error code: %lu";

@@ -20,9 +20,6 @@ constexpr const wchar_t* kUefiBootImage = L"\\efi\\microsoft\\boot\\efisys.bin";
 constexpr unsigned kFirstEditionImage = 4;
 
 constexpr DWORD kCommandTimeoutMs = 300000;
-// How long a timed-out tool may take to end before its work folder goes anyway.
-constexpr DWORD kEndedToolWaitMs = 5000;
-constexpr UINT kTimedOutExitCode = 1;
 
 // Watched tool runs: how often the host is asked whether to go on, how long
 // the runner waits for output before looking again (the two together stay
@@ -43,6 +40,8 @@ constexpr DWORD kTempPathChars = 260;
 constexpr size_t kStampChars = 30;
 constexpr const wchar_t* kStampFormat = L"%m/%d/%Y,%H:%M:%S";
 constexpr const wchar_t* kWorkFolderPrefix = L"ESD_";
+// How many numbers are drawn for a work folder name before giving up.
+constexpr unsigned kWorkFolderDraws = 100;
 
 constexpr int kProgressStart = 0;
 constexpr int kProgressExtract = 10;
@@ -54,6 +53,9 @@ constexpr int kProgressDone = 100;
 constexpr const wchar_t* kStatusStart = L"Start ESD to ISO conversion...";
 constexpr const wchar_t* kStatusEsdMissing = L"Error: ESD file not found";
 constexpr const wchar_t* kStatusIsoIsEsd = L"Error: ISO path is the ESD file";
+constexpr const wchar_t* kStatusIsoIsFolder = L"Error: ISO path is a folder";
+constexpr const wchar_t* kStatusNotWim = L"Error: Not a WIM or ESD file";
+constexpr const wchar_t* kStatusNoSuchEdition = L"Error: ESD holds no edition ";
 constexpr const wchar_t* kStatusNoTempDir = L"Error: Cannot create temp directory";
 constexpr const wchar_t* kStatusExtracting = L"Extracting boot files...";
 constexpr const wchar_t* kStatusExtractDirFailed = L"Failed to create extract directory: ";

@@ -2,9 +2,12 @@
 
 #include "EsdCommandLines.h"
 #include "EsdConstants.h"
+#include "EsdHeader.h"
 #include "WimToolOutput.h"
+#include "common/IsoAside.h"
 #include "common/PathIdentity.h"
 #include "common/ProgressReport.h"
+#include "common/UniqueHandle.h"
 
 #include <time.h>
 
@@ -44,6 +47,22 @@ bool IsFile(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The first bytes of a file, as many as there are up to size.
+size_t ReadStart(const std::wstring& path, unsigned char* bytes, DWORD size)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const UniqueHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD got = 0;
+    return file.Valid() && ReadFile(file.Get(), bytes, size, &got, nullptr) ? got : 0;
+}
+
 bool CreateFolderOrExisting(const std::wstring& path, DWORD& error)
 {
     if (CreateDirectoryW(path.c_str(), nullptr)) {
@@ -56,7 +75,6 @@ bool CreateFolderOrExisting(const std::wstring& path, DWORD& error)
 }  // namespace
 
 DWORD CESDConverter::s_commandTimeoutMs = esd::kCommandTimeoutMs;
-BOOL(WINAPI* CESDConverter::s_endProcess)(HANDLE, UINT) = TerminateProcess;
 
 CESDConverter::CESDConverter()
     : m_wimlibPath(esd::kDefaultWimlibPath),
@@ -66,6 +84,7 @@ CESDConverter::CESDConverter()
       m_uefi(false),
       m_watched(false),
       m_allEditions(false),
+      m_checkHeader(false),
       m_cancelled(false),
       m_countingImages(false),
       m_edition(esd::kFirstEditionImage),
@@ -84,6 +103,7 @@ void CESDConverter::enableVerbose() { m_verbose = true; }
 void CESDConverter::enableUefi() { m_uefi = true; }
 void CESDConverter::selectEdition(unsigned edition) { m_edition = edition; }
 void CESDConverter::enableAllEditions() { m_allEditions = true; }
+void CESDConverter::checkHeader() { m_checkHeader = true; }
 int CESDConverter::getProgress() const { return m_progress; }
 std::wstring CESDConverter::getStatusMessage() const { return m_statusMessage; }
 bool CESDConverter::wasCancelled() const { return m_cancelled; }
@@ -175,9 +195,17 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
         m_statusMessage = esd::kStatusEsdMissing;
         return false;
     }
-    // The ISO stage deletes an existing ISO before its tool runs: that would be the ESD.
-    if (SameFile(esdPath, isoPath)) {
+    // The ISO stage moves an existing ISO aside and deletes what it leaves on
+    // failure: either could be the ESD.
+    if (SameFile(esdPath, isoPath) || SameFile(esdPath, IsoAside::PreviousPath(isoPath))) {
         m_statusMessage = esd::kStatusIsoIsEsd;
+        return false;
+    }
+    if (IsFolder(isoPath)) {
+        m_statusMessage = esd::kStatusIsoIsFolder;
+        return false;
+    }
+    if (m_checkHeader && !headerHoldsEdition(esdPath)) {
         return false;
     }
 
@@ -205,6 +233,27 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
         return stopped();
     }
     setStage(esd::kProgressDone, esd::kStatusDone);
+    return true;
+}
+
+// Refuses, before any folder or tool, an ESD that the exports would fail on
+// only after minutes of extraction.
+bool CESDConverter::headerHoldsEdition(const std::wstring& esdPath)
+{
+    unsigned char header[esd::kWimHeaderBytes] = {};
+    uint32_t count = 0;
+    if (!esd::WimImageCount(header, ReadStart(esdPath, header, sizeof(header)), count)) {
+        m_statusMessage = esd::kStatusNotWim;
+        return false;
+    }
+    if (count < esd::kFirstEditionImage) {
+        m_statusMessage = esd::kStatusNoEdition;
+        return false;
+    }
+    if (!m_allEditions && m_edition > count) {
+        m_statusMessage = esd::kStatusNoSuchEdition + std::to_wstring(m_edition);
+        return false;
+    }
     return true;
 }
 
@@ -292,16 +341,15 @@ bool CESDConverter::exportEditions(const std::wstring& esdPath, const std::wstri
 
 bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& isoPath, const std::wstring& label)
 {
-    // Asked before the old ISO goes, which a cancellation leaves in place.
+    // Asked before the existing ISO is set aside.
     if (!goOn()) {
         return false;
     }
-    if (!DeleteFileW(isoPath.c_str())) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND) {
-            m_statusMessage = esd::kStatusDeleteIsoFailed + std::to_wstring(error);
-            return false;
-        }
+    IsoAside aside(isoPath);
+    DWORD error = 0;
+    if (!aside.SetAside(error)) {
+        m_statusMessage = esd::kStatusDeleteIsoFailed + std::to_wstring(error);
+        return false;
     }
 
     wchar_t stamp[esd::kStampChars] = {};
@@ -312,12 +360,9 @@ bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& is
     }
 
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
-    if (runAsked(esd::IsoCommand(tools, workDir, isoPath, label, stamp, m_uefi))) {
-        return true;
+    if (!runAsked(esd::IsoCommand(tools, workDir, isoPath, label, stamp, m_uefi))) {
+        return false;
     }
-    // A cancelled tool leaves a partly written ISO.
-    if (m_cancelled) {
-        DeleteFileW(isoPath.c_str());
-    }
-    return false;
+    aside.Keep();
+    return true;
 }

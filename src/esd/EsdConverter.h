@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class ToolJob;
+
 // Converts a Windows installation ESD into a bootable installation ISO inside a
 // temporary work folder, by running the WIM tool four times and the ISO tool once.
 class CESDConverter {
@@ -27,6 +29,9 @@ public:
     void selectEdition(unsigned edition);
     // install.wim holds every image from 4 to the ESD's last, in order.
     void enableAllEditions();
+    // Before any folder or tool, the ESD's header must be a WIM's that holds
+    // a Windows edition, and the selected one.
+    void checkHeader();
     int getProgress() const;
     std::wstring getStatusMessage() const;
     // Whether the sink stopped the conversion.
@@ -50,9 +55,6 @@ public:
     // Time limit of each tool run (of silence, for a watched run). Only tests
     // lower it; it stays at the five-minute constant otherwise.
     static DWORD s_commandTimeoutMs;
-    // Ends a timed-out or cancelled tool: TerminateProcess, which only starts
-    // the ending. Tests replace it to make the ending late.
-    static BOOL(WINAPI* s_endProcess)(HANDLE process, UINT exitCode);
 
 private:
     // Where the WIM tool's percentages of the current run land: run index of
@@ -71,9 +73,9 @@ private:
     void onToolLine(const std::wstring& line);
     bool runEchoed(const std::wstring& command);
     bool runAsked(const std::wstring& command);
+    bool headerHoldsEdition(const std::wstring& esdPath);
     bool exportEditions(const std::wstring& esdPath, const std::wstring& installWim);
-    void endTool(HANDLE process);
-    bool timedOut(HANDLE process);
+    bool timedOut(ToolJob& job);
     bool finishRun(HANDLE process, const std::vector<wchar_t>& commandLine);
 
     std::wstring m_wimlibPath;
@@ -84,6 +86,7 @@ private:
     bool m_uefi;
     bool m_watched;
     bool m_allEditions;
+    bool m_checkHeader;
     bool m_cancelled;
     bool m_countingImages;
     unsigned m_edition;

@@ -3,10 +3,10 @@
 
 #include "EsdConstants.h"
 #include "WimToolOutput.h"
-#include "../common/ChildProcess.h"
 #include "../common/LogFile.h"
 #include "../common/OutputPipe.h"
 #include "../common/RemoveTree.h"
+#include "../common/ToolJob.h"
 #include "../common/UniqueHandle.h"
 
 #include <process.h>
@@ -37,8 +37,8 @@ bool CESDConverter::runCommand(const std::wstring& command)
     // Process creation may write into its command-line buffer.
     std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
 
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info)) {
+    ToolJob job;
+    if (!job.Start(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
         m_statusMessage = CannotExecute(GetLastError());
         return false;
     }
@@ -46,23 +46,17 @@ bool CESDConverter::runCommand(const std::wstring& command)
     process.Adopt(info);
 
     if (WaitForSingleObject(process.process.Get(), s_commandTimeoutMs) == WAIT_TIMEOUT) {
-        return timedOut(process.process.Get());
+        return timedOut(job);
     }
     return finishRun(process.process.Get(), commandLine);
 }
 
-void CESDConverter::endTool(HANDLE process)
-{
-    // The ending goes on after the call returns; the work folder is removed
-    // next, and a tool still writing into it would keep it.
-    s_endProcess(process, esd::kTimedOutExitCode);
-    WaitForSingleObject(process, esd::kEndedToolWaitMs);
-}
-
-bool CESDConverter::timedOut(HANDLE process)
+// The work folder is removed next: the tool and whatever it started must be
+// gone first, or they would go on writing into it.
+bool CESDConverter::timedOut(ToolJob& job)
 {
     TW_LOG("CESDConverter::runCommand", esd::kLogTimeout);
-    endTool(process);
+    job.EndAll();
     m_statusMessage = esd::kStatusTimedOut;
     return false;
 }
@@ -98,7 +92,8 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
     startup.hStdError = pipe.write.Get();
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
-    if (!StartChild(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
+    ToolJob job;
+    if (!job.Start(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
         m_statusMessage = CannotExecute(GetLastError());
         return false;
     }
@@ -137,12 +132,12 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
         if (m_sink && now >= nextCheck) {
             nextCheck = now + esd::kCancelCheckMs;
             if (!goOn()) {
-                endTool(process.process.Get());
+                job.EndAll();
                 return false;
             }
         }
         if (now - lastOutput >= s_commandTimeoutMs) {
-            return timedOut(process.process.Get());
+            return timedOut(job);
         }
     }
     // Everything the tool wrote is in the pipe once it has ended; what a
@@ -157,7 +152,9 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
 }
 
 // If the temporary folder cannot be read, no folder is made and the caller
-// gets the empty string, which it reports as its own failure.
+// gets the empty string, which it reports as its own failure. Conversions
+// started in the same second draw the same numbers: a name that is taken is
+// drawn again, so the next one takes the next number.
 std::wstring CESDConverter::createTempDirectory()
 {
     srand(static_cast<unsigned int>(time(nullptr)));
@@ -166,11 +163,16 @@ std::wstring CESDConverter::createTempDirectory()
     if (length == 0 || length >= esd::kTempPathChars) {
         return std::wstring();
     }
-    const std::wstring path = std::wstring(tempPath) + esd::kWorkFolderPrefix + std::to_wstring(rand());
-    if (!CreateDirectoryW(path.c_str(), nullptr)) {
-        return std::wstring();
+    for (unsigned draw = 0; draw < esd::kWorkFolderDraws; ++draw) {
+        const std::wstring path = std::wstring(tempPath) + esd::kWorkFolderPrefix + std::to_wstring(rand());
+        if (CreateDirectoryW(path.c_str(), nullptr)) {
+            return path;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
     }
-    return path;
+    return std::wstring();
 }
 
 void CESDConverter::removeTempDirectory(const std::wstring& path)

@@ -34,6 +34,7 @@ bool Run(const char* function, const wchar_t* esdPath, const wchar_t* isoPath, c
         }
         if (request.watched) {
             converter.watchTools(request.sink);
+            converter.checkHeader();
         }
         if (request.flags & kEsdIsoAllEditions) {
             converter.enableAllEditions();

@@ -14,6 +14,9 @@ namespace standin {
 namespace {
 
 const unsigned kRealLimitSeconds = 1800;
+const DWORD kFilePollMs = 20;
+// Set for the child of the "child" mode: where it records its process id.
+const wchar_t* const kHoldVariable = L"TWSTANDIN_HOLD";
 
 std::wstring EnvVar(const wchar_t* name)
 {
@@ -55,6 +58,52 @@ void WriteOverTime(const std::string& output, unsigned long everyMs)
     }
 }
 
+void WaitForFile(const std::wstring& path)
+{
+    while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        Sleep(kFilePollMs);
+    }
+}
+
+// A copy of this program that records its process id in pidFile and waits
+// until it is ended; returns once the id is there. It inherits no handle, so
+// it holds no pipe of its parent's.
+void StartHoldingChild(const std::wstring& pidFile)
+{
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\"";
+    SetEnvironmentVariableW(kHoldVariable, pidFile.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    const BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                        nullptr, &startup, &info);
+    SetEnvironmentVariableW(kHoldVariable, nullptr);
+    if (started) {
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        WaitForFile(pidFile);
+    }
+}
+
+// The words after the numbers of a response header: "wait=NAME" waits until
+// the file NAME of the journal folder exists; "child" starts a child first.
+void Prepare(const std::string& words, const std::wstring& dir, const std::wstring& base)
+{
+    size_t start = words.find_first_not_of(' ');
+    while (start != std::string::npos) {
+        const size_t end = words.find(' ', start);
+        const std::string word = words.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (word == "child") {
+            StartHoldingChild(base + L".child");
+        } else if (word.compare(0, 5, "wait=") == 0) {
+            WaitForFile(dir + L"\\" + FromUtf8(word.substr(5)));
+        }
+        start = end == std::string::npos ? end : words.find_first_not_of(' ', end);
+    }
+}
+
 }  // namespace
 
 Invocation CaptureInvocation(const std::wstring& tool)
@@ -87,6 +136,11 @@ void WriteStdout(const std::string& bytes)
 
 int Main(const wchar_t* tool, const Work& work)
 {
+    const std::wstring holdFile = EnvVar(kHoldVariable);
+    if (!holdFile.empty()) {
+        plainwin::WriteWholeFile(holdFile, std::to_string(GetCurrentProcessId()));
+        Sleep(INFINITE);
+    }
     const Invocation invocation = CaptureInvocation(tool);
     unsigned long exitCode = 0;
     if (AnswerFromJournal(invocation, exitCode)) {
@@ -123,7 +177,8 @@ bool AnswerFromJournal(const Invocation& invocation, unsigned long& exitCode)
         char* rest = nullptr;
         exitCode = std::strtoul(header.c_str(), &rest, 10);
         const unsigned long delayMs = std::strtoul(rest, &rest, 10);
-        const unsigned long everyMs = std::strtoul(rest, nullptr, 10);
+        const unsigned long everyMs = std::strtoul(rest, &rest, 10);
+        Prepare(rest, dir, base);
         if (delayMs > 0) {
             Sleep(delayMs);
         }

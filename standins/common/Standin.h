@@ -10,9 +10,12 @@
 // With TWSTANDIN_DIR set to a folder, every call is journalled there as
 // N.tool, N.cmdline, N.cwd (UTF-8), N.stdin (raw bytes) and N.pid, N counting from 1
 // across all stand-ins. The answer then comes from N.response or <tool>.response
-// if present ("<exit code> <delay ms> [<every ms>]" on the first line, output
-// after it, written one line at a time every ms apart when given); else from
-// the real tool if the folder holds a file named "real"; else exit 0.
+// if present ("<exit code> <delay ms> [<every ms>] [child] [wait=NAME]" on the
+// first line, output after it, written one line at a time every ms apart when
+// given); else from the real tool if the folder holds a file named "real";
+// else exit 0. "child" first starts a copy of the stand-in that records its
+// process id in N.child and waits until it is ended; "wait=NAME" then waits
+// until the file NAME appears in the folder, before the delay.
 namespace standin {
 
 struct Invocation {

@@ -206,6 +206,21 @@ DWORD StandinJournal::Pid(unsigned call) const
     return std::stoul("0" + Recorded(call, L".pid"));
 }
 
+DWORD StandinJournal::ChildPid(unsigned call) const
+{
+    return std::stoul("0" + Recorded(call, L".child"));
+}
+
+void StandinJournal::Script(unsigned call, const std::string& header)
+{
+    WriteBytes(m_folder / (std::to_wstring(call) + L".response"), header + "\n");
+}
+
+void StandinJournal::Release(const std::wstring& name)
+{
+    WriteBytes(m_folder / name, "");
+}
+
 bool StandinJournal::Running(unsigned call) const
 {
     const DWORD pid = Pid(call);

@@ -107,6 +107,13 @@ public:
                  unsigned long everyMs = 0);
     void RespondTool(const std::wstring& tool, unsigned long exitCode, unsigned long delayMs = 0,
                      const std::string& output = "", unsigned long everyMs = 0);
+    // Scripts the answer of call N by its whole first line, for the words
+    // after the numbers: "0 0 0 child wait=go".
+    void Script(unsigned call, const std::string& header);
+    // Makes the file that "wait=NAME" waits for.
+    void Release(const std::wstring& name);
+    // The child that the "child" word made call N start; 0 until it has recorded it.
+    DWORD ChildPid(unsigned call) const;
     // Calls without a scripted answer go to the real Linux tool.
     void EnableReal();
 
