@@ -1,9 +1,9 @@
 #include "CommandRunner.h"
 
-#include "ChildProcess.h"
 #include "KillProcessTree.h"
 #include "LogFile.h"
 #include "OutputPipe.h"
+#include "ToolJob.h"
 #include "UniqueHandle.h"
 
 #include <cwchar>
@@ -29,7 +29,8 @@ bool RunCommand(const std::wstring& command, DWORD limitMs)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info = {};
-    if (!StartChild(commandLine, CREATE_NO_WINDOW, nullptr, startup, info)) {
+    ToolJob job;
+    if (!job.Start(commandLine, CREATE_NO_WINDOW, nullptr, startup, info)) {
         TW_LOG(kRunCommandFunction, kLogCreateFailed, GetLastError());
         return false;
     }
@@ -39,6 +40,9 @@ bool RunCommand(const std::wstring& command, DWORD limitMs)
     if (WaitForSingleObject(child.process.Get(), limitMs) == WAIT_TIMEOUT) {
         TW_LOG(kRunCommandFunction, kLogTimeoutKill, info.dwProcessId, limitMs, WideToAnsi(command).c_str());
         KillProcessTree(info.dwProcessId);
+        // The walk misses what left the tree; nothing leaves the job, and
+        // the call goes on only once all of it has ended.
+        job.EndAll();
         return false;
     }
     DWORD exitCode = 1;
@@ -63,7 +67,8 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
     startup.hStdOutput = pipe.write.Get();
     startup.hStdError = pipe.write.Get();
     PROCESS_INFORMATION info = {};
-    if (!StartChild(commandLine, CREATE_NO_WINDOW, workDir, startup, info)) {
+    ToolJob job;
+    if (!job.Start(commandLine, CREATE_NO_WINDOW, workDir, startup, info)) {
         return false;
     }
     ProcessHandles child;
@@ -76,6 +81,7 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
     const bool readInTime = ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline);
     if (!readInTime || WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
         TW_LOG(kRunWithOutputFunction, kLogOutputTimeout);
+        job.EndAll();
         return false;
     }
     DWORD code = 1;

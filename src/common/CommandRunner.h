@@ -10,13 +10,15 @@
 // builder's runners; they log under its function names and use nothing of it.
 namespace runner {
 
+// Each command runs in a job of its own (ToolJob.h), which ends with the call.
+
 // True only if the command ended within limitMs with exit code 0. On the time
-// limit the whole process tree is ended.
+// limit the whole process tree is ended, and the job with it.
 bool RunCommand(const std::wstring& command, DWORD limitMs);
 
 // Same, with standard output and error captured into output (cleared first;
 // left untouched when the pipe or the process cannot be made). workDir may be
-// null. On the time limit the child is left running. exitCode, when given,
+// null. On the time limit the job is ended. exitCode, when given,
 // receives the exit code of a child that ended and is left untouched otherwise.
 bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
                           DWORD limitMs, DWORD* exitCode = nullptr);

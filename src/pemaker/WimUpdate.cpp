@@ -4,9 +4,9 @@
 #include "BoundedText.h"
 #include "TempFile.h"
 #include "UpdateCommands.h"
-#include "common/ChildProcess.h"
 #include "common/LogFile.h"
 #include "common/OutputPipe.h"
+#include "common/ToolJob.h"
 #include "common/UniqueHandle.h"
 
 #include <shlwapi.h>
@@ -111,7 +111,8 @@ bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath,
     startup.hStdOutput = pipe.write.Get();
     startup.hStdError = pipe.write.Get();
     PROCESS_INFORMATION info = {};
-    if (!StartChild(writable.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
+    ToolJob job;
+    if (!job.Start(writable.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
         return false;
     }
     ProcessHandles child;
@@ -119,11 +120,13 @@ bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath,
     pipe.write.Reset();
     input.Reset();
 
-    // The limit covers the reading and the wait; the tool is not ended.
+    // The limit covers the reading and the wait. A tool cut off there is
+    // ended before the call goes on, to put the image back.
     const ULONGLONG deadline = DeadlineAfter(pemaker::kWimlibTimeoutMs);
     output.clear();
     if (!ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline) ||
         WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
+        job.EndAll();
         return false;
     }
     DWORD exitCode = 1;
