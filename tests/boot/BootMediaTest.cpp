@@ -60,7 +60,7 @@ TEST_F(BootMediaTest, WinPeIsoWithoutEfisysBootsUnderSeaBiosOnly)
     WriteBytes(pe / L"ISO\\BOOT\\BOOT.SDI", "sdi");
     ASSERT_TRUE(CopyFileW((*payloads / L"etfsboot.com").c_str(), (pe / L"etfsboot.com").c_str(), FALSE));
     const std::wstring app = scratch / L"app.exe";
-    WriteBytes(app, "app");
+    WriteBytes(app, "MZapp");
     const std::vector<std::wstring> sources{app};
     auto makePE = LibraryExport<MakePE_Fn>("MakePE");
     ASSERT_NE(makePE, nullptr);
