@@ -50,9 +50,17 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
         return false;
     }
 
+    // Ends before the lock: an ISO set aside comes back unless kept.
+    std::optional<IsoAside> isoAside;
     m_pBootImageBackup = &backup;
+    m_pIsoAside = &isoAside;
     const bool result = _BuildAndDeliver(sources, startupExe, productionType, target, createBootDisk, backup);
     m_pBootImageBackup = nullptr;
+    m_pIsoAside = nullptr;
+    // The disk type's ISO is only a step: the previous one comes back whatever the outcome.
+    if (result && productionType == kMakePEWriteIso && isoAside) {
+        isoAside->Keep();
+    }
     _SettleBootImage(backup, result, pemaker::kCreatePEFunction);
     return result;
 }
@@ -123,7 +131,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
             result = true;
             break;
         }
-        // The library reports its own failure; the ISO stays for a retry.
+        // The library reports its own failure.
         if (!createBootDisk(m_szIsoPath, _wtoi(target), m_pSink)) {
             return false;
         }

@@ -70,6 +70,17 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
         return RefuseBeforeRun(pemaker::kIsoCommandTooLongError);
     }
 
+    // The ISO that stands there survives until its replacement is complete:
+    // outside a flow this call decides, inside one the flow does.
+    std::optional<IsoAside> ownAside;
+    std::optional<IsoAside>& aside = m_pIsoAside ? *m_pIsoAside : ownAside;
+    aside.emplace(isoPath);
+    DWORD asideError = 0;
+    if (!aside->SetAside(asideError)) {
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoAsideFailed, asideError);
+        return false;
+    }
+
     std::wstring output;
     DWORD exitCode = 0;
     const bool succeeded =
@@ -85,6 +96,9 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
             }
             TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoToolFailed, exitCode, text.c_str());
         }
+    }
+    if (succeeded && !m_pIsoAside) {
+        aside->Keep();
     }
     return succeeded;
 }

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0), m_pBootImageBackup(nullptr)
+CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0), m_pBootImageBackup(nullptr), m_pIsoAside(nullptr)
 {
 }
 

@@ -5,10 +5,12 @@
 #include "PEMakerConstants.h"
 
 #include "TarnwickMedia.h"
+#include "common/IsoAside.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,9 @@ private:
     BYTE m_bInitialized;
     // The saved image of the running flow, or null outside one. Not owned.
     BootImageBackup* m_pBootImageBackup;
+    // Where CreateISO sets an existing ISO aside for the running flow, which
+    // decides when the previous ISO goes or comes back; null outside one.
+    std::optional<IsoAside>* m_pIsoAside;
 };
 
 // The folder "PE" beside the host executable, in a buffer of kPathChars.

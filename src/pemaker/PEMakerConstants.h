@@ -94,6 +94,7 @@ constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO,
 // start of what the tool wrote.
 constexpr const char* kLogIsoToolFailed = "PEMaker::CreateISO: oscdimg exit code: %lu, output: %s";
 constexpr size_t kIsoToolOutputLogBytes = 1024;
+constexpr const char* kLogIsoAsideFailed = "PEMaker::CreateISO: Failed to move the existing ISO aside, error code: %lu";
 
 // Ramdisk boot entry and restart.
 constexpr const wchar_t* kSdiPathFormat = L"%ls\\ISO\\BOOT\\BOOT.SDI";
