@@ -73,16 +73,6 @@ std::wstring DiskFailure(const std::wstring& disk, bool reachedDiskStage, const 
     return text;
 }
 
-// When a file was last written; 0 for no file.
-ULONGLONG WriteStamp(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-}
-
 template <typename Fn>
 Fn Require(const Library& library, const char* name)
 {
@@ -142,18 +132,12 @@ int Run(const Options& options)
         for (const std::wstring& source : options.sources) {
             sources.push_back(source.c_str());
         }
-        // The library checks for a cancellation only after the ISO is written.
-        const std::wstring iso = type == kMakePEWriteIso ? IsoPathIn(options.target) : std::wstring();
-        const ULONGLONG isoBefore = WriteStamp(iso);
         ConsoleSink sink;
         const bool ok = makePe(sources.data(), static_cast<uint32_t>(sources.size()), options.startup.c_str(), type,
                                options.target.empty() ? nullptr : options.target.c_str(), &sink);
         sink.Finish();
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: make-pe cancelled\n", stderr);
-            if (WriteStamp(iso) != isoBefore && DeleteFileW(iso.c_str())) {
-                fwprintf(stderr, L"tarnwick: deleted %ls, written by the cancelled build\n", iso.c_str());
-            }
             return kExitFailure;
         }
         if (!ok && type == kMakePEWriteDisk) {
