@@ -119,6 +119,38 @@ TARNWICK_API bool MakePEFromList(const wchar_t* const* appSources, uint32_t coun
 typedef bool (*MakePEFromList_Fn)(const wchar_t* const* appSources, uint32_t count, const wchar_t* startupExe,
                                   int productionType, const wchar_t* target, IProgressSink* sink);
 
+// Flags of MakePEOptions.
+enum {
+    kMakePENetwork = 1,         // WinPE starts its network (wpeinit) before the application
+    kMakePECleanAppFolder = 2,  // \TarnwickToolset holds only this build's application and the requirements
+};
+
+// Options of MakePEWithOptions. A caller states the size it was built with;
+// any other size, or a nonzero reserved, is refused.
+typedef struct MakePEOptions {
+    uint32_t size;                        // sizeof(MakePEOptions): 32
+    uint32_t flags;                       // kMakePENetwork | kMakePECleanAppFolder
+    const wchar_t* const* driverFolders;  // driverFolderCount folders of driver packages (at most 99); may be null when the count is 0
+    uint32_t driverFolderCount;
+    uint32_t reserved;                    // 0
+    IProgressSink* sink;                  // may be null: no records, no cancellation
+} MakePEOptions;
+
+#ifdef __cplusplus
+static_assert(sizeof(MakePEOptions) == 32, "MakePEOptions crosses the DLL boundary");
+static_assert(offsetof(MakePEOptions, driverFolders) == 8, "MakePEOptions::driverFolders");
+static_assert(offsetof(MakePEOptions, driverFolderCount) == 16, "MakePEOptions::driverFolderCount");
+static_assert(offsetof(MakePEOptions, sink) == 24, "MakePEOptions::sink");
+#endif
+
+// MakePEFromList with driver packages loaded at WinPE's start, its network,
+// a clean application folder, progress inside each stage and a cancellation
+// that ends the running tool at once.
+TARNWICK_API bool MakePEWithOptions(const wchar_t* const* appSources, uint32_t count, const wchar_t* startupExe,
+                                    int productionType, const wchar_t* target, const MakePEOptions* options);
+typedef bool (*MakePEWithOptions_Fn)(const wchar_t* const* appSources, uint32_t count, const wchar_t* startupExe,
+                                     int productionType, const wchar_t* target, const MakePEOptions* options);
+
 // Adds the optional folders PE\pe_requirements\cef and PE\pe_requirements\system
 // to the PE folder's boot WIM. sink may be null.
 TARNWICK_API bool ConfigureBootWim(IProgressSink* sink);

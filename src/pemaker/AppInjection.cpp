@@ -10,7 +10,9 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -33,6 +35,26 @@ bool HoldsStartup(const std::wstring& entry, const wchar_t* startupExe, const wc
     }
     rest = next == L'\0' ? startupExe + length : startupExe + length + 1;
     return true;
+}
+
+std::string WideBytes(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// bytes in a new temporary file of the given prefix, named in buffer.
+bool WriteTempFile(const wchar_t* prefix, const std::string& bytes, wchar_t* buffer)
+{
+    wchar_t tempFolder[pemaker::kPathChars] = {};
+    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
+    if (length == 0 || length >= pemaker::kPathChars || GetTempFileNameW(tempFolder, prefix, 0, buffer) == 0) {
+        return false;
+    }
+    UniqueHandle file(
+        CreateFileW(buffer, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    DWORD written = 0;
+    return file.Valid() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 uint64_t SourceProgress(size_t index, size_t count)
@@ -65,9 +87,18 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
     PathCombineW(emptyFolder, tempFolder, pemaker::kEmptyFolderName);
     CreateDirectoryW(emptyFolder, nullptr);
 
-    const std::vector<std::wstring> clearOut{pemaker::kRenameAppAway, pemaker::kDeleteToolset,
-                                             MakeAddCommand(emptyFolder, pemaker::kToolsetFolder),
-                                             pemaker::kRenameAppBack};
+    const BuildOptions* options = m_pFlow ? m_pFlow->options : nullptr;
+    std::vector<std::wstring> clearOut{pemaker::kRenameAppAway, pemaker::kDeleteToolset,
+                                       MakeAddCommand(emptyFolder, pemaker::kToolsetFolder), pemaker::kRenameAppBack};
+    if (options && options->cleanAppFolder) {
+        // Nothing of an earlier build stays, and an image without the folder works too.
+        clearOut = {pemaker::kCleanDeleteToolset, MakeAddCommand(emptyFolder, pemaker::kToolsetFolder)};
+        wchar_t cefFolder[pemaker::kPathChars] = {};
+        PathCombineW(cefFolder, m_szPEDir, pemaker::kCefRequirements);
+        if (PathFileExistsW(cefFolder)) {
+            clearOut.push_back(MakeAddCommand(cefFolder, pemaker::kAppImageFolder));
+        }
+    }
     if (!_UpdateWIM(clearOut, true)) {
         TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogClearOutFailed);
         return false;
@@ -128,10 +159,16 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
         _ReportProgress(SourceProgress(index, count), pemaker::kProgressTotal, nullptr);
     }
 
-    if (startupExe[0] != L'\0') {
+    if (options && !options->driverFolders.empty() && !_AddDriverPackages()) {
+        m_pFlow->copyAppFailure = pemaker::kErrorAddDrivers;
+        return false;
+    }
+    // Drivers and the network are started by the start-up file, with or without the application.
+    const bool startsMore = options && (options->network || !options->driverFolders.empty());
+    if (startupExe[0] != L'\0' || startsMore) {
         // Media whose WinPE cannot start the application are no success; a
         // start-up file of an earlier build would even start an old program.
-        if (startupInImage[0] == L'\0') {
+        if (startupExe[0] != L'\0' && startupInImage[0] == L'\0') {
             TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogStartupNotFound);
             return false;
         }
@@ -149,24 +186,42 @@ bool CPEMaker::_CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer)
     if (!startupPath || !buffer) {
         return false;
     }
-    wchar_t tempFolder[pemaker::kPathChars] = {};
-    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
-    if (length == 0 || length >= pemaker::kPathChars ||
-        GetTempFileNameW(tempFolder, pemaker::kStartupFilePrefix, 0, buffer) == 0) {
-        return false;
+    const BuildOptions* options = m_pFlow ? m_pFlow->options : nullptr;
+    std::wstring text = pemaker::kLaunchAppsHeader;
+    if (options && !options->driverFolders.empty()) {
+        text += pemaker::kLaunchDrivers;
+    }
+    if (options && options->network) {
+        text += pemaker::kLaunchNetwork;
     }
     while (IsSeparator(*startupPath)) {
         ++startupPath;
     }
-    wchar_t text[pemaker::kCommandChars];
-    FormatBounded(text, pemaker::kCommandChars, pemaker::kWinpeshlFormat, startupPath);
+    if (*startupPath != L'\0') {
+        wchar_t line[pemaker::kCommandChars];
+        FormatBounded(line, pemaker::kCommandChars, pemaker::kLaunchAppFormat, startupPath);
+        text += line;
+    }
+    text += pemaker::kLaunchShell;
+    // The text of one fixed buffer, as the file always was.
+    text.resize(std::min(text.size(), pemaker::kCommandChars - 1));
+    return WriteTempFile(pemaker::kStartupFilePrefix, WideBytes(text), buffer);
+}
 
-    UniqueHandle file(
-        CreateFileW(buffer, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (!file.Valid()) {
+bool CPEMaker::_AddDriverPackages()
+{
+    TempFile loadCmd;
+    if (!WriteTempFile(pemaker::kStartupFilePrefix, pemaker::kLoadCmdText, loadCmd.Buffer())) {
         return false;
     }
-    const DWORD bytes = static_cast<DWORD>(std::wcslen(text) * sizeof(wchar_t));
-    DWORD written = 0;
-    return WriteFile(file.Get(), text, bytes, &written, nullptr) && written == bytes;
+    std::vector<std::wstring> batch;
+    const std::vector<std::wstring>& folders = m_pFlow->options->driverFolders;
+    for (size_t index = 0; index < folders.size(); ++index) {
+        wchar_t destination[pemaker::kPathChars];
+        FormatBounded(destination, pemaker::kPathChars, pemaker::kDriverFolderFormat,
+                      static_cast<unsigned>(index + 1));
+        batch.push_back(MakeAddCommand(WithoutTrailingSeparators(folders[index]), destination));
+    }
+    batch.push_back(MakeAddCommand(loadCmd.Path(), pemaker::kLoadCmdImagePath));
+    return _UpdateWIM(batch, false);
 }

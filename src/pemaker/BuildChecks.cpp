@@ -4,6 +4,7 @@
 #include "PEMaker.h"
 
 #include "BoundedText.h"
+#include "InfPackage.h"
 #include "UpdateCommands.h"
 #include "common/LogFile.h"
 #include "common/UniqueHandle.h"
@@ -126,7 +127,100 @@ bool InterpreterFinds(const wchar_t* firstFolder, const wchar_t* name)
     return false;
 }
 
+// Larger than any INF; such a file is not read at all.
+constexpr DWORD kMaxInfBytes = 16 << 20;
+
+// An INF as text: UTF-16LE after its byte-order mark, else the ANSI code page.
+bool ReadInfText(const std::wstring& path, std::wstring& text)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxInfBytes) {
+        return false;
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() && (!ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                           read != bytes.size())) {
+        return false;
+    }
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+        return true;
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    text.assign(static_cast<size_t>(length), L'\0');
+    return length == 0 ||
+           MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length) == length;
+}
+
+std::string InfReason(const std::wstring& infPath)
+{
+    std::wstring text;
+    if (!ReadInfText(infPath, text)) {
+        return pemaker::kReasonUnreadableInf;
+    }
+    const std::wstring folder = infPath.substr(0, infPath.find_last_of(L'\\'));
+    return drivers::UnusableReason(
+        text, [&folder](const std::wstring& relative) { return IsFile(folder + L"\\" + relative); });
+}
+
+// Every INF in folder and below, depth first; links to folders are not followed.
+void FindInfs(const std::wstring& folder, std::vector<std::wstring>& infs)
+{
+    WIN32_FIND_DATAW found = {};
+    UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search.Valid()) {
+        return;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != L"." && name != L".." && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                FindInfs(path, infs);
+            }
+        } else if (PathMatchSpecW(name.c_str(), pemaker::kInfPattern)) {
+            infs.push_back(path);
+        }
+    } while (FindNextFileW(search.Get(), &found));
+}
+
 }  // namespace
+
+std::string CPEMaker::_CheckDriverFolders(const std::vector<std::wstring>& folders)
+{
+    for (const std::wstring& given : folders) {
+        const std::wstring folder = WithoutTrailingSeparators(given);
+        if (!IsFolder(folder)) {
+            return pemaker::kErrorDriverFolderNotFound + WideToAnsi(folder);
+        }
+        if (IsDriveRoot(folder)) {
+            return pemaker::kErrorDriveRootDriverFolder + WideToAnsi(folder);
+        }
+        std::vector<std::wstring> infs;
+        FindInfs(folder, infs);
+        std::vector<std::pair<std::wstring, std::string>> skipped;
+        bool usable = false;
+        for (const std::wstring& inf : infs) {
+            std::string reason = InfReason(inf);
+            usable = usable || reason.empty();
+            if (!reason.empty()) {
+                skipped.emplace_back(inf, std::move(reason));
+            }
+        }
+        if (!usable) {
+            return pemaker::kErrorNoUsableDriver + WideToAnsi(folder) + ": " +
+                   (skipped.empty() ? std::string(pemaker::kReasonNoInf) : skipped.front().second);
+        }
+        // They still travel in the folder; drvload skips them in WinPE too.
+        for (const auto& inf : skipped) {
+            TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogDriverSkipped, inf.first.c_str(), inf.second.c_str());
+        }
+    }
+    return std::string();
+}
 
 std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
                                         int productionType, const wchar_t* target,

@@ -12,6 +12,19 @@
 bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
                         const wchar_t* target, IProgressSink* sink)
 {
+    return _CreatePE(appSources, startupExe, productionType, target, nullptr, sink);
+}
+
+bool CPEMaker::CreatePEWithOptions(const std::vector<std::wstring>& appSources, const wchar_t* startupExe,
+                                   int productionType, const wchar_t* target, const BuildOptions& options,
+                                   IProgressSink* sink)
+{
+    return _CreatePE(appSources, startupExe, productionType, target, &options, sink);
+}
+
+bool CPEMaker::_CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
+                         const wchar_t* target, const BuildOptions* options, IProgressSink* sink)
+{
     if (sink) {
         m_pSink = sink;
     }
@@ -23,10 +36,14 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
     for (const std::wstring& source : appSources) {
         sources.push_back(WithoutTrailingSeparators(source));
     }
+    std::vector<std::wstring> checkedPaths = sources;
+    if (options) {
+        checkedPaths.insert(checkedPaths.end(), options->driverFolders.begin(), options->driverFolders.end());
+    }
 
     // Before any record or tool: the flow runs ROBOCOPY, oscdimg, bcdedit and
     // shutdown through the interpreter, which would expand %NAME% in these paths.
-    const std::wstring unsafe = _FindInterpreterUnsafePath(sources, target);
+    const std::wstring unsafe = _FindInterpreterUnsafePath(checkedPaths, target);
     if (!unsafe.empty()) {
         TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogPathUnsupported, unsafe.c_str());
         _ReportProgress(0, 0, pemaker::kErrorPathUnsupported);
@@ -44,22 +61,25 @@ bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar
     }
     // Everything that would fail a delivery is found before the image is touched.
     CreateWindowsBootDiskFn createBootDisk = nullptr;
-    const std::string refusal = _CheckBuildInputs(sources, startupExe, productionType, target, createBootDisk);
+    std::string refusal = _CheckBuildInputs(sources, startupExe, productionType, target, createBootDisk);
+    if (refusal.empty() && options) {
+        refusal = _CheckDriverFolders(options->driverFolders);
+    }
     if (!refusal.empty()) {
         _Fail(pemaker::kCreatePEFunction, refusal);
         return false;
     }
 
     // Ends before the lock: an ISO set aside comes back unless kept.
-    std::optional<IsoAside> isoAside;
-    m_pBootImageBackup = &backup;
-    m_pIsoAside = &isoAside;
+    BuildFlowState flow;
+    flow.backup = &backup;
+    flow.options = options;
+    m_pFlow = &flow;
     const bool result = _BuildAndDeliver(sources, startupExe, productionType, target, createBootDisk, backup);
-    m_pBootImageBackup = nullptr;
-    m_pIsoAside = nullptr;
+    m_pFlow = nullptr;
     // The disk type's ISO is only a step: the previous one comes back whatever the outcome.
-    if (result && productionType == kMakePEWriteIso && isoAside) {
-        isoAside->Keep();
+    if (result && productionType == kMakePEWriteIso && flow.isoAside) {
+        flow.isoAside->Keep();
     }
     _SettleBootImage(backup, result, pemaker::kCreatePEFunction);
     return result;
@@ -92,7 +112,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
             break;
         }
         if (!CopyApp(sources, startupExe)) {
-            errorText = pemaker::kErrorCopyApp;
+            errorText = m_pFlow->copyAppFailure ? m_pFlow->copyAppFailure : pemaker::kErrorCopyApp;
             break;
         }
         if (!_ShouldContinue()) {

@@ -73,7 +73,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     // The ISO that stands there survives until its replacement is complete:
     // outside a flow this call decides, inside one the flow does.
     std::optional<IsoAside> ownAside;
-    std::optional<IsoAside>& aside = m_pIsoAside ? *m_pIsoAside : ownAside;
+    std::optional<IsoAside>& aside = m_pFlow ? m_pFlow->isoAside : ownAside;
     aside.emplace(isoPath);
     DWORD asideError = 0;
     if (!aside->SetAside(asideError)) {
@@ -97,7 +97,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
             TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoToolFailed, exitCode, text.c_str());
         }
     }
-    if (succeeded && !m_pIsoAside) {
+    if (succeeded && !m_pFlow) {
         aside->Keep();
     }
     return succeeded;

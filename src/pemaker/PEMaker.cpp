@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0), m_pBootImageBackup(nullptr), m_pIsoAside(nullptr)
+CPEMaker::CPEMaker() : m_pSink(nullptr), m_szWimPath{}, m_szPEDir{}, m_szIsoPath{}, m_bInitialized(0), m_pFlow(nullptr)
 {
 }
 
@@ -73,15 +73,15 @@ bool CPEMaker::_OwnsPEFolder(const PEFolderLock& lock, const char* function)
     return false;
 }
 
-std::wstring CPEMaker::_FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target)
+std::wstring CPEMaker::_FindInterpreterUnsafePath(const std::vector<std::wstring>& paths, const wchar_t* target)
 {
     wchar_t peDir[pemaker::kPathChars] = {};
     ComposePEFolder(peDir);
     wchar_t tempDir[pemaker::kPathChars] = {};
     GetTempPathW(pemaker::kPathChars, tempDir);
-    std::vector<std::wstring> paths{peDir, tempDir, target ? target : L""};
-    paths.insert(paths.end(), appSources.begin(), appSources.end());
-    for (const std::wstring& path : paths) {
+    std::vector<std::wstring> all{peDir, tempDir, target ? target : L""};
+    all.insert(all.end(), paths.begin(), paths.end());
+    for (const std::wstring& path : all) {
         if (InterpreterMayRewrite(path)) {
             return path;
         }

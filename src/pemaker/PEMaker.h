@@ -17,6 +17,25 @@
 // The export of the boot-disk library.
 typedef bool (*CreateWindowsBootDiskFn)(const wchar_t* isoPath, int diskNumber, IProgressSink* sink);
 
+// What MakePEWithOptions adds to a build.
+struct BuildOptions {
+    bool network = false;
+    bool cleanAppFolder = false;
+    std::vector<std::wstring> driverFolders;
+};
+
+// What a running flow shares with its steps.
+struct BuildFlowState {
+    BootImageBackup* backup = nullptr;
+    // Where CreateISO sets an existing ISO aside; the flow decides when the
+    // previous ISO goes or comes back.
+    std::optional<IsoAside> isoAside;
+    // Null for MakePE and MakePEFromList.
+    const BuildOptions* options = nullptr;
+    // A more precise failure text than the flow's own for CopyApp.
+    const char* copyAppFailure = nullptr;
+};
+
 // The WinPE builder. It works in the folder "PE" beside the host executable
 // and edits that folder's boot WIM in place through update batches of the
 // WIM tool. One object serves one exported call.
@@ -33,6 +52,10 @@ public:
                   const wchar_t* target, IProgressSink* sink);
     // Adds the WinPE requirements of the PE folder to the working WIM.
     bool ConfigureBootWim(IProgressSink* sink);
+    // CreatePE with the sources as given and the options of MakePEWithOptions.
+    bool CreatePEWithOptions(const std::vector<std::wstring>& appSources, const wchar_t* startupExe,
+                             int productionType, const wchar_t* target, const BuildOptions& options,
+                             IProgressSink* sink);
 
     // Clears the old application content of the image, adds the sources and
     // installs winpeshl.ini for startupExe. Fails when startupExe is not
@@ -48,6 +71,9 @@ public:
 private:
     friend struct PEMakerTestPeer;
 
+    // CreatePE for both exports; options null for the design's flow.
+    bool _CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
+                   const wchar_t* target, const BuildOptions* options, IProgressSink* sink);
     // The build after its checks: records, Init, the application and the
     // delivery; the image is saved just before its first edit.
     bool _BuildAndDeliver(const std::vector<std::wstring>& sources, const wchar_t* startupExe, int productionType,
@@ -56,6 +82,11 @@ private:
     // empty when there is none. For type 3 it also loads the boot-disk library.
     std::string _CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
                                   int productionType, const wchar_t* target, CreateWindowsBootDiskFn& createBootDisk);
+    // The first driver folder that holds no package drvload can install, as
+    // a failure text; the packages it skips are logged.
+    std::string _CheckDriverFolders(const std::vector<std::wstring>& folders);
+    // The batch that adds the driver folders and load.cmd.
+    bool _AddDriverPackages();
     // Puts back the image an interrupted build saved; false, with the log
     // entry and failure record, when that fails.
     bool _RestoreInterruptedBuild(BootImageBackup& backup, const char* function);
@@ -73,7 +104,7 @@ private:
     bool _OwnsPEFolder(const PEFolderLock& lock, const char* function);
     // The first of the PE folder, the temporary folder, target and the
     // sources that the command interpreter could rewrite; empty if none.
-    std::wstring _FindInterpreterUnsafePath(const std::vector<std::wstring>& appSources, const wchar_t* target);
+    std::wstring _FindInterpreterUnsafePath(const std::vector<std::wstring>& paths, const wchar_t* target);
 
     bool _RunCommand(const std::wstring& command, DWORD limitMs);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
@@ -94,11 +125,8 @@ private:
     wchar_t m_szPEDir[pemaker::kPathChars];
     wchar_t m_szIsoPath[pemaker::kPathChars];
     BYTE m_bInitialized;
-    // The saved image of the running flow, or null outside one. Not owned.
-    BootImageBackup* m_pBootImageBackup;
-    // Where CreateISO sets an existing ISO aside for the running flow, which
-    // decides when the previous ISO goes or comes back; null outside one.
-    std::optional<IsoAside>* m_pIsoAside;
+    // The running flow's state, or null outside one. Not owned.
+    BuildFlowState* m_pFlow;
 };
 
 // The folder "PE" beside the host executable, in a buffer of kPathChars.

@@ -47,8 +47,33 @@ constexpr const wchar_t* kStagingPrefix = L"PEC";
 constexpr const wchar_t* kStartupFilePrefix = L"PES";
 constexpr const wchar_t* kRobocopyFormat = L"ROBOCOPY \"%ls\" \"%ls\" /E /NFL /NDL /R:1 /W:1 /XD \"%ls\"";
 constexpr const wchar_t* kRmdirFormat = L"rmdir /s /q \"%ls\"";
-constexpr const wchar_t* kWinpeshlFormat =
-    L"[LaunchApps]\r\n\"%%systemdrive%%\\%ls\"\r\n%%systemdrive%%\\Windows\\System32\\cmd.exe";
+
+// What MakePEWithOptions adds: driver packages, networking, a clean folder.
+constexpr const wchar_t* kCleanDeleteToolset = L"delete --force --recursive \"\\TarnwickToolset\"";
+constexpr const wchar_t* kDriverFolderFormat = L"\\TarnwickToolset\\Drivers\\%02u";
+constexpr const wchar_t* kLoadCmdImagePath = L"\\TarnwickToolset\\Drivers\\load.cmd";
+// A command script cannot be UTF-16: plain ASCII.
+constexpr const char* kLoadCmdText =
+    "@echo off\r\n"
+    "for /r \"%~dp0\" %%f in (*.inf) do drvload \"%%f\" >> \"%SYSTEMROOT%\\Temp\\tarnwick-drivers.log\" 2>&1\r\n"
+    "exit /b 0\r\n";
+constexpr const wchar_t* kLaunchAppsHeader = L"[LaunchApps]\r\n";
+constexpr const wchar_t* kLaunchDrivers =
+    L"%SYSTEMROOT%\\System32\\cmd.exe, /c %SYSTEMDRIVE%\\TarnwickToolset\\Drivers\\load.cmd\r\n";
+constexpr const wchar_t* kLaunchNetwork = L"%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
+constexpr const wchar_t* kLaunchAppFormat = L"\"%%systemdrive%%\\%ls\"\r\n";
+constexpr const wchar_t* kLaunchShell = L"%systemdrive%\\Windows\\System32\\cmd.exe";
+constexpr size_t kMaxDriverFolders = 99;
+constexpr const wchar_t* kInfPattern = L"*.inf";
+constexpr const char* kErrorInvalidOptions = "BuildPE: Invalid options";
+constexpr const char* kErrorUnknownFlags = "BuildPE: Unknown flags";
+constexpr const char* kErrorDriverFolderNotFound = "BuildPE: Driver folder not found: ";
+constexpr const char* kErrorDriveRootDriverFolder = "BuildPE: A drive root cannot be a driver folder: ";
+constexpr const char* kErrorNoUsableDriver = "BuildPE: No usable driver package in ";
+constexpr const char* kReasonNoInf = "no .inf file";
+constexpr const char* kReasonUnreadableInf = "cannot be read";
+constexpr const char* kLogDriverSkipped = "BuildPE: Driver package skipped: %ls: %s";
+constexpr const char* kErrorAddDrivers = "BuildPE: Failed to add driver packages";
 
 // Progress values of the flows.
 constexpr uint64_t kProgressStart = 0;

@@ -45,8 +45,8 @@ bool CPEMaker::RestartToPE()
         return true;
     }
     // From here the machine restarts into the new image: it stays.
-    if (m_pBootImageBackup) {
-        m_pBootImageBackup->Discard();
+    if (m_pFlow) {
+        m_pFlow->backup->Discard();
     }
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestarting);
     _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs);
@@ -62,8 +62,8 @@ void CPEMaker::_DeleteBootEntry(const std::wstring& entryId)
     }
     // The one-time entry must boot what it was made for.
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogDeleteEntryFailed);
-    if (m_pBootImageBackup) {
-        m_pBootImageBackup->Discard();
+    if (m_pFlow) {
+        m_pFlow->backup->Discard();
     }
 }
 

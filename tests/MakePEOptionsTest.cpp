@@ -1,0 +1,166 @@
+// MakePEWithOptions: its refusals, and with the real WIM tool the start-up
+// file, the driver packages with load.cmd, and the clean application folder.
+#include "PETestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+using namespace petest;
+
+namespace {
+
+const std::string kGoodInf = "[Version]\r\nCatalogFile=stor.cat\r\n[Manufacturer]\r\nV=M,NTamd64.10.0...16299\r\n"
+                             "[SourceDisksNames]\r\n1=d,,,amd64\r\n[SourceDisksFiles]\r\nstor.sys=1\r\n";
+const std::string kLaunch = "[LaunchApps]\r\n";
+const std::string kDrivers = "%SYSTEMROOT%\\System32\\cmd.exe, /c %SYSTEMDRIVE%\\TarnwickToolset\\Drivers\\load.cmd\r\n";
+const std::string kNetwork = "%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
+const std::string kApp = "\"%systemdrive%\\TarnwickToolset\\app.exe\"\r\n";
+const std::string kShell = "%systemdrive%\\Windows\\System32\\cmd.exe";
+
+class MakePEOptionsTest : public PEMakerFixture {
+protected:
+    void SetUp() override
+    {
+        WriteBytes(app, "MZapp");
+        // A package in a subfolder, and beside it what drvload skips.
+        MakeTree(drivers1, {L"\\net", L"\\net\\amd64", L"\\x86"},
+                 {{L"\\net\\net.inf", kGoodInf}, {L"\\net\\stor.cat", "cat"}, {L"\\net\\amd64\\stor.sys", "sys"},
+                  {L"\\x86\\old.inf", "[Version]\r\nCatalogFile=stor.cat\r\n[Manufacturer]\r\nV=M,NTx86\r\n"},
+                  {L"\\x86\\stor.cat", "cat"}, {L"\\autorun.inf", "[AutoRun]\r\nopen=setup.exe\r\n"}});
+        // UTF-16 with its byte-order mark, no source files.
+        MakeTree(drivers2, {}, {{L"\\disk.inf", "\xFF\xFE" + Utf16("[Version]\r\nCatalogFile.NT=d.cat\r\n"
+                                                                  "[Manufacturer]\r\nV=M,NTamd64\r\n")},
+                                {L"\\d.cat", "cat"}});
+    }
+
+    bool Make(const wchar_t* startup, uint32_t flags, std::vector<const wchar_t*> folders, RecordingSink& records,
+              const MakePEOptions* given = nullptr)
+    {
+        const MakePEOptions options = {sizeof(MakePEOptions), flags, folders.data(),
+                                       static_cast<uint32_t>(folders.size()), 0, &records};
+        const wchar_t* const sources[] = {app.c_str()};
+        return LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 1, startup, 2, nullptr,
+                                                                         given ? given : &options);
+    }
+
+    std::wstring app = scratch / L"app.exe";
+    std::wstring drivers1 = scratch / L"drivers1";
+    std::wstring drivers2 = scratch / L"drivers2";
+};
+
+TEST_F(MakePEOptionsTest, RefusalsComeBeforeAnyToolOrChange)
+{
+    const std::wstring empty = scratch / L"empty";
+    const std::wstring x86 = drivers1 + L"\\x86";
+    const std::wstring percent = scratch / L"%TEMP%";
+    MakeTree(empty, {});
+    MakeTree(percent, {});
+    const std::vector<const wchar_t*> hundred(100, drivers2.c_str());
+    const MakePEOptions valid = {sizeof(MakePEOptions), 0, nullptr, 0, 0, nullptr};
+    const auto with = [&](uint32_t size, uint32_t flags, const wchar_t* const* folders, uint32_t count,
+                          uint32_t reserved) { return MakePEOptions{size, flags, folders, count, reserved, nullptr}; };
+    const struct {
+        const char* name;
+        MakePEOptions options;  // its sink is set below
+        std::vector<const wchar_t*> folders;
+        std::string text;
+        bool record;
+    } cases[] = {
+        {"size", with(24, 0, nullptr, 0, 0), {}, "BuildPE: Invalid options", false},
+        {"reserved", with(32, 0, nullptr, 0, 1), {}, "BuildPE: Invalid options", false},
+        {"flags", with(32, 4, nullptr, 0, 0), {}, "BuildPE: Unknown flags", true},
+        {"no folder list", with(32, 0, nullptr, 1, 0), {}, "BuildPE: Invalid options", true},
+        {"100 folders", with(32, 0, hundred.data(), 100, 0), {}, "BuildPE: Invalid options", true},
+        {"missing folder", valid, {drivers2.c_str(), L"C:\\no\\such"}, "BuildPE: Driver folder not found: C:\\no\\such",
+         true},
+        {"drive root", valid, {L"C:\\"}, "BuildPE: A drive root cannot be a driver folder: C:\\", true},
+        {"no INF", valid, {empty.c_str()}, "BuildPE: No usable driver package in " + ToUtf8(empty) + ": no .inf file",
+         true},
+        {"x86 only", valid, {x86.c_str()},
+         "BuildPE: No usable driver package in " + ToUtf8(x86) + ": no NTamd64 models in [Manufacturer]", true},
+        {"interpreter", valid, {percent.c_str()}, "Path not supported by the command interpreter", true},
+    };
+    WriteBytes(pe.Wim(), "image");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandinJournal tools;
+        RecordingSink records;
+        MakePEOptions options = c.options;
+        options.sink = &records;
+        if (!c.folders.empty()) {
+            options.driverFolders = c.folders.data();
+            options.driverFolderCount = static_cast<uint32_t>(c.folders.size());
+        }
+        LogWatch log;
+        EXPECT_FALSE(Make(app.c_str(), 0, {}, records, &options));
+        EXPECT_EQ(records.Values(), c.record ? std::vector<long long>{-1} : std::vector<long long>{});
+        EXPECT_EQ(records.records.empty() ? "" : records.records[0].message, c.record ? c.text : "");
+        EXPECT_TRUE(Holds(log.Added(), "CPEMaker::CreatePE:"));
+        EXPECT_TRUE(Holds(log.Added(), c.text));
+        EXPECT_EQ(tools.Count(), 0u);
+        EXPECT_EQ(ReadBytes(pe.Wim()), "image");
+    }
+    LogWatch log;
+    EXPECT_FALSE(LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(nullptr, 0, nullptr, 2, nullptr, nullptr));
+    EXPECT_TRUE(Holds(log.Added(), " BuildPE: Invalid options\r\n"));
+}
+
+// Drivers start before the network, so that a network adapter's driver is
+// there when wpeinit starts it; both without the application as well.
+TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealImage)
+{
+    const std::wstring tree = scratch / L"tree";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"},
+             {{L"\\TarnwickToolset\\Brightmoor\\old.txt", "previous build"}});
+    const std::wstring stock = scratch / L"stock";
+    MakeTree(stock, {L"\\Windows"});
+    MakeTree(pe / L"pe_requirements", {L"\\cef"}, {{L"\\cef\\cef.pak", "cef"}});
+    const struct {
+        const wchar_t* startup;
+        uint32_t flags;
+        std::vector<const wchar_t*> folders;
+        std::string winpeshl;
+    } cases[] = {
+        {app.c_str(), kMakePENetwork, {}, kLaunch + kNetwork + kApp + kShell},
+        {L"", kMakePENetwork, {}, kLaunch + kNetwork + kShell},
+        {app.c_str(), 0, {drivers1.c_str()}, kLaunch + kDrivers + kApp + kShell},
+        {L"", kMakePECleanAppFolder, {drivers1.c_str(), drivers2.c_str()}, kLaunch + kDrivers + kShell},
+        {app.c_str(), kMakePENetwork | kMakePECleanAppFolder, {drivers2.c_str()},
+         kLaunch + kDrivers + kNetwork + kApp + kShell},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.winpeshl);
+        const bool clean = (c.flags & kMakePECleanAppFolder) != 0;
+        DeleteFileW(pe.Wim().c_str());
+        // The clean folder also works on a stock image without \TarnwickToolset.
+        ASSERT_TRUE(CaptureWim(clean ? stock : tree, pe.Wim()));
+        StandinJournal tools;
+        tools.EnableReal();
+        RecordingSink records;
+        LogWatch log;
+        ASSERT_TRUE(Make(c.startup, c.flags, c.folders, records)) << log.Added();
+        EXPECT_EQ(WimFile(pe.Wim(), "/Windows/System32/winpeshl.ini"), Utf16(c.winpeshl));
+        const std::string listing = WimListing(pe.Wim());
+        EXPECT_EQ(Holds(listing, "/TarnwickToolset/Brightmoor/old.txt\n"), !clean);
+        EXPECT_EQ(Holds(listing, "/TarnwickToolset/Brightmoor/cef.pak\n"), clean);
+        EXPECT_EQ(Holds(listing, "/TarnwickToolset/Drivers/load.cmd\n"), !c.folders.empty());
+        EXPECT_EQ(Holds(log.Added(), "BuildPE: Driver package skipped: " + ToUtf8(drivers1) + "\\x86\\old.inf: "
+                                     "no NTamd64 models in [Manufacturer]\r\n"),
+                  !c.folders.empty() && c.folders[0] == drivers1.c_str());
+        if (c.folders.size() == 2) {
+            EXPECT_EQ(Sh("wimlib-imagex dir '" + UnixPath(pe.Wim()) + "' 1 --path=/TarnwickToolset/Drivers"),
+                      "/TarnwickToolset/Drivers\n/TarnwickToolset/Drivers/01\n/TarnwickToolset/Drivers/01/autorun.inf\n"
+                      "/TarnwickToolset/Drivers/01/net\n/TarnwickToolset/Drivers/01/net/amd64\n"
+                      "/TarnwickToolset/Drivers/01/net/amd64/stor.sys\n/TarnwickToolset/Drivers/01/net/net.inf\n"
+                      "/TarnwickToolset/Drivers/01/net/stor.cat\n/TarnwickToolset/Drivers/01/x86\n"
+                      "/TarnwickToolset/Drivers/01/x86/old.inf\n/TarnwickToolset/Drivers/01/x86/stor.cat\n"
+                      "/TarnwickToolset/Drivers/02\n/TarnwickToolset/Drivers/02/d.cat\n"
+                      "/TarnwickToolset/Drivers/02/disk.inf\n/TarnwickToolset/Drivers/load.cmd\n");
+            EXPECT_EQ(WimFile(pe.Wim(), "/TarnwickToolset/Drivers/load.cmd"),
+                      "@echo off\r\nfor /r \"%~dp0\" %%f in (*.inf) do drvload \"%%f\" >> "
+                      "\"%SYSTEMROOT%\\Temp\\tarnwick-drivers.log\" 2>&1\r\nexit /b 0\r\n");
+        }
+    }
+}
+
+}  // namespace
