@@ -1,7 +1,7 @@
 #!/bin/sh
 # Packs the release zip of a build tree, unpacks it into an empty folder and
 # uses it as an integrator would: its README must be the whole guide; a C host
-# found through find_package is built with GCC and GNU ld and calls all seven
+# found through find_package is built with GCC and GNU ld and calls all eight
 # exports under Wine from the installation the guide lays out; the COFF import
 # library must name every export of the .def; and each binary must match its
 # PDB.
@@ -70,6 +70,7 @@ made='0 5 15 85 90 90 100'
 expected="ConfigureBootWim 1 0 5 20 100
 MakePEFromList 1 $made
 MakePE 1 $made
+MakePEWithOptions 0 failed: BuildPE: Unknown flags
 ConvertESDToISO 0
 ConvertESDToISOEx 0
 ConvertESDToISOWithOptions 0 0 failed: Error: ESD file not found
@@ -81,7 +82,7 @@ for iso in list-iso vector-iso; do
 done
 # Successful calls log nothing; the converter echoes to standard output.
 logged=$(sed -n 's/^\[Tarnwick\][-0-9]* [0-9:]*    \([A-Za-z]*\):.*/\1/p' "$work/run/tarnwick.log" | sort -u | tr '\n' ' ')
-[ "$logged" = "ConvertESDToISO ConvertESDToISOEx ConvertESDToISOWithOptions ExtractWinreFromRecoveryPartition " ] \
+[ "$logged" = "CPEMaker ConvertESDToISO ConvertESDToISOEx ConvertESDToISOWithOptions ExtractWinreFromRecoveryPartition " ] \
     || { echo "tarnwick.log has entries of: $logged"; status=1; }
 grep -q '^ESD file: missing.esd' "$work/host.out" || { echo "no converter echo on standard output"; status=1; }
 

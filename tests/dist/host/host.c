@@ -1,5 +1,5 @@
 /* An integrator's C host, written from the release zip's guide alone and run
-   from the installation the guide lays out around it. It calls all seven
+   from the installation the guide lays out around it. It calls all eight
    exports and prints each result, 1 or 0, with what its sink received. */
 #include <TarnwickMedia.h>
 
@@ -71,6 +71,8 @@ int main(void)
     Report("ConfigureBootWim", ConfigureBootWim(&sink.base));
     Report("MakePEFromList", MakePEFromList(sources, 1, program, kMakePEWriteIso, listIso, &sink.base));
     Report("MakePE", makePE && makePE(&vector, program, kMakePEWriteIso, vectorIso, &sink.base));
+    const MakePEOptions peOptions = {sizeof(MakePEOptions), 4, NULL, 0, 0, &sink.base};
+    Report("MakePEWithOptions", MakePEWithOptions(sources, 1, program, kMakePEWriteIso, listIso, &peOptions));
     Report("ConvertESDToISO", ConvertESDToISO(L"missing.esd", L"missing.iso"));
     Report("ConvertESDToISOEx", ConvertESDToISOEx(L"missing.esd", L"missing.iso", kEsdIsoUefi));
     const EsdIsoOptions options = {sizeof(EsdIsoOptions), kEsdIsoUefi | kEsdIsoAllEditions, 0, 0, &sink.base};
