@@ -274,6 +274,31 @@ TEST_F(EsdConverterTest, HungToolAndItsChildAreEndedAtTheLimitAndCountAsFailed)
     EXPECT_EQ(LogEntries(log), "<time>    CESDConverter::runCommand EsdConverter:RunCommand: command timeout\r\n\r\n");
 }
 
+// On Windows the system closes a dead host's handles, its job's among them,
+// and kill-on-close then ends the tool with everything it started. Under Wine
+// the same happens through the server; this stands for the Windows behaviour.
+TEST_F(EsdConverterTest, ToolAndItsChildEndWithAHostThatIsKilled)
+{
+    journal.Script(1, "0 0 0 child wait=never");
+    StartedProgram host(L"\"" + ThisProgram() + L"\" --child call \"" + ExeFolder() +
+                        L"TarnwickMedia.dll\" ConvertESDToISO \"" + esdPath + L"\" \"" + isoPath + L"\"");
+    for (int tries = 0; tries < 1200 && journal.ChildPid(1) == 0; ++tries) {
+        Sleep(50);
+    }
+    const DWORD tool = journal.Pid(1);
+    const DWORD child = journal.ChildPid(1);
+    TerminateProcess(host.process(), 1);
+    host.Wait();
+    for (int tries = 0; tries < 600 && (IsRunning(tool) || IsRunning(child)); ++tries) {
+        Sleep(50);
+    }
+    ASSERT_NE(child, 0u);
+    EXPECT_FALSE(IsRunning(tool));
+    EXPECT_FALSE(IsRunning(child));
+    // The host had no chance to remove it.
+    RemoveTree(standin::FromUtf8(WorkFolderOfRun1()));
+}
+
 TEST_F(EsdConverterTest, RunnerStatusTexts)
 {
     CESDConverter converter;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <set>
@@ -113,9 +114,10 @@ TEST_F(EsdEndToEndTest, ALongExportReportsTenValuesAndMoreWithinItsStage)
     EXPECT_GE(inside.size(), 10u) << child.stdoutBytes;
 }
 
-// Cancelling ends the stand-in with TerminateProcess, as a host's cancel
-// ends a real tool on Windows; the Linux export behind it must end with it.
-TEST_F(EsdEndToEndTest, CancellingInsideTheExportEndsTheLinuxToolToo)
+// Cancelling ends the stand-in's job, as a host's cancel ends a real tool on
+// Windows, and so does a host that is killed (kill-on-close); the Linux
+// export behind the stand-in must end with it.
+TEST_F(EsdEndToEndTest, CancellingOrKillingTheHostInsideTheExportEndsTheLinuxToolToo)
 {
     // Files that LZMS takes a quarter of a minute to compress.
     const std::wstring big = MakeEsd(*scratch, L"files.esd", 250, "files");
@@ -135,6 +137,44 @@ TEST_F(EsdEndToEndTest, CancellingInsideTheExportEndsTheLinuxToolToo)
     }
     EXPECT_FALSE(exporting());
     EXPECT_EQ(GetFileAttributesW(isoPath.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    const std::vector<std::wstring> bridgeBefore = ListNames(TempFolder(), L"twbridge-");
+    const std::vector<std::wstring> foldersBefore = ListNames(TempFolder(), L"ESD_");
+    StartedProgram host(L"\"" + ThisProgram() + L"\" --child call \"" + ExeFolder() + L"TarnwickMedia.dll\" " +
+                        L"ConvertESDToISO \"" + big + L"\" \"" + isoPath + L"\"");
+    for (int tries = 0; tries < 1200 && !exporting(); ++tries) {
+        Sleep(100);
+    }
+    ASSERT_TRUE(exporting());
+    TerminateProcess(host.process(), 1);
+    host.Wait();
+    // The killed stand-in could not delete its request: the bridge's answer
+    // (.rc) says that the Linux side has ended the export.
+    std::vector<std::wstring> left;
+    const auto answered = [&] {
+        left.clear();
+        bool rc = false;
+        for (const std::wstring& name : ListNames(TempFolder(), L"twbridge-")) {
+            if (std::find(bridgeBefore.begin(), bridgeBefore.end(), name) == bridgeBefore.end()) {
+                left.push_back(name);
+                rc = rc || (name.size() > 3 && name.compare(name.size() - 3, 3, L".rc") == 0);
+            }
+        }
+        return rc;
+    };
+    for (int tries = 0; tries < 1200 && !answered(); ++tries) {
+        Sleep(100);
+    }
+    EXPECT_TRUE(answered());
+    EXPECT_FALSE(exporting());
+    for (const std::wstring& name : left) {
+        DeleteFileW((TempFolder() + name).c_str());
+    }
+    for (const std::wstring& name : ListNames(TempFolder(), L"ESD_")) {
+        if (std::find(foldersBefore.begin(), foldersBefore.end(), name) == foldersBefore.end()) {
+            RemoveTree(TempFolder() + name);
+        }
+    }
 }
 
 }  // namespace
