@@ -381,20 +381,26 @@ TEST_F(EsdConverterTest, SinkIsAskedOftenWhileAToolIsSilent)
 // unless the new one is complete. One a crash left is the one that comes back.
 TEST_F(EsdConverterTest, PreviousIsoComesBackUnlessTheNewOneIsComplete)
 {
-    const std::wstring previous = isoPath + L".previous";
+    // An ISO path of 259 characters, the most a plain path holds on Windows:
+    // the suffix goes past it. Wine takes longer plain paths, and hides the limit.
+    const std::wstring longIso = scratch / std::wstring(258 - scratch.path().size(), L'i');
     const struct {
         const char* header;  // of the ISO run, which waits for "go" or never ends
         bool cancel;
         bool leftover;
         const char* result;
+        bool longPath = false;
     } cases[] = {
         {"1 0 0 wait=go", false, false, "old"},   {"0 0 0 wait=never", false, false, "old"},
         {"0 0 0 wait=never", true, false, "old"}, {"0 0 0 wait=go", false, false, "new"},
         {"1 0 0 wait=go", false, true, "older"},  {"0 0 0 wait=never", true, true, "older"},
-        {"0 0 0 wait=go", false, true, "new"},
+        {"0 0 0 wait=go", false, true, "new"},     {"1 0 0 wait=go", false, false, "old", true},
+        {"0 0 0 wait=go", false, false, "new", true},
     };
     for (const auto& c : cases) {
-        WriteBytes(isoPath, "old");
+        const std::wstring iso = c.longPath ? longIso : isoPath;
+        const std::wstring previous = L"\\\\?\\" + iso + L".previous";
+        WriteBytes(iso, "old");
         DeleteFileW(previous.c_str());
         if (c.leftover) {
             WriteBytes(previous, "older");
@@ -407,8 +413,8 @@ TEST_F(EsdConverterTest, PreviousIsoComesBackUnlessTheNewOneIsComplete)
         // of silence becomes short, which only the tool that never ends meets.
         sink.cancelWhen = [&] {
             if (!written && caseJournal.Pid(5) != 0) {
-                EXPECT_FALSE(Exists(isoPath)) << c.header;
-                written = WriteBytes(isoPath, "new");
+                EXPECT_FALSE(Exists(iso)) << c.header;
+                written = WriteBytes(iso, "new");
                 caseJournal.Release(L"go");
                 CESDConverter::s_commandTimeoutMs = 1000;
             }
@@ -416,8 +422,8 @@ TEST_F(EsdConverterTest, PreviousIsoComesBackUnlessTheNewOneIsComplete)
         };
         CESDConverter converter;
         converter.watchTools(&sink);
-        EXPECT_EQ(converter.convert(esdPath, isoPath, L"Windows"), std::string(c.result) == "new") << c.header;
-        EXPECT_EQ(ReadBytes(isoPath), c.result) << c.header << (c.leftover ? " leftover" : "");
+        EXPECT_EQ(converter.convert(esdPath, iso, L"Windows"), std::string(c.result) == "new") << c.header;
+        EXPECT_EQ(ReadBytes(iso), c.result) << c.header << (c.leftover ? " leftover" : "");
         EXPECT_FALSE(Exists(previous)) << c.header;
         CESDConverter::s_commandTimeoutMs = 300000;
     }
