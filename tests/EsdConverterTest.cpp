@@ -754,10 +754,10 @@ TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
 TEST_F(EsdConverterTest, WatchedRunsEndASilentToolButNotOneThatKeepsPrinting)
 {
     // Runs 1 to 3 print nothing: the limit leaves room for a slow start.
-    CESDConverter::s_commandTimeoutMs = 5000;
+    CESDConverter::s_commandTimeoutMs = 10000;
     std::string lines;
-    for (int i = 0; i < 28; ++i) {
-        lines += FileData(3 * i);
+    for (int i = 0; i < 48; ++i) {
+        lines += FileData(2 * i);
     }
     const struct {
         unsigned long delayMs;
