@@ -5,6 +5,7 @@
 #include "common/AnsiPieceDecoder.h"
 #include "common/CommandRunner.h"
 #include "common/KillProcessTree.h"
+#include "common/ToolJob.h"
 #include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -307,6 +308,27 @@ TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)
         runner::RunCommandWithOutput(L"cd", output, L"C:\\no\\such\\folder", 60000);
     }
     EXPECT_LT(CountOpenHandles(), before + rounds / 2);
+}
+
+TEST(ToolJobTest, EndAllReturnsOnceTheToolAndWhatItStartedHaveGone)
+{
+    Hangers pids;
+    ToolJob job;
+    std::wstring commandLine = ChildCommand(L"hang " + pids.path() + L" spawn");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(job.Start(&commandLine[0], 0, nullptr, startup, info));
+    ProcessHandles tool;
+    tool.Adopt(info);
+    ASSERT_TRUE(Eventually([&] { return Hanging(pids).size() == 2; }));
+    job.EndAll();
+    for (DWORD pid : Hanging(pids)) {
+        EXPECT_FALSE(IsRunning(pid)) << "pid " << pid << " survived";
+    }
+    std::wstring missing = L"no-such-program.exe";
+    EXPECT_FALSE(job.Start(&missing[0], 0, nullptr, startup, info));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(AnsiPieceDecoderTest, KeepsACharacterSplitAcrossPiecesWhole)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <set>
@@ -113,28 +114,71 @@ TEST_F(EsdEndToEndTest, ALongExportReportsTenValuesAndMoreWithinItsStage)
     EXPECT_GE(inside.size(), 10u) << child.stdoutBytes;
 }
 
-// Cancelling ends the stand-in with TerminateProcess, as a host's cancel
-// ends a real tool on Windows; the Linux export behind it must end with it.
-TEST_F(EsdEndToEndTest, CancellingInsideTheExportEndsTheLinuxToolToo)
+// Cancelling ends the stand-in's job, as a host's cancel ends a real tool on
+// Windows, and so does a host that is killed (kill-on-close); the Linux
+// export behind the stand-in must end with it.
+TEST_F(EsdEndToEndTest, CancellingOrKillingTheHostInsideTheExportEndsTheLinuxToolToo)
 {
     // Files that LZMS takes a quarter of a minute to compress.
     const std::wstring big = MakeEsd(*scratch, L"files.esd", 250, "files");
     const std::wstring isoPath = *scratch / L"cancelled.iso";
-    RecordingSink sink;
-    sink.cancelWhen = [&] { return !sink.records.empty() && sink.Values().back() > 60; };
-    EsdIsoOptions options = {sizeof(EsdIsoOptions), 0, 0, 0, &sink};
-    auto convert = LibraryExport<ConvertESDToISOWithOptions_Fn>("ConvertESDToISOWithOptions");
-    ASSERT_NE(convert, nullptr);
-    EXPECT_FALSE(convert(big.c_str(), isoPath.c_str(), &options));
-    ASSERT_GT(sink.Values().back(), 60) << "cancelled before the export";
     const auto exporting = [&] {
         return Shell("pgrep -f -- '^wimlib-imagex export " + UnixPath(big) + " '").exitCode == 0;
     };
-    for (int tries = 0; tries < 30 && exporting(); ++tries) {
-        Sleep(100);
+    const auto added = [](const std::wstring& prefix, const std::vector<std::wstring>& before) {
+        std::vector<std::wstring> names;
+        for (const std::wstring& name : ListNames(TempFolder(), prefix)) {
+            if (std::find(before.begin(), before.end(), name) == before.end()) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    };
+    for (const bool kill : {false, true}) {
+        const std::vector<std::wstring> bridgeBefore = ListNames(TempFolder(), L"twbridge-");
+        const std::vector<std::wstring> foldersBefore = ListNames(TempFolder(), L"ESD_");
+        if (kill) {
+            StartedProgram host(L"\"" + ThisProgram() + L"\" --child call \"" + ExeFolder() +
+                                L"TarnwickMedia.dll\" ConvertESDToISO \"" + big + L"\" \"" + isoPath + L"\"");
+            for (int tries = 0; tries < 1200 && !exporting(); ++tries) {
+                Sleep(100);
+            }
+            ASSERT_TRUE(exporting());
+            TerminateProcess(host.process(), 1);
+            host.Wait();
+        } else {
+            RecordingSink sink;
+            sink.cancelWhen = [&] { return !sink.records.empty() && sink.Values().back() > 60; };
+            EsdIsoOptions options = {sizeof(EsdIsoOptions), 0, 0, 0, &sink};
+            auto convert = LibraryExport<ConvertESDToISOWithOptions_Fn>("ConvertESDToISOWithOptions");
+            ASSERT_NE(convert, nullptr);
+            EXPECT_FALSE(convert(big.c_str(), isoPath.c_str(), &options));
+            ASSERT_GT(sink.Values().back(), 60) << "cancelled before the export";
+        }
+        // The ended stand-in could not delete its request: the bridge's
+        // answer (.rc) says that the Linux side has ended the export.
+        const auto answered = [&] {
+            for (const std::wstring& name : added(L"twbridge-", bridgeBefore)) {
+                if (name.size() > 3 && name.compare(name.size() - 3, 3, L".rc") == 0) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int tries = 0; tries < 1200 && !answered(); ++tries) {
+            Sleep(100);
+        }
+        EXPECT_TRUE(answered()) << (kill ? "killed" : "cancelled");
+        EXPECT_FALSE(exporting()) << (kill ? "killed" : "cancelled");
+        EXPECT_EQ(GetFileAttributesW(isoPath.c_str()), INVALID_FILE_ATTRIBUTES);
+        for (const std::wstring& name : added(L"twbridge-", bridgeBefore)) {
+            DeleteFileW((TempFolder() + name).c_str());
+        }
+        // A killed host had no chance to remove its work folder.
+        for (const std::wstring& name : added(L"ESD_", foldersBefore)) {
+            RemoveTree(TempFolder() + name);
+        }
     }
-    EXPECT_FALSE(exporting());
-    EXPECT_EQ(GetFileAttributesW(isoPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -244,7 +244,8 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
         lines += "Archiving file data: 1 MiB of 2 MiB (" + std::to_string(percent) + "%) done\r";
     }
     journal.Respond(4, 0, 0, lines, 200);
-    WriteBytes(start / L"in.esd", "esd");
+    // A WIM header of four images: all the library reads of an ESD before its tools.
+    WriteBytes(start / L"in.esd", std::string("MSWIM\0\0\0", 8) + std::string(36, '\0') + "\4" + std::string(3, '\0'));
     WriteBytes(start / L"old.iso", "old");
     const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
     const ChildResult cancelled =
