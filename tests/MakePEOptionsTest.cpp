@@ -1,8 +1,11 @@
 // MakePEWithOptions: its refusals, and with the real WIM tool the start-up
 // file, the driver packages with load.cmd, and the clean application folder.
 #include "PETestSupport.h"
+#include "WinreImageHost.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace testsupport;
 using namespace petest;
@@ -164,3 +167,131 @@ TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealIm
 }
 
 }  // namespace
+
+namespace {
+
+const std::string kProgressLines = "Archiving file data: 0 MiB of 2 MiB (0%) done\r"
+                                   "Archiving file data: 1 MiB of 2 MiB (50%) done\r"
+                                   "Archiving file data: 2 MiB of 2 MiB (100%) done\r\n";
+
+// Random files of mib MiB in all below folder, made by Linux.
+void RandomTree(const std::wstring& folder, unsigned mib)
+{
+    MakeTree(folder, {});
+    Sh("for i in $(seq " + std::to_string(mib) + "); do head -c 1048576 /dev/urandom > '" + UnixPath(folder) +
+       "'/part$i.bin; done");
+}
+
+}  // namespace
+
+// Between the stage records, each WIM run's "(NN%)" moves the value from the
+// one sent before it towards the record that closes its stage.
+TEST_F(MakePEOptionsTest, ProgressInsideTheStagesFromTheWimToolsOwnLines)
+{
+    journal.RespondTool(L"wimlib-imagex", 0, 0, kProgressLines);
+    RecordingSink records;
+    ASSERT_TRUE(Make(app.c_str(), 0, {drivers2.c_str()}, records));
+    EXPECT_EQ(records.Values(), (std::vector<long long>{0, 5, 10, 14, 15, 50, 84, 85, 87, 88, 90, 90, 100}));
+    EXPECT_FALSE(Holds(journal.CommandLine(1), "--quiet")) << "the progress is read";
+
+    // A failing update is logged without its progress lines.
+    StandinJournal failing;
+    failing.RespondTool(L"wimlib-imagex", 0);
+    failing.Respond(2, 1, 0, kProgressLines + "error: no space left\r\n");
+    LogWatch log;
+    RecordingSink failed;
+    EXPECT_FALSE(Make(app.c_str(), 0, {}, failed));
+    EXPECT_TRUE(Holds(log.Added(), "error: no space left"));
+    EXPECT_FALSE(Holds(log.Added(), "file data"));
+
+    // The real tool, adding 100 MiB of fresh data.
+    StandinJournal real;
+    real.EnableReal();
+    const std::wstring big = scratch / L"big";
+    RandomTree(big, 100);
+    const std::wstring tree = scratch / L"tree";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
+    DeleteFileW(pe.Wim().c_str());
+    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    RecordingSink measured;
+    const MakePEOptions options = {sizeof(MakePEOptions), 0, nullptr, 0, 0, &measured};
+    const wchar_t* const sources[] = {big.c_str(), app.c_str()};
+    ASSERT_TRUE(LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 2, app.c_str(), 2, nullptr, &options));
+    std::set<long long> inside;
+    for (const long long value : measured.Values()) {
+        if (value > 15 && value < 62) {
+            inside.insert(value);
+        }
+    }
+    EXPECT_GE(inside.size(), 10u) << "values inside the big source's stage, from 15 to 62";
+}
+
+// A host that says stop while a tool runs ends its job at once, the build
+// ends as cancelled and BOOT.wim is as it was. Each scripted tool would wait
+// for ever, with a child of its own.
+TEST_F(MakePEOptionsTest, AToolStoppedByTheHostEndsAtOnceAndTheBuildIsCancelled)
+{
+    const EnvScope store(L"TWBCDEDIT_STORE", scratch / L"store.txt");
+    const struct {
+        const char* tool;
+        unsigned call;  // the run that waits
+        int type;
+        std::wstring source;
+    } cases[] = {
+        {"WIM tool", 1, 2, app},
+        {"ROBOCOPY", 2, 2, ExeFolder()},
+        {"oscdimg", 4, 2, app},
+        {"bcdedit", 4, 1, app},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool);
+        WriteBytes(pe.Wim(), "image");
+        StandinJournal tools;
+        tools.Script(c.call, "0 0 0 child wait=never");
+        RecordingSink records;
+        records.cancelWhen = [&] { return tools.ChildPid(c.call) != 0; };
+        const MakePEOptions options = {sizeof(MakePEOptions), 0, nullptr, 0, 0, &records};
+        const wchar_t* const sources[] = {c.source.c_str()};
+        const std::wstring startup = c.source == app ? app : ThisProgram();
+        LogWatch log;
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_FALSE(LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 1, startup.c_str(), c.type,
+                                                                               nullptr, &options));
+        EXPECT_LT(GetTickCount64() - start, 30000u) << "the tool was not stopped";
+        EXPECT_EQ(tools.Count(), c.call);
+        EXPECT_FALSE(tools.Running(c.call));
+        EXPECT_FALSE(IsRunning(tools.ChildPid(c.call)));
+        EXPECT_FALSE(records.Values().empty() || records.Values().back() < 0) << "no failure record";
+        EXPECT_EQ(winrehost::LoggedMessages(log.Added(), "[^ ]+"), "CPEMaker::CreatePE: Operation cancelled by user\n");
+        EXPECT_EQ(ReadBytes(pe.Wim()), "image");
+    }
+
+    // The real tool in a long update: its Linux side ends with the stand-in.
+    StandinJournal real;
+    real.EnableReal();
+    const std::wstring big = scratch / L"bigger";
+    RandomTree(big, 200);
+    const std::wstring tree = scratch / L"tree";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
+    DeleteFileW(pe.Wim().c_str());
+    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    const std::string before = ReadBytes(pe.Wim());
+    RecordingSink records;
+    ULONGLONG stoppedAt = 0;
+    records.cancelWhen = [&] {
+        stoppedAt = stoppedAt ? stoppedAt : (records.Values().back() > 15 ? GetTickCount64() : 0);
+        return stoppedAt != 0;
+    };
+    const MakePEOptions options = {sizeof(MakePEOptions), 0, nullptr, 0, 0, &records};
+    const wchar_t* const sources[] = {big.c_str(), app.c_str()};
+    EXPECT_FALSE(LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 2, app.c_str(), 2, nullptr, &options));
+    EXPECT_LT(GetTickCount64() - stoppedAt, 5000u) << "the update went on";
+    EXPECT_LT(records.Values().back(), 62) << "stopped inside the big source's update";
+    EXPECT_EQ(ReadBytes(pe.Wim()), before);
+    // The bridge ends the Linux tool once the stand-in's connection closes.
+    const std::string running = "pgrep -f '^wimlib-imagex update " + UnixPath(pe.Wim()) + "' || true";
+    for (int wait = 0; wait < 100 && !Sh(running).empty(); ++wait) {
+        Sleep(100);
+    }
+    EXPECT_EQ(Sh(running), "");
+}

@@ -19,7 +19,32 @@ void BuildShellCommandLine(const std::wstring& command, wchar_t (&buffer)[kComma
     std::wcsncat(buffer, command.c_str(), kCommandLineChars - 1 - used);
 }
 
-bool RunCommand(const std::wstring& command, DWORD limitMs)
+namespace {
+
+// Waits for the process for limitMs; with a watch, in slices between which it
+// is asked whether to go on (false: watch->stopped set, WAIT_FAILED).
+DWORD WaitWatched(HANDLE process, DWORD limitMs, ToolWatch* watch)
+{
+    if (!watch) {
+        return WaitForSingleObject(process, limitMs);
+    }
+    const ULONGLONG deadline = DeadlineAfter(limitMs);
+    for (;;) {
+        const DWORD left = RemainingMs(deadline);
+        const DWORD waited = WaitForSingleObject(process, left < kWatchIntervalMs ? left : kWatchIntervalMs);
+        if (waited != WAIT_TIMEOUT || left <= kWatchIntervalMs) {
+            return waited;
+        }
+        if (!watch->keepGoing()) {
+            watch->stopped = true;
+            return WAIT_FAILED;
+        }
+    }
+}
+
+}  // namespace
+
+bool RunCommand(const std::wstring& command, DWORD limitMs, ToolWatch* watch)
 {
     wchar_t commandLine[kCommandLineChars];
     BuildShellCommandLine(command, commandLine);
@@ -37,7 +62,12 @@ bool RunCommand(const std::wstring& command, DWORD limitMs)
     ProcessHandles child;
     child.Adopt(info);
 
-    if (WaitForSingleObject(child.process.Get(), limitMs) == WAIT_TIMEOUT) {
+    const DWORD waited = WaitWatched(child.process.Get(), limitMs, watch);
+    if (watch && watch->stopped) {
+        job.EndAll();
+        return false;
+    }
+    if (waited == WAIT_TIMEOUT) {
         TW_LOG(kRunCommandFunction, kLogTimeoutKill, info.dwProcessId, limitMs, WideToAnsi(command).c_str());
         KillProcessTree(info.dwProcessId);
         // The walk misses what left the tree; nothing leaves the job, and
@@ -50,7 +80,7 @@ bool RunCommand(const std::wstring& command, DWORD limitMs)
 }
 
 bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                          DWORD limitMs, DWORD* exitCode)
+                          DWORD limitMs, DWORD* exitCode, ToolWatch* watch)
 {
     OutputPipe pipe;
     if (!pipe.Create()) {
@@ -78,7 +108,11 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
     // The time limit covers the reading as well as the wait that follows it.
     const ULONGLONG deadline = DeadlineAfter(limitMs);
     output.clear();
-    const bool readInTime = ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline);
+    const bool readInTime = ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline, watch);
+    if (watch && watch->stopped) {
+        job.EndAll();
+        return false;
+    }
     if (!readInTime || WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
         TW_LOG(kRunWithOutputFunction, kLogOutputTimeout);
         job.EndAll();

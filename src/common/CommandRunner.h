@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RunnerConstants.h"
+#include "ToolWatch.h"
 
 #include <windows.h>
 
@@ -13,15 +14,16 @@ namespace runner {
 // Each command runs in a job of its own (ToolJob.h), which ends with the call.
 
 // True only if the command ended within limitMs with exit code 0. On the time
-// limit the whole process tree is ended, and the job with it.
-bool RunCommand(const std::wstring& command, DWORD limitMs);
+// limit the whole process tree is ended, and the job with it. A watch that
+// says stop ends the job (watch->stopped set) and the run fails.
+bool RunCommand(const std::wstring& command, DWORD limitMs, ToolWatch* watch = nullptr);
 
 // Same, with standard output and error captured into output (cleared first;
 // left untouched when the pipe or the process cannot be made). workDir may be
 // null. On the time limit the job is ended. exitCode, when given,
 // receives the exit code of a child that ended and is left untouched otherwise.
 bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                          DWORD limitMs, DWORD* exitCode = nullptr);
+                          DWORD limitMs, DWORD* exitCode = nullptr, ToolWatch* watch = nullptr);
 
 // "cmd.exe /C " and the command in a 2080-character buffer; a longer command
 // is cut to what fits.

@@ -2,6 +2,7 @@
 
 #include "AnsiPieceDecoder.h"
 #include "RunnerConstants.h"
+#include "ToolOutputLines.h"
 
 SECURITY_ATTRIBUTES InheritableAttributes()
 {
@@ -52,17 +53,33 @@ DWORD BytesWaiting(HANDLE readEnd, bool& ended)
 
 // Anonymous pipes cannot be read with a time-out, so the loop peeks and only
 // reads once bytes are there; an ended pipe makes the peek fail.
-bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline)
+bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline, ToolWatch* watch)
 {
     AnsiPieceDecoder decoder;
-    char buffer[runner::kReadBufferBytes];
     size_t kept = 0;
+    // Whole lines for a watch that reads them; bytes kept up to the limit otherwise.
+    runner::ToolOutputLines lines([&](const std::wstring& line) {
+        if (watch->onLine(line) && kept < runner::kMaxDecodedOutputBytes) {
+            output += line + L"\n";
+            kept += line.size() + 1;
+        }
+    });
+    const bool byLine = watch && watch->onLine;
+    char buffer[runner::kReadBufferBytes];
     bool inTime = true;
     ULONGLONG graceEnd = 0;
+    ULONGLONG nextCheck = DeadlineAfter(runner::kWatchIntervalMs);
     for (;;) {
         if (RemainingMs(deadline) == 0) {
             inTime = graceEnd != 0;
             break;
+        }
+        if (watch && RemainingMs(nextCheck) == 0) {
+            nextCheck = DeadlineAfter(runner::kWatchIntervalMs);
+            if (!watch->keepGoing()) {
+                watch->stopped = true;
+                return false;
+            }
         }
         bool ended = false;
         if (BytesWaiting(readEnd, ended) == 0) {
@@ -84,12 +101,18 @@ bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLO
         if (!ReadFile(readEnd, buffer, runner::kReadPieceBytes, &got, nullptr) || got == 0) {
             break;
         }
-        if (kept < runner::kMaxDecodedOutputBytes) {
+        if (byLine) {
+            lines.Append(buffer, got);
+        } else if (kept < runner::kMaxDecodedOutputBytes) {
             const size_t take = got < runner::kMaxDecodedOutputBytes - kept ? got : runner::kMaxDecodedOutputBytes - kept;
             decoder.Append(buffer, take, output);
             kept += take;
         }
     }
-    decoder.Finish(output);
+    if (byLine) {
+        lines.Finish();
+    } else {
+        decoder.Finish(output);
+    }
     return inTime;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ToolWatch.h"
 #include "UniqueHandle.h"
 
 #include <windows.h>
@@ -26,8 +27,12 @@ SECURITY_ATTRIBUTES InheritableAttributes();
 // kMaxDecodedOutputBytes are kept; the rest is read and dropped, so a tool
 // that writes without end cannot fill the memory. Stops at the deadline (a
 // GetTickCount64 value) whether or not output keeps arriving, and then
-// returns false unless child had ended by then.
-bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline);
+// returns false unless child had ended by then. With a watch, its keepGoing
+// is asked as it promises, and false stops the reading (watch->stopped set,
+// false returned); with its onLine, the output keeps the lines it answers
+// true for, each ended by a line feed.
+bool ReadOutputUntil(HANDLE readEnd, HANDLE child, std::wstring& output, ULONGLONG deadline,
+                     ToolWatch* watch = nullptr);
 
 // Bytes that a read of the pipe would return at once; ended is set when the
 // pipe has ended (all write ends closed) or cannot be read.

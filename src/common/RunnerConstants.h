@@ -27,6 +27,17 @@ constexpr UINT kKilledExitCode = 1;
 constexpr DWORD kJobEndWaitMs = 5000;
 constexpr DWORD kJobEndPollMs = 10;
 
+// What a tool's output is read for: lines, at most this long, and the WIM
+// tool's "... file data: X MiB of Y MiB (NN%) done" progress.
+constexpr size_t kMaxLineChars = 1024;
+constexpr const wchar_t* kFileDataMarker = L"file data:";
+constexpr unsigned kFullPercent = 100;
+constexpr size_t kMaxPercentDigits = 3;
+
+// A watched run asks whether to go on at least this often (hosts are
+// promised 250 ms).
+constexpr DWORD kWatchIntervalMs = 150;
+
 constexpr const char* kRunCommandFunction = "CPEMaker::_RunCommand";
 constexpr const char* kRunWithOutputFunction = "CPEMaker::_RunCommandWithOutput";
 constexpr const char* kLogCreateFailed = "PEMaker:RunCommand: CreateProcess failed, error code: %lu";

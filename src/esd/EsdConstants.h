@@ -25,16 +25,13 @@ constexpr DWORD kCommandTimeoutMs = 300000;
 // the runner waits for output before looking again (the two together stay
 // under the 250 ms promised to hosts; a shorter wait costs CPU that the
 // tool's compression would use), how many bytes it reads at once and how
-// much of an unfinished output line it keeps.
+// much of an unfinished output line it keeps
+// (runner::kMaxLineChars).
 constexpr DWORD kCancelCheckMs = 150;
 constexpr DWORD kOutputPollMs = 50;
 constexpr DWORD kReadBytes = 4096;
-constexpr size_t kMaxLineChars = 1024;
 
-// What the WIM tool prints: "... file data: X MiB of Y MiB (NN%) done" lines
-// while it extracts or exports, and the image count of "info".
-constexpr const wchar_t* kFileDataMarker = L"file data:";
-constexpr unsigned kFullPercent = 100;
+// The image count that the WIM tool's "info" prints.
 constexpr const wchar_t* kImageCountMarker = L"Image Count:";
 constexpr DWORD kTempPathChars = 260;
 constexpr size_t kStampChars = 30;

@@ -4,6 +4,8 @@
 #include "EsdConstants.h"
 #include "EsdHeader.h"
 #include "WimToolOutput.h"
+#include "common/RunnerConstants.h"
+#include "common/ToolOutputLines.h"
 #include "common/IsoAside.h"
 #include "common/PathIdentity.h"
 #include "common/ProgressReport.h"
@@ -157,11 +159,11 @@ void CESDConverter::onToolLine(const std::wstring& line)
         }
         return;
     }
-    if (m_span.runs == 0 || !esd::FileDataPercent(line, number)) {
+    if (m_span.runs == 0 || !runner::FileDataPercent(line, number)) {
         return;
     }
     // Run index of runs at number %: start + span * (100 * index + number) / (100 * runs).
-    const long long full = esd::kFullPercent;
+    const long long full = runner::kFullPercent;
     const long long done = full * m_span.index + number;
     const long long value = m_span.start + (m_span.next - m_span.start) * done / (full * m_span.runs);
     report(static_cast<int>(value < m_span.next ? value : m_span.next - 1));

@@ -3,6 +3,7 @@
 
 #include "EsdConstants.h"
 #include "WimToolOutput.h"
+#include "../common/ToolOutputLines.h"
 #include "../common/LogFile.h"
 #include "../common/OutputPipe.h"
 #include "../common/RemoveTree.h"
@@ -102,7 +103,7 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
     // Ours must go, or the pipe would never end.
     pipe.write.Reset();
 
-    esd::ToolOutputLines lines([this](const std::wstring& line) { onToolLine(line); });
+    runner::ToolOutputLines lines([this](const std::wstring& line) { onToolLine(line); });
     // Reads at most limit bytes, of those already in the pipe: never blocks.
     const auto readWaiting = [&pipe, &lines](DWORD limit) {
         char buffer[esd::kReadBytes];

@@ -99,8 +99,11 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             clearOut.push_back(MakeAddCommand(cefFolder, pemaker::kAppImageFolder));
         }
     }
+    _BeginSpan(pemaker::kProgressCleared);
     if (!_UpdateWIM(clearOut, true)) {
-        TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogClearOutFailed);
+        if (!_Stopped()) {
+            TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogClearOutFailed);
+        }
         return false;
     }
     _ReportProgress(pemaker::kProgressCleared, pemaker::kProgressTotal, nullptr);
@@ -134,9 +137,12 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
                               stagingFolder.c_str(), m_szPEDir);
                 // ROBOCOPY's exit codes report what was copied, not only
                 // failures; whatever reached the staging folder is added.
-                _RunCommand(command, pemaker::kCommandTimeoutMs);
+                if (!_RunCommand(command, pemaker::kCommandTimeoutMs) && _Stopped()) {
+                    return false;
+                }
                 folderToAdd = stagingFolder;
             }
+            _BeginSpan(SourceProgress(index, count));
             if (!_UpdateWIM({MakeAddCommand(folderToAdd, destination)}, false)) {
                 return false;
             }
@@ -149,6 +155,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             }
         } else {
             PathCombineW(destination, pemaker::kToolsetFolder, PathFindFileNameW(entry.c_str()));
+            _BeginSpan(SourceProgress(index, count));
             if (!_UpdateWIM({MakeAddCommand(entry, destination)}, false)) {
                 return false;
             }
@@ -172,6 +179,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogStartupNotFound);
             return false;
         }
+        _BeginSpan(0);
         if (!_CreateWinpeshlIni(startupInImage, startupFile.Buffer()) ||
             !_UpdateWIM({MakeAddCommand(startupFile.Path(), pemaker::kWinpeshlImagePath)}, false)) {
             return false;
@@ -223,5 +231,6 @@ bool CPEMaker::_AddDriverPackages()
         batch.push_back(MakeAddCommand(WithoutTrailingSeparators(folders[index]), destination));
     }
     batch.push_back(MakeAddCommand(loadCmd.Path(), pemaker::kLoadCmdImagePath));
+    _BeginSpan(pemaker::kProgressDriversEnd);
     return _UpdateWIM(batch, false);
 }

@@ -74,6 +74,8 @@ bool CPEMaker::_CreatePE(const std::vector<std::wstring>& appSources, const wcha
     BuildFlowState flow;
     flow.backup = &backup;
     flow.options = options;
+    flow.watch.keepGoing = [this] { return _ShouldContinue(); };
+    flow.watch.onLine = [this](const std::wstring& line) { return _OnToolLine(line); };
     m_pFlow = &flow;
     const bool result = _BuildAndDeliver(sources, startupExe, productionType, target, createBootDisk, backup);
     m_pFlow = nullptr;
@@ -161,7 +163,8 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         result = true;
     } while (false);
 
-    if (cancelled) {
+    // The host also stops the flow by stopping a tool it runs.
+    if (cancelled || _Stopped()) {
         TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogCancelled);
         return false;
     }

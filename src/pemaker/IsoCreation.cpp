@@ -85,7 +85,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     DWORD exitCode = 0;
     const bool succeeded =
         _RunCommandWithOutput(command, output, m_szPEDir, pemaker::kCapturedCommandTimeoutMs, &exitCode);
-    if (!succeeded) {
+    if (!succeeded && !_Stopped()) {
         TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
         // That code is whatever the pipe left behind; the tool's own exit
         // code and words name the cause.

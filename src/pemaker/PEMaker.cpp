@@ -4,6 +4,7 @@
 #include "common/CommandRunner.h"
 #include "common/LogFile.h"
 #include "common/ProgressReport.h"
+#include "common/ToolOutputLines.h"
 
 #include <shlwapi.h>
 
@@ -43,7 +44,46 @@ bool CPEMaker::Init()
 
 void CPEMaker::_ReportProgress(uint64_t current, uint64_t total, const char* message)
 {
+    if (m_pFlow && total != 0) {
+        m_pFlow->lastSent = current;
+    }
     progress::Report(m_pSink, current, total, message);
+}
+
+ToolWatch* CPEMaker::_Watch()
+{
+    return m_pFlow && m_pFlow->options ? &m_pFlow->watch : nullptr;
+}
+
+bool CPEMaker::_Stopped() const
+{
+    return m_pFlow && m_pFlow->watch.stopped;
+}
+
+void CPEMaker::_BeginSpan(uint64_t spanEnd)
+{
+    if (m_pFlow) {
+        m_pFlow->spanStart = m_pFlow->lastSent;
+        m_pFlow->spanEnd = spanEnd;
+    }
+}
+
+bool CPEMaker::_OnToolLine(const std::wstring& line)
+{
+    unsigned percent = 0;
+    if (!runner::FileDataPercent(line, percent)) {
+        return true;
+    }
+    const uint64_t start = m_pFlow->spanStart;
+    const uint64_t end = m_pFlow->spanEnd;
+    if (end > start + 1) {
+        uint64_t value = start + (end - start) * percent / runner::kFullPercent;
+        value = value < end ? value : end - 1;
+        if (value > m_pFlow->lastSent) {
+            _ReportProgress(value, pemaker::kProgressTotal, nullptr);
+        }
+    }
+    return false;
 }
 
 bool CPEMaker::_ShouldContinue()
@@ -89,13 +129,13 @@ std::wstring CPEMaker::_FindInterpreterUnsafePath(const std::vector<std::wstring
     return std::wstring();
 }
 
-bool CPEMaker::_RunCommand(const std::wstring& command, DWORD limitMs)
+bool CPEMaker::_RunCommand(const std::wstring& command, DWORD limitMs, bool watched)
 {
-    return runner::RunCommand(command, limitMs);
+    return runner::RunCommand(command, limitMs, watched ? _Watch() : nullptr);
 }
 
 bool CPEMaker::_RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
                                      DWORD limitMs, DWORD* exitCode)
 {
-    return runner::RunCommandWithOutput(command, output, workDir, limitMs, exitCode);
+    return runner::RunCommandWithOutput(command, output, workDir, limitMs, exitCode, _Watch());
 }

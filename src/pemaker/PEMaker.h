@@ -6,6 +6,7 @@
 
 #include "TarnwickMedia.h"
 #include "common/IsoAside.h"
+#include "common/ToolWatch.h"
 
 #include <windows.h>
 
@@ -34,6 +35,13 @@ struct BuildFlowState {
     const BuildOptions* options = nullptr;
     // A more precise failure text than the flow's own for CopyApp.
     const char* copyAppFailure = nullptr;
+    // With options: the host asked while tools run, and progress read from
+    // the WIM tool between the value sent before a run (spanStart) and the
+    // record that closes its stage (spanEnd; 0: none).
+    ToolWatch watch;
+    uint64_t lastSent = 0;
+    uint64_t spanStart = 0;
+    uint64_t spanEnd = 0;
 };
 
 // The WinPE builder. It works in the folder "PE" beside the host executable
@@ -106,9 +114,18 @@ private:
     // sources that the command interpreter could rewrite; empty if none.
     std::wstring _FindInterpreterUnsafePath(const std::vector<std::wstring>& paths, const wchar_t* target);
 
-    bool _RunCommand(const std::wstring& command, DWORD limitMs);
+    // watched: the host may stop the command while it runs (with options).
+    bool _RunCommand(const std::wstring& command, DWORD limitMs, bool watched = true);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
                                DWORD limitMs, DWORD* exitCode = nullptr);
+    // The watch of the running flow's tools; null without options.
+    ToolWatch* _Watch();
+    // Whether the host stopped a tool of the running flow.
+    bool _Stopped() const;
+    // The WIM runs that follow report progress up to spanEnd (0: none).
+    void _BeginSpan(uint64_t spanEnd);
+    // A line of the WIM tool: false for a progress line, which is sent on.
+    bool _OnToolLine(const std::wstring& line);
 
     // Applies the batch to image 1 of the working WIM in one run of the tool.
     bool _UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild);

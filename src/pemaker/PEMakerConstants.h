@@ -83,6 +83,7 @@ constexpr uint64_t kProgressSourceSpan = 45;
 constexpr uint64_t kProgressSourceBase = 40;
 constexpr uint64_t kProgressSourceCap = 85;
 constexpr uint64_t kProgressConfigFiles = 20;
+constexpr uint64_t kProgressDriversEnd = 89;
 constexpr uint64_t kProgressInjected = 90;
 constexpr uint64_t kProgressDone = 100;
 constexpr uint64_t kProgressTotal = 100;

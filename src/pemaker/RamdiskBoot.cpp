@@ -37,6 +37,11 @@ bool CPEMaker::RestartToPE()
     FormatBounded(sdiPath, pemaker::kPathChars, pemaker::kSdiPathFormat, m_szPEDir);
     std::wstring entryId;
     if (!ConfigureBCD(m_szWimPath, sdiPath, &entryId)) {
+        // Stopped while bcdedit ran: a cancellation, which the flow's check ends.
+        if (_Stopped()) {
+            _DeleteBootEntry(entryId);
+            return true;
+        }
         TW_LOG(pemaker::kRestartFunction, pemaker::kLogBcdFailed);
         return false;
     }
@@ -49,15 +54,19 @@ bool CPEMaker::RestartToPE()
         m_pFlow->backup->Discard();
     }
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestarting);
-    _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs);
+    _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs, false);
     return true;
 }
 
 void CPEMaker::_DeleteBootEntry(const std::wstring& entryId)
 {
+    if (entryId.empty()) {
+        return;
+    }
+    // Asked of a host that has already said stop: not watched.
     wchar_t command[pemaker::kShortCommandChars];
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteEntry, entryId.c_str());
-    if (_RunCommand(command, pemaker::kCommandTimeoutMs)) {
+    if (_RunCommand(command, pemaker::kCommandTimeoutMs, false)) {
         return;
     }
     // The one-time entry must boot what it was made for.
@@ -81,12 +90,16 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
         if (_RunCommand(command, pemaker::kCommandTimeoutMs)) {
             return true;
         }
-        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogFormat, failure);
+        if (!_Stopped()) {
+            TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogFormat, failure);
+        }
         return false;
     };
 
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteOptions);
-    _RunCommand(command, pemaker::kCommandTimeoutMs);
+    if (!_RunCommand(command, pemaker::kCommandTimeoutMs) && _Stopped()) {
+        return false;
+    }
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateOptions);
     if (!run(pemaker::kBcdCreateOptionsFailed)) {
         return false;
@@ -103,13 +116,19 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateEntry);
     std::wstring output;
     if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs)) {
-        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
+        if (!_Stopped()) {
+            TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
+        }
         return false;
     }
     std::wstring id;
     if (!pemaker::ParseBcdIdentifier(output, id)) {
         TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogParseGuidFailed, output.c_str());
         return false;
+    }
+    // Known before the steps, so that an entry stopped half-made can be deleted.
+    if (entryId) {
+        *entryId = id;
     }
     for (const pemaker::BcdEntryStep& step : pemaker::kBcdEntrySteps) {
         if (step.withDevice) {
@@ -120,9 +139,6 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
         if (!run(step.failure)) {
             return false;
         }
-    }
-    if (entryId) {
-        *entryId = id;
     }
     return true;
 }

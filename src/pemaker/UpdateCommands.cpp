@@ -65,13 +65,13 @@ std::string EncodeUpdateCommand(const std::wstring& command)
     return bytes;
 }
 
-std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild)
+std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild, bool quiet)
 {
     std::wstring line = L"\"" + tool + L"\" update \"" + wim + L"\" 1";
     if (rebuild) {
         line += L" --rebuild";
     }
-    line += L" --no-acls --quiet";
+    line += quiet ? L" --no-acls --quiet" : L" --no-acls";
     return line;
 }
 

@@ -20,7 +20,8 @@ namespace pemaker {
 
 // One command and its CR LF, as UTF-16LE bytes without a byte-order mark.
 std::string EncodeUpdateCommand(const std::wstring& command);
-// "<tool>" update "<wim>" 1 [--rebuild] --no-acls --quiet
-std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild);
+// "<tool>" update "<wim>" 1 [--rebuild] --no-acls [--quiet]
+std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild,
+                                     bool quiet = true);
 
 }  // namespace pemaker

@@ -30,6 +30,9 @@ bool CPEMaker::_UpdateWIM(const std::vector<std::wstring>& commands, bool rebuil
     if (_RunWimlibUpdate(toolPath, m_szWimPath, commandFile.Path(), output, rebuild)) {
         return true;
     }
+    if (_Stopped()) {
+        return false;
+    }
     TW_LOG(pemaker::kUpdateFunction, pemaker::kLogUpdateFailed, WideToAnsi(m_szWimPath).c_str(),
            WideToAnsi(output).c_str());
     for (size_t index = 0; index < commands.size(); ++index) {
@@ -99,7 +102,9 @@ bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath,
     if (!input.Valid()) {
         return false;
     }
-    std::wstring commandLine = pemaker::WimlibUpdateCommandLine(toolPath, wimPath, rebuild);
+    // A watched run reads the tool's progress, which --quiet would silence.
+    ToolWatch* const watch = _Watch();
+    std::wstring commandLine = pemaker::WimlibUpdateCommandLine(toolPath, wimPath, rebuild, !watch);
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
     writable.push_back(L'\0');
 
@@ -124,7 +129,8 @@ bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath,
     // ended before the call goes on, to put the image back.
     const ULONGLONG deadline = DeadlineAfter(pemaker::kWimlibTimeoutMs);
     output.clear();
-    if (!ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline) ||
+    const bool readInTime = ReadOutputUntil(pipe.read.Get(), child.process.Get(), output, deadline, watch);
+    if (!readInTime ||
         WaitForSingleObject(child.process.Get(), RemainingMs(deadline)) == WAIT_TIMEOUT) {
         job.EndAll();
         return false;
