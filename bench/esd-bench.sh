@@ -84,9 +84,6 @@ esd_round() {
     no_work_pairs
 }
 
-# (max - min) / median of a file of numbers, in per cent.
-spread() { sort -n "$1" | awk -v m="$(median "$1")" 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.1f", 100 * (hi - lo) / m }'; }
-
 for size in $sizes; do
     payload="${size%:*}"
     rounds="${size#*:}"

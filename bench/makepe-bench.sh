@@ -10,7 +10,9 @@
 #   floor    bench/floor.cpp: the same WIM updates, interpreter runs of
 #            ROBOCOPY, rmdir and oscdimg, started with the builder's
 #            creation settings, journalling stand-ins too;
-#   direct   the same copy, three WIM updates and ISO made by this script.
+#   direct   the same copy, three WIM updates and ISO made by this script;
+#   list, options  MakePEFromList and MakePEWithOptions (flags 0), each
+#            called by bench/convert.cpp with a sink, alternating first.
 # Own overhead = median(no work) - median(floor), as a share of the library's
 # median. Every library and direct run starts from the same BOOT.wim, which
 # holds 300 MiB of system files as a real WinPE image does. Each round also
@@ -42,7 +44,7 @@ rm -f "$csv"
 echo "Laying out a sample installation with a PE folder and $size MiB of application files..."
 mkdir -p "$app" "$work/out" "$work/direct"
 install_app "$build" "$app"
-cp "$build/bench/floor.exe" "$build/bench/save.exe" "$app/"
+cp "$build/bench/floor.exe" "$build/bench/save.exe" "$build/bench/convert.exe" "$app/"
 mkdir -p "$pe/ISO/BOOT" "$pe/ISO/SOURCES"
 { printf 'TWBOOTSECTOR'; head -c 2036 /dev/zero; } > "$pe/etfsboot.com"
 printf 'ramdisk options\n' > "$pe/ISO/BOOT/BOOT.SDI"
@@ -99,6 +101,13 @@ direct() {
         "/=$d/ISO" "/etfsboot.com=$pe/etfsboot.com" 2>/dev/null
 }
 
+# One export through bench/convert.cpp, from the round's image.
+through_export() {
+    cp "$work/BOOT.wim" "$pe/ISO/SOURCES/BOOT.wim"
+    rm -f "$work/out/boot.iso"
+    wine_in "$app" convert.exe "makepe-$1" "$(winpath "$app")" "$(winpath "$work/out")" >/dev/null
+}
+
 # Both start each round from the same image.
 restore_images() {
     cp "$work/BOOT.wim" "$pe/ISO/SOURCES/BOOT.wim"
@@ -108,14 +117,22 @@ restore_images() {
     cp "$work/BOOT.wim" "$work/direct/ISO/SOURCES/BOOT.wim"
 }
 
-for series in library direct nowork floor link copy; do : > "$work/$series.times"; done
+for series in library direct nowork floor link copy list options; do : > "$work/$series.times"; done
+: > "$work/ratio.times"
 for round in $(seq "$rounds"); do
+    if [ $((round % 2)) = 1 ]; then order="list options"; else order="options list"; fi
+    for series in $order; do
+        timed "$work/$series.times" through_export "$series"
+    done
+    calc 4 "$(tail -1 "$work/options.times") / $(tail -1 "$work/list.times")" >> "$work/ratio.times"
+    echo >> "$work/ratio.times"
     restore_images
     wine_in "$app" save.exe "$(winpath "$pe")" > "$work/save.out"
     cut -d' ' -f1 "$work/save.out" >> "$work/link.times"
     cut -d' ' -f2 "$work/save.out" >> "$work/copy.times"
     bench_round
-    echo "round $round: library $(tail -1 "$work/library.times") s, direct $(tail -1 "$work/direct.times") s," \
+    echo "round $round: list $(tail -1 "$work/list.times") s, options $(tail -1 "$work/options.times") s," \
+        "library $(tail -1 "$work/library.times") s, direct $(tail -1 "$work/direct.times") s," \
         "no work $(tail -1 "$work/nowork.times") s, floor $(tail -1 "$work/floor.times") s"
 done
 ls -l "$pe/ISO/SOURCES/BOOT.wim" "$work/out/boot.iso" "$work/direct/boot.iso" | awk '{ printf "%s: %.1f MiB\n", $NF, $5 / 1048576 }'
@@ -130,5 +147,10 @@ echo "MakePE --deliver iso, medians in seconds; own = no work - floor, share of 
 print_table "$csv"
 link=$(median "$work/link.times")
 copy=$(median "$work/copy.times")
+list=$(median "$work/list.times")
+opt=$(median "$work/options.times")
+echo "MakePEWithOptions (flags 0) / MakePEFromList: ratio of medians $(calc 3 "$opt / $list")," \
+    "median of the rounds' ratios $(median "$work/ratio.times"); spreads list $(spread "$work/list.times") %," \
+    "options $(spread "$work/options.times") %"
 echo "Saving BOOT.wim, medians: link $link s ($(calc 3 "100 * $link / $lib") % of a build)," \
     "copy $copy s ($(calc 2 "100 * $copy / $lib") % of a build)"

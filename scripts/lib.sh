@@ -66,6 +66,9 @@ payload_tree() {
         split -b 256K -d -a 4 - "$1/tables/table"
 }
 
+# (max - min) / median of a file of numbers, in per cent.
+spread() { sort -n "$1" | awk -v m="$(median "$1")" 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.1f", 100 * (hi - lo) / m }'; }
+
 # Appends one row to a CSV file, writing HEADER first into a new file:
 #   csv_row FILE HEADER VALUES (both comma-separated)
 csv_row() {
