@@ -20,6 +20,18 @@ const std::string kNetwork = "%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
 const std::string kApp = "\"%systemdrive%\\TarnwickToolset\\app.exe\"\r\n";
 const std::string kShell = "%systemdrive%\\Windows\\System32\\cmd.exe";
 
+const std::string kProgressLines = "Archiving file data: 0 MiB of 2 MiB (0%) done\r"
+                                   "Archiving file data: 1 MiB of 2 MiB (50%) done\r"
+                                   "Archiving file data: 2 MiB of 2 MiB (100%) done\r\n";
+
+// mib files of 1 MiB of random bytes in folder, made by Linux.
+void RandomTree(const std::wstring& folder, unsigned mib)
+{
+    MakeTree(folder, {});
+    Sh("for i in $(seq " + std::to_string(mib) + "); do head -c 1048576 /dev/urandom > '" + UnixPath(folder) +
+       "'/part$i.bin; done");
+}
+
 class MakePEOptionsTest : public PEMakerFixture {
 protected:
     void SetUp() override
@@ -44,6 +56,25 @@ protected:
         const wchar_t* const sources[] = {app.c_str()};
         return LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 1, startup, 2, nullptr,
                                                                          given ? given : &options);
+    }
+
+    // A real image holding the application folder, then, with the real tools,
+    // MakePEWithOptions of mib MiB of fresh random files and the application.
+    bool BuildWithBigSource(const std::wstring& name, unsigned mib, RecordingSink& records, std::string& imageBefore)
+    {
+        StandinJournal real;
+        real.EnableReal();
+        const std::wstring big = scratch / name;
+        RandomTree(big, mib);
+        const std::wstring tree = scratch / L"tree";
+        MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
+        DeleteFileW(pe.Wim().c_str());
+        EXPECT_TRUE(CaptureWim(tree, pe.Wim()));
+        imageBefore = ReadBytes(pe.Wim());
+        const MakePEOptions options = {sizeof(MakePEOptions), 0, nullptr, 0, 0, &records};
+        const wchar_t* const sources[] = {big.c_str(), app.c_str()};
+        return LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 2, app.c_str(), 2, nullptr,
+                                                                         &options);
     }
 
     std::wstring app = scratch / L"app.exe";
@@ -168,22 +199,6 @@ TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealIm
 
 }  // namespace
 
-namespace {
-
-const std::string kProgressLines = "Archiving file data: 0 MiB of 2 MiB (0%) done\r"
-                                   "Archiving file data: 1 MiB of 2 MiB (50%) done\r"
-                                   "Archiving file data: 2 MiB of 2 MiB (100%) done\r\n";
-
-// Random files of mib MiB in all below folder, made by Linux.
-void RandomTree(const std::wstring& folder, unsigned mib)
-{
-    MakeTree(folder, {});
-    Sh("for i in $(seq " + std::to_string(mib) + "); do head -c 1048576 /dev/urandom > '" + UnixPath(folder) +
-       "'/part$i.bin; done");
-}
-
-}  // namespace
-
 // Between the stage records, each WIM run's "(NN%)" moves the value from the
 // one sent before it towards the record that closes its stage.
 TEST_F(MakePEOptionsTest, ProgressInsideTheStagesFromTheWimToolsOwnLines)
@@ -205,18 +220,9 @@ TEST_F(MakePEOptionsTest, ProgressInsideTheStagesFromTheWimToolsOwnLines)
     EXPECT_FALSE(Holds(log.Added(), "file data"));
 
     // The real tool, adding 100 MiB of fresh data.
-    StandinJournal real;
-    real.EnableReal();
-    const std::wstring big = scratch / L"big";
-    RandomTree(big, 100);
-    const std::wstring tree = scratch / L"tree";
-    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
-    DeleteFileW(pe.Wim().c_str());
-    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
     RecordingSink measured;
-    const MakePEOptions options = {sizeof(MakePEOptions), 0, nullptr, 0, 0, &measured};
-    const wchar_t* const sources[] = {big.c_str(), app.c_str()};
-    ASSERT_TRUE(LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 2, app.c_str(), 2, nullptr, &options));
+    std::string before;
+    ASSERT_TRUE(BuildWithBigSource(L"big", 100, measured, before));
     std::set<long long> inside;
     for (const long long value : measured.Values()) {
         if (value > 15 && value < 62) {
@@ -267,24 +273,14 @@ TEST_F(MakePEOptionsTest, AToolStoppedByTheHostEndsAtOnceAndTheBuildIsCancelled)
     }
 
     // The real tool in a long update: its Linux side ends with the stand-in.
-    StandinJournal real;
-    real.EnableReal();
-    const std::wstring big = scratch / L"bigger";
-    RandomTree(big, 200);
-    const std::wstring tree = scratch / L"tree";
-    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
-    DeleteFileW(pe.Wim().c_str());
-    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
-    const std::string before = ReadBytes(pe.Wim());
     RecordingSink records;
     ULONGLONG stoppedAt = 0;
     records.cancelWhen = [&] {
         stoppedAt = stoppedAt ? stoppedAt : (records.Values().back() > 15 ? GetTickCount64() : 0);
         return stoppedAt != 0;
     };
-    const MakePEOptions options = {sizeof(MakePEOptions), 0, nullptr, 0, 0, &records};
-    const wchar_t* const sources[] = {big.c_str(), app.c_str()};
-    EXPECT_FALSE(LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(sources, 2, app.c_str(), 2, nullptr, &options));
+    std::string before;
+    EXPECT_FALSE(BuildWithBigSource(L"bigger", 200, records, before));
     EXPECT_LT(GetTickCount64() - stoppedAt, 5000u) << "the update went on";
     EXPECT_LT(records.Values().back(), 62) << "stopped inside the big source's update";
     EXPECT_EQ(ReadBytes(pe.Wim()), before);
