@@ -2,6 +2,8 @@
 
 #include "ProgressBar.h"
 
+#include <vector>
+
 #include "TarnwickMedia.h"
 
 namespace host {
@@ -12,7 +14,9 @@ class ConsoleSink : public IProgressSink {
 public:
     static constexpr bool kCursorHome = true;
     // cursorHome: a bar drawn on a terminal leaves the cursor at its start.
-    explicit ConsoleSink(bool cursorHome = false);
+    // stageStarts: the percentages at which the call's stages begin; empty
+    // when every record begins one.
+    explicit ConsoleSink(bool cursorHome = false, std::vector<int> stageStarts = {});
     ~ConsoleSink();
     ConsoleSink(const ConsoleSink&) = delete;
     ConsoleSink& operator=(const ConsoleSink&) = delete;

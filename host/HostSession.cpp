@@ -102,7 +102,8 @@ int Run(const Options& options)
         }
         // The library prints each command line before its run, so the bar
         // leaves the cursor at its start for the next line to replace it.
-        ConsoleSink sink(ConsoleSink::kCursorHome);
+        // Its stages: extraction, boot.wim, install.wim, the ISO.
+        ConsoleSink sink(ConsoleSink::kCursorHome, {0, 10, 30, 60, 90, 100});
         EsdIsoOptions esdOptions = {sizeof(EsdIsoOptions), 0, options.edition, 0, &sink};
         esdOptions.flags = (options.uefi ? kEsdIsoUefi : 0) | (options.allEditions ? kEsdIsoAllEditions : 0);
         const bool ok = convert(options.esd.c_str(), options.iso.c_str(), &esdOptions);

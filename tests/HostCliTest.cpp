@@ -103,40 +103,67 @@ TEST(HostCommandLine, DiskNumbersAreDigitsUpToTheLargestInt)
     }
 }
 
-TEST(HostProgressBar, RedrawsInPlaceOnATerminal)
+// A scripted clock and records of the converter's stages (0, 10, 30, 60, 90).
+// Percent -1 is a tick between records, -2 a failure record.
+struct BarStep {
+    std::uint64_t ms;
+    int percent;
+    const char* out;
+};
+
+std::string RunBar(bool terminal, const std::vector<BarStep>& steps, std::vector<int> stageStarts)
 {
-    host::ProgressBar bar(true);
-    EXPECT_EQ(bar.Update({false, 0, 100, ""}).out, "\r[........................................]   0%");
-    EXPECT_EQ(bar.Update({false, 45, 100, ""}).out, "\r[##################......................]  45%");
-    EXPECT_EQ(bar.Update({false, 45, 100, ""}).out, "") << "an unchanged value is not redrawn";
-    EXPECT_EQ(bar.Update({false, 100, 100, ""}).out, "\r[########################################] 100%");
-    EXPECT_EQ(bar.Finish(), "\n");
-    EXPECT_EQ(bar.Finish(), "");
-    // The converter prints each command line over a bar that leaves the
-    // cursor at its start.
-    EXPECT_EQ(host::ProgressBar(true, true).Update({false, 10, 100, ""}).out,
-              "\r[####....................................]  10%\r");
-    EXPECT_EQ(host::ProgressBar(false, true).Update({false, 10, 100, ""}).out, "progress  10%\n");
+    std::uint64_t now = 0;
+    host::ProgressBar bar({terminal, false, std::move(stageStarts)}, [&now] { return now; });
+    std::string mismatches;
+    for (const BarStep& step : steps) {
+        now = step.ms;
+        std::string out = step.percent == -1 ? bar.Tick()
+                          : step.percent == -2
+                              ? bar.Update({true, 0, 0, "x"}).out
+                              : bar.Update({false, static_cast<std::uint64_t>(step.percent), 100, ""}).out;
+        if (out != step.out) {
+            mismatches += "at " + std::to_string(step.ms) + " ms: \"" + out + "\"\n";
+        }
+    }
+    return mismatches + bar.Finish();
 }
 
-TEST(HostProgressBar, PrintsPlainLinesWhenRedirectedAndFailuresAsErrors)
+TEST(HostProgressBar, TellsElapsedTimeAndTheRestAtTheStagesPace)
 {
-    host::ProgressBar bar(false);
-    std::string out;
-    for (std::uint64_t value : {0u, 5u, 15u, 15u, 85u}) {
-        out += bar.Update({false, value, 100, ""}).out;
-    }
-    EXPECT_EQ(out, "progress   0%\nprogress   5%\nprogress  15%\nprogress  85%\n");
-    const host::ConsoleText failure = bar.Update({true, 0, 0, "BuildPE: Failed to create ISO"});
-    EXPECT_EQ(failure.out, "");
-    EXPECT_EQ(failure.err, "error: BuildPE: Failed to create ISO\n");
-    EXPECT_EQ(bar.Finish(), "");
-
-    host::ProgressBar terminal(true);
-    terminal.Update({false, 5, 100, ""});
-    const host::ConsoleText mid = terminal.Update({true, 0, 0, ""});
-    EXPECT_EQ(mid.out, "\n") << "a failure starts on a fresh line";
-    EXPECT_EQ(mid.err, "error: operation failed\n");
+    const std::vector<int> stages = {0, 10, 30, 60, 90, 100};
+    EXPECT_EQ(RunBar(false,
+                     {{500, 0, "progress   0%  0:00 elapsed\n"},
+                      {1500, 10, "progress  10%  0:01 elapsed\n"},
+                      {9000, 20, "progress  20%  0:09 elapsed\n"},  // the stage ran 7.5 s
+                      {11500, 30, "progress  30%  0:11 elapsed\n"},
+                      {20000, -1, ""},  // no redraw on a pipe
+                      {21500, 30, ""},
+                      {31500, 45, "progress  45%  0:31 elapsed, about 1:13 left\n"},  // 55 * 20 s / 15
+                      {41500, 59, "progress  59%  0:41 elapsed, about 0:42 left\n"},
+                      {41600, 60, "progress  60%  0:41 elapsed\n"},
+                      {3641600, 61, "progress  61%  1:00:41 elapsed, about 39:00:00 left\n"},
+                      {3641700, -2, ""}},
+                     stages),
+              "");
+    EXPECT_EQ(RunBar(true,
+                     {{0, 0, "\r[........................................]   0%  0:00 elapsed"},
+                      {400, -1, ""},
+                      {1200, -1, "\r[........................................]   0%  0:01 elapsed"},
+                      {9000, 5, "\r[##......................................]   5%  0:09 elapsed"},
+                      {20000, -1, "\r[##......................................]   5%  0:20 elapsed, about 6:20 left"},
+                      {21000, 10, "\r[####....................................]  10%  0:21 elapsed                 "},
+                      {22000, 100, "\r[########################################] 100%  0:22 elapsed"}},
+                     stages),
+              "\n");
+    // The builder's records each begin a stage, and a failure ends the line.
+    EXPECT_EQ(RunBar(true,
+                     {{0, 15, "\r[######..................................]  15%  0:00 elapsed"},
+                      {30000, 85, "\r[##################################......]  85%  0:30 elapsed"},
+                      {45000, -1, "\r[##################################......]  85%  0:45 elapsed"},
+                      {45000, -2, "\n"}},
+                     {}),
+              "");
 }
 
 TEST(HostLogExcerpt, KeepsTheLastLines)
@@ -252,7 +279,7 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     EXPECT_EQ(cancelled.exitCode, 1u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
     EXPECT_EQ(cancelled.stdoutBytes.find("ESD file: "), 0u) << "the echo first, then the bar";
-    EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%\r\n"));
+    EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%  "));
     EXPECT_EQ(journal.Count(), 4u);
     EXPECT_FALSE(journal.Running(4));
     EXPECT_EQ(ReadBytes(start / L"old.iso"), "old");
@@ -290,7 +317,7 @@ TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
     RemoveTree(Inst(L"PE"));
     const ChildResult failed = Run(L"make-pe --deliver iso --target . --startup inst\\tarnwick.exe inst");
     EXPECT_EQ(failed.exitCode, 1u);
-    EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%\r\n"));
+    EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%  0:0"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "error: "));
     EXPECT_TRUE(Holds(failed.stderrBytes,
                       "tarnwick: make-pe failed\r\nLog file: " + ToUtf8(WorkFolder()) + "\\tarnwick.log\r\n"));
