@@ -2,9 +2,9 @@
 
 #include "ProgressBar.h"
 
-#include <vector>
-
 #include "TarnwickMedia.h"
+
+#include <vector>
 
 namespace host {
 

@@ -164,7 +164,7 @@ std::string DiskLine(unsigned long disk, const std::string& model, unsigned long
 int GuardDisk(const std::wstring& target, bool yes)
 {
     const unsigned long number = std::wcstoul(target.c_str(), nullptr, 10);
-    const UniqueHandle disk = OpenDevice(L"\\\\.\\PhysicalDrive" + target);
+    const UniqueHandle disk = OpenDevice(L"\\\\.\\PhysicalDrive" + std::to_wstring(number));
     if (!disk.Valid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {
