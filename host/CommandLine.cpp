@@ -9,18 +9,21 @@ namespace host {
 
 const wchar_t kUsage[] =
     L"Usage:\n"
-    L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] --startup EXE SOURCE...\n"
+    L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] [--force] --startup EXE SOURCE...\n"
     L"  tarnwick configure-boot-wim\n"
-    L"  tarnwick esd-to-iso [--uefi] [--edition N|all] ESD ISO\n"
+    L"  tarnwick esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO\n"
     L"  tarnwick extract-winre TARGET\n"
     L"  tarnwick --help\n"
     L"  tarnwick --version\n"
     L"\n"
     L"make-pe builds the WinPE image from the PE folder beside this program, puts the\n"
     L"SOURCE files and folders into it and starts EXE at boot. --deliver iso writes\n"
-    L"boot.iso into the --target folder; --deliver disk writes it to the disk whose\n"
-    L"number --target gives; --deliver restart adds a one-time boot entry and restarts\n"
-    L"this machine at once (asks first unless --yes is given).\n"
+    L"boot.iso into the --target folder. --deliver disk ERASES the disk whose number\n"
+    L"--target gives and writes the media to it: it refuses a disk that is missing or\n"
+    L"holds the running Windows, shows the disk's model and size and asks first; with\n"
+    L"--yes it does not ask, and without a console it needs --yes. --deliver restart\n"
+    L"adds a one-time boot entry and restarts this machine at once (asks first unless\n"
+    L"--yes is given).\n"
     L"\n"
     L"A SOURCE folder lands in \\TarnwickToolset\\<folder name> of the image, a SOURCE\n"
     L"file as \\TarnwickToolset\\<name>, and this program's own folder (or one inside\n"
@@ -33,7 +36,12 @@ const wchar_t kUsage[] =
     L"esd-to-iso --uefi makes the installation ISO boot on UEFI firmware too, from the\n"
     L"ESD's efi\\microsoft\\boot\\efisys.bin. --edition puts image N (4 or more) of the\n"
     L"ESD into install.wim instead of image 4, or with \"all\" every image from 4 on.\n"
-    L"Ctrl+C stops a conversion; nothing is left behind.\n";
+    L"Ctrl+C stops a conversion; nothing is left behind.\n"
+    L"\n"
+    L"An existing file at the ISO path that is not an ISO image is replaced only with\n"
+    L"--force. The tools are looked for in tools\\ beside this program (oscdimg.exe\n"
+    L"in PE\\, then on PATH, then in tools\\). The log, tarnwick.log, goes to\n"
+    L"%LOCALAPPDATA%\\Tarnwick, where every command runs.\n";
 
 int ProductionType(const std::wstring& deliver)
 {
@@ -112,6 +120,8 @@ ParseResult ParseMakePe(const std::vector<std::wstring>& args)
             options.startup = args[++i];
         } else if (arg == L"--yes") {
             options.yes = true;
+        } else if (arg == L"--force") {
+            options.force = true;
         } else if (arg == L"--") {
             options.sources.insert(options.sources.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;
@@ -162,6 +172,8 @@ ParseResult ParseEsdToIso(const std::vector<std::wstring>& args)
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == L"--uefi") {
             options.uefi = true;
+        } else if (args[i] == L"--force") {
+            options.force = true;
         } else if (args[i] == L"--edition") {
             if (i + 1 >= args.size()) {
                 return Fail(L"option --edition needs a value");
@@ -179,7 +191,7 @@ ParseResult ParseEsdToIso(const std::vector<std::wstring>& args)
         }
     }
     ParseResult result =
-        ParsePositional(Command::EsdToIso, rest, 2, L"esd-to-iso [--uefi] [--edition N|all] ESD ISO");
+        ParsePositional(Command::EsdToIso, rest, 2, L"esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO");
     if (result.error.empty()) {
         options.command = Command::EsdToIso;
         options.esd = rest[1];

@@ -16,6 +16,8 @@ struct Options {
     std::wstring startup;
     std::vector<std::wstring> sources;
     bool yes = false;
+    // make-pe --deliver iso, esd-to-iso: replace an existing file that is not an ISO image.
+    bool force = false;
     // esd-to-iso
     std::wstring esd;
     std::wstring iso;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace host {
 namespace {
@@ -31,7 +32,8 @@ bool OutputIsTerminal()
 
 }  // namespace
 
-ConsoleSink::ConsoleSink(bool cursorHome) : m_bar(OutputIsTerminal(), cursorHome)
+ConsoleSink::ConsoleSink(bool cursorHome, std::vector<int> stageStarts)
+    : m_bar(BarStyle{OutputIsTerminal(), cursorHome, std::move(stageStarts)}, [] { return GetTickCount64(); })
 {
     InterlockedExchange(&g_cancelRequested, 0);
     // A parent may have passed on Ctrl+C ignored (a new process group does),
@@ -65,6 +67,12 @@ bool ConsoleSink::OnProgress(const ProgressInfo* info)
 
 bool ConsoleSink::ShouldContinue()
 {
+    // The converter asks every 250 ms, which keeps the bar's clock going.
+    const std::string tick = m_bar.Tick();
+    if (!tick.empty()) {
+        std::fputs(tick.c_str(), stdout);
+        std::fflush(stdout);
+    }
     return InterlockedCompareExchange(&g_cancelRequested, 0, 0) == 0;
 }
 

@@ -4,6 +4,8 @@
 
 #include "TarnwickMedia.h"
 
+#include <vector>
+
 namespace host {
 
 // The host's progress sink: draws the progress bar, prints failure records as
@@ -12,7 +14,9 @@ class ConsoleSink : public IProgressSink {
 public:
     static constexpr bool kCursorHome = true;
     // cursorHome: a bar drawn on a terminal leaves the cursor at its start.
-    explicit ConsoleSink(bool cursorHome = false);
+    // stageStarts: the percentages at which the call's stages begin; empty
+    // when every record begins one.
+    explicit ConsoleSink(bool cursorHome = false, std::vector<int> stageStarts = {});
     ~ConsoleSink();
     ConsoleSink(const ConsoleSink&) = delete;
     ConsoleSink& operator=(const ConsoleSink&) = delete;

@@ -3,6 +3,7 @@
 #include "ConsoleSink.h"
 #include "LogExcerpt.h"
 #include "Preflight.h"
+#include "Question.h"
 
 #include "TarnwickMedia.h"
 
@@ -17,18 +18,6 @@
 
 namespace host {
 namespace {
-
-// --deliver restart reboots this machine at once, so it needs a yes first.
-bool ConfirmRestart()
-{
-    std::fputs("This adds a one-time boot entry and restarts this computer now. Continue? [y/N] ", stdout);
-    std::fflush(stdout);
-    char answer[16] = {};
-    if (!std::fgets(answer, sizeof(answer), stdin)) {
-        return false;
-    }
-    return answer[0] == 'y' || answer[0] == 'Y';
-}
 
 class Library {
 public:
@@ -102,7 +91,8 @@ int Run(const Options& options)
         }
         // The library prints each command line before its run, so the bar
         // leaves the cursor at its start for the next line to replace it.
-        ConsoleSink sink(ConsoleSink::kCursorHome);
+        // Its stages: extraction, boot.wim, install.wim, the ISO.
+        ConsoleSink sink(ConsoleSink::kCursorHome, {0, 10, 30, 60, 90, 100});
         EsdIsoOptions esdOptions = {sizeof(EsdIsoOptions), 0, options.edition, 0, &sink};
         esdOptions.flags = (options.uefi ? kEsdIsoUefi : 0) | (options.allEditions ? kEsdIsoAllEditions : 0);
         const bool ok = convert(options.esd.c_str(), options.iso.c_str(), &esdOptions);
@@ -124,7 +114,9 @@ int Run(const Options& options)
             return kExitFailure;
         }
         const int type = ProductionType(options.deliver);
-        if (type == kMakePERestartToRamdisk && !options.yes && !ConfirmRestart()) {
+        // --deliver restart reboots this machine at once, so it needs a yes first.
+        if (type == kMakePERestartToRamdisk && !options.yes &&
+            !AskYesNo("This adds a one-time boot entry and restarts this computer now. Continue? [y/N] ")) {
             std::fputs("tarnwick: make-pe not started\n", stderr);
             return kExitFailure;
         }

@@ -1,11 +1,11 @@
 #include "Preflight.h"
 
-#include "ProgramFolder.h"
 #include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 namespace host {
@@ -52,6 +52,33 @@ bool IsFolder(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// An ISO 9660 image names its primary volume descriptor "CD001" at byte 32769.
+bool IsIsoImage(const std::wstring& file)
+{
+    const UniqueHandle image(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER offset;
+    offset.QuadPart = 32769;
+    char magic[5] = {};
+    DWORD read = 0;
+    return image.Valid() && SetFilePointerEx(image.Get(), offset, nullptr, FILE_BEGIN) &&
+           ReadFile(image.Get(), magic, sizeof(magic), &read, nullptr) && read == sizeof(magic) &&
+           std::string(magic, sizeof(magic)) == "CD001";
+}
+
+// An ISO path that is a folder fails only after the whole build; a file
+// that is no ISO is most likely not meant to be replaced.
+std::wstring CheckIsoPath(const std::wstring& iso, bool force)
+{
+    if (IsFolder(iso)) {
+        return L"ISO path is a folder: " + iso;
+    }
+    if (!force && GetFileAttributesW(iso.c_str()) != INVALID_FILE_ATTRIBUTES && !IsIsoImage(iso)) {
+        return iso + L" exists and is not an ISO image; add --force to replace it";
+    }
+    return std::wstring();
+}
+
 // Whether the ISO tool could write the file. A file made here goes again when
 // closed; an existing one is opened for writing and left as it was.
 std::wstring CheckWritable(const std::wstring& file)
@@ -65,7 +92,7 @@ std::wstring CheckWritable(const std::wstring& file)
     return probe.Valid() ? std::wstring() : WithError(L"cannot be written", GetLastError());
 }
 
-std::wstring CheckIsoFolder(const std::wstring& folder)
+std::wstring CheckIsoFolder(const std::wstring& folder, bool force)
 {
     const std::wstring iso = IsoPathIn(folder);
     if (iso.size() > kLongestIsoPath) {
@@ -78,7 +105,11 @@ std::wstring CheckIsoFolder(const std::wstring& folder)
     if (!IsFolder(folder)) {
         return L"--target " + folder + L" is not a folder";
     }
-    const std::wstring problem = CheckWritable(iso);
+    std::wstring problem = CheckIsoPath(iso, force);
+    if (!problem.empty()) {
+        return problem;
+    }
+    problem = CheckWritable(iso);
     return problem.empty() ? problem : L"--target folder " + folder + L": " + iso + L" " + problem;
 }
 
@@ -138,7 +169,7 @@ std::wstring IsoPathIn(const std::wstring& folder)
 std::wstring CheckOutputs(const Options& options)
 {
     if (options.command == Command::MakePe && options.deliver == L"iso") {
-        return CheckIsoFolder(options.target);
+        return CheckIsoFolder(options.target, options.force);
     }
     if (options.command != Command::EsdToIso) {
         return std::wstring();
@@ -148,30 +179,33 @@ std::wstring CheckOutputs(const Options& options)
         return L"ISO " + options.iso + L" is the ESD file";
     }
     const std::wstring folder = options.iso.substr(0, options.iso.find_last_of(L'\\') + 1);
-    return IsFolder(folder) ? std::wstring() : L"folder of ISO " + options.iso + L" does not exist: " + folder;
+    if (!IsFolder(folder)) {
+        return L"folder of ISO " + options.iso + L" does not exist: " + folder;
+    }
+    return CheckIsoPath(options.iso, options.force);
+}
+
+std::wstring WorkFolder()
+{
+    wchar_t local[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : AbsolutePath(local) + L"\\" + kWorkFolderName;
 }
 
 // The command interpreter looks for the tools the library runs in the current
 // folder before the search path, so the library must never work in a folder
-// that an untrusted account can put a program into.
-std::wstring EnterWorkFolder(Command command)
+// that an untrusted account can put a program into. Nor in the installation's:
+// the log goes into the current folder.
+std::wstring EnterWorkFolder()
 {
-    std::wstring folder;
-    if (command == Command::EsdToIso) {
-        // The converter finds its tools as tools\... below the current folder.
-        folder = plainwin::ProgramFolder();
-    } else {
-        wchar_t local[MAX_PATH] = {};
-        const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) {
-            return L"LOCALAPPDATA does not name a folder";
-        }
-        folder = AbsolutePath(local) + L"\\" + kWorkFolderName;
-        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_ALREADY_EXISTS) {
-                return WithError(L"cannot create " + folder, error);
-            }
+    const std::wstring folder = WorkFolder();
+    if (folder.empty()) {
+        return L"LOCALAPPDATA does not name a folder";
+    }
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            return WithError(L"cannot create " + folder, error);
         }
     }
     if (!SetCurrentDirectoryW(folder.c_str())) {

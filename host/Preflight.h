@@ -17,13 +17,16 @@ std::wstring CheckMakePeInputs(const Options& options);
 // Where make-pe --deliver iso writes: boot.iso in the (absolute) target folder.
 std::wstring IsoPathIn(const std::wstring& folder);
 
-// Why the library could not write its result where the (absolute) paths say:
-// make-pe --deliver iso into --target, esd-to-iso into ISO. Empty when it can.
+// Why the library could not, or should not without --force, write its result
+// where the (absolute) paths say: make-pe --deliver iso into --target,
+// esd-to-iso into ISO. Empty when it can.
 std::wstring CheckOutputs(const Options& options);
 
-// Makes the folder the library works in current: this program's folder for
-// esd-to-iso, %LOCALAPPDATA%\Tarnwick (made if missing) for the others.
-// Returns why it could not, empty on success.
-std::wstring EnterWorkFolder(Command command);
+// %LOCALAPPDATA%\Tarnwick, where the library works; empty without LOCALAPPDATA.
+std::wstring WorkFolder();
+
+// Makes the work folder (made if missing) current, so that no command writes
+// into the installation. Returns why it could not, empty on success.
+std::wstring EnterWorkFolder();
 
 }  // namespace host

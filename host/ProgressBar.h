@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 // Turns progress and failure records into console text: a bar redrawn in
-// place on a terminal, plain lines when the output is redirected.
+// place on a terminal, plain lines when the output is redirected, each with
+// the time elapsed and, once a stage has shown its pace, the time left.
 namespace host {
 
 struct ProgressRecord {
@@ -19,23 +22,47 @@ struct ConsoleText {
     std::string err;  // for standard error
 };
 
+// Milliseconds from any fixed start; the test sets it.
+using Clock = std::function<std::uint64_t()>;
+
+struct BarStyle {
+    bool terminal = false;
+    // On a terminal the bar ends with CR, so that the next line written (a
+    // longer one) replaces it.
+    bool cursorHome = false;
+    // The percentages at which a stage begins; empty: every record begins one.
+    std::vector<int> stageStarts;
+};
+
 class ProgressBar {
 public:
-    // cursorHome: on a terminal the bar ends with CR, so that the next line
-    // written (a longer one) replaces it.
-    explicit ProgressBar(bool terminal, bool cursorHome = false) : m_terminal(terminal), m_cursorHome(cursorHome) {}
+    // The elapsed time counts from construction.
+    ProgressBar(BarStyle style, Clock clock);
 
     ConsoleText Update(const ProgressRecord& record);
+    // On a terminal, the bar again when its time text changed; else nothing.
+    std::string Tick();
     // Ends a bar that is still on its line.
     std::string Finish();
 
     static constexpr int kWidth = 40;
+    // A stage must run this long before its pace predicts the rest.
+    static constexpr std::uint64_t kEstimateAfterMs = 10000;
 
 private:
-    bool m_terminal;
-    bool m_cursorHome;
+    bool StartsStage(int percent) const;
+    std::string TimeText(std::uint64_t now) const;
+    std::string Line(const std::string& timeText);
+
+    BarStyle m_style;
+    Clock m_clock;
+    std::uint64_t m_start;
     bool m_barOnLine = false;
     int m_lastPercent = -1;
+    int m_stagePercent = 0;  // v0
+    std::uint64_t m_stageStart = 0;  // t0
+    std::string m_lastTimeText;
+    size_t m_drawnLength = 0;
 };
 
 }  // namespace host

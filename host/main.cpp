@@ -1,8 +1,10 @@
 // tarnwick.exe: console host that loads TarnwickMedia.dll from its own folder
 // and drives its exports.
 #include "CommandLine.h"
+#include "DiskGuard.h"
 #include "HostSession.h"
 #include "Preflight.h"
+#include "ToolSearch.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -37,15 +39,25 @@ int wmain()
     }
     host::Options options = parsed.options;
     host::MakePathsAbsolute(options);
+    host::AppendToolsToPath();
     std::wstring problem = options.command == host::Command::MakePe ? host::CheckMakePeInputs(options) : L"";
     if (problem.empty()) {
         problem = host::CheckOutputs(options);
+    }
+    if (problem.empty()) {
+        problem = host::CheckTools(options, host::WorkFolder());
     }
     if (!problem.empty()) {
         fwprintf(stderr, L"tarnwick: %ls\n", problem.c_str());
         return host::kExitUsage;
     }
-    const std::wstring folderProblem = host::EnterWorkFolder(options.command);
+    if (options.command == host::Command::MakePe && options.deliver == L"disk") {
+        const int guarded = host::GuardDisk(options.target, options.yes);
+        if (guarded != host::kExitSuccess) {
+            return guarded;
+        }
+    }
+    const std::wstring folderProblem = host::EnterWorkFolder();
     if (!folderProblem.empty()) {
         fwprintf(stderr, L"tarnwick: %ls\n", folderProblem.c_str());
         return host::kExitFailure;

@@ -6,7 +6,8 @@
 # \\.\PhysicalDrive5) and as a one-time ramdisk boot plus restart (into the
 # stand-ins' simulated boot store); esd-to-iso --uefi --edition all of a
 # generated installation ESD with three editions; and the extraction of winre.wim from a generated NTFS
-# recovery partition. Real Linux tools check every result; a summary table
+# recovery partition. Real Linux tools check every result, and the
+# installation is checked to hold only what it shipped with; a summary table
 # ends it.
 #   scripts/demo.sh [BUILD]
 set -eu
@@ -14,8 +15,12 @@ build="$(cd "${1:-build}" && pwd)"
 src="$(cd "$(dirname "$0")/.." && pwd)"
 . "$src/scripts/lib.sh"
 demo="$build/demo"
-prefix="$build/wineprefix"
+# A prefix of its own, which stands for a Windows machine: its system PATH
+# starts with the stand-ins for Windows' own programs.
+prefix="$build/demo-wineprefix"
 app="$demo/app"
+windows="$demo/windows"
+work="$demo/work"
 pe="$app/PE"
 out="$demo/out"
 summary="$demo/summary.csv"
@@ -24,9 +29,12 @@ partition_link="$prefix/dosdevices/harddisk0partition4"
 demo_start=$(now)
 
 use_wine_prefix "$prefix"
-trap 'rm -f "$disk_link" "$partition_link"' EXIT
+trap 'rm -f "$disk_link" "$partition_link"; stop_wine_prefix' EXIT
 
-tarnwick() { wine_in "$app" tarnwick.exe "$@"; }
+# Every program runs from the demo's own folder, as a technician would run
+# the installation: no PATH or WINEPATH set by hand.
+run_windows() { (cd "$work" && env -u WINEPATH "$src/cmake/wine-run.sh" "$@"); }
+tarnwick() { run_windows "$app/tarnwick.exe" "$@"; }
 indent() { sed "s/^/$1/"; }
 say() { printf '%s\n' "$*"; }
 fail() {
@@ -47,8 +55,20 @@ row() { say "$2,$3,${4#"$demo/"},$(size_of "$4"),$(calc 1 "$(head -n1 "$demo/tim
 
 echo "== Sample installation in $app"
 rm -rf "$demo"
-mkdir -p "$out"
-install_app "$build" "$app"
+mkdir -p "$out" "$work" "$app/tools" "$windows"
+cp "$build/bin/tarnwick.exe" "$build/bin/TarnwickMedia.dll" "$build/bin/ravenfs.dll" "$build/bin/Discforge.dll" "$app/"
+# The tools the installation ships, as stand-ins that run the Linux tools
+# through unixrun.sh; tarnwick finds oscdimg.exe here at the end of the PATH.
+cp "$build/bin/tools/wimlib-imagex.exe" "$build/bin/tools/cdimage.exe" "$build/bin/tools/oscdimg.exe" \
+    "$build/bin/tools/unixrun.sh" "$app/tools/"
+# Windows' own programs, outside the installation, ahead of Wine's (whose
+# robocopy copies nothing) on the prefix's system PATH. bcdedit and shutdown
+# keep their records beside themselves.
+cp "$build/bin/tools/ROBOCOPY.exe" "$build/bin/tools/bcdedit.exe" "$build/bin/tools/shutdown.exe" \
+    "$build/bin/tools/reagentc.exe" "$windows/"
+"$src/cmake/wine-run.sh" reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH \
+    /t REG_EXPAND_SZ /d "$(winpath "$windows");C:\windows\system32;C:\windows;C:\windows\system32\wbem" /f >/dev/null
+say "   $windows: bcdedit, shutdown, ROBOCOPY and reagentc, first on the system PATH"
 
 mkdir -p "$pe/ISO/BOOT" "$pe/ISO/SOURCES" "$pe/pe_requirements/cef/locales" "$pe/pe_requirements/system"
 # The boot sector and, for UEFI firmware, efisys.bin: small payloads that
@@ -63,7 +83,6 @@ printf 'runtime library\n' > "$pe/pe_requirements/system/msvcp140.dll"
 tree="$demo/winpe-tree"
 mkdir -p "$tree/Windows/System32" "$tree/TarnwickToolset/Brightmoor"
 printf 'winpe shell\n' > "$tree/Windows/System32/winpeshl.exe"
-printf 'previous build\n' > "$tree/TarnwickToolset/Brightmoor/old.txt"
 wimlib-imagex capture "$tree" "$pe/ISO/SOURCES/BOOT.wim" "Microsoft Windows PE (amd64)" --boot --quiet >/dev/null
 say '   PE\ISO\SOURCES\BOOT.wim made by wimlib from a small WinPE tree'
 
@@ -107,7 +126,7 @@ boot_pid=$!
 say "== tarnwick make-pe --deliver disk --target 5 (\\\\.\\PhysicalDrive5 is $out/disk5.img)"
 : > "$out/disk5.img"
 ln -sfn "$out/disk5.img" "$disk_link"
-job disk make_pe --deliver disk --target 5
+job disk make_pe --deliver disk --target 5 --yes
 rm -f "$disk_link"
 [ ! -e "$pe/boot.iso" ] || fail "the ISO handed to the boot-disk library was left in PE"
 
@@ -124,8 +143,8 @@ row disk "make-pe --deliver disk" "the WinPE ISO's boot images and files" "$out/
 echo "== tarnwick make-pe --deliver restart --yes"
 job restart make_pe --deliver restart --yes
 
-say '== The boot store of the bcdedit stand-in (app\tools\bcdstore.txt)'
-store="$app/tools/bcdstore.txt"
+say '== The boot store of the bcdedit stand-in (windows/bcdstore.txt)'
+store="$windows/bcdstore.txt"
 sed 's/\r$//' "$store" | indent '   '
 entry=$(sed -n 's/^sequence \({[^}]*}\)$/\1/p' "$store")
 [ -n "$entry" ] || fail "no one-time boot sequence"
@@ -138,9 +157,9 @@ say "   The one-time entry $entry boots $device, which wimlib reads as:"
 wimlib-imagex info "$ramdisk" | grep -E '^(Boot Index|Name):' | indent '      '
 wimlib-imagex dir "$ramdisk" 1 --path=/TarnwickToolset/Brightmoor | grep -q '/tarnwick\.exe$' ||
     fail "the ramdisk image lacks the application"
-say '== The restart the shutdown stand-in recorded (app\tools\shutdown.log)'
-sed 's/\r$//' "$app/tools/shutdown.log" | indent '   '
-grep -q '^restart ordered: .*/r /t 0' "$app/tools/shutdown.log" || fail "no restart ordered"
+say '== The restart the shutdown stand-in recorded (windows/shutdown.log)'
+sed 's/\r$//' "$windows/shutdown.log" | indent '   '
+grep -q '^restart ordered: .*/r /t 0' "$windows/shutdown.log" || fail "no restart ordered"
 row restart "make-pe --deliver restart" "one-time ramdisk entry and restart" "$ramdisk"
 
 echo "== What reached the serial port of the WinPE ISO in QEMU"
@@ -172,7 +191,7 @@ for wim in boot.wim install.wim; do
 done
 [ "$(wimlib-imagex info "$demo/iso/sources/install.wim" | sed -n 's/^Image Count: *//p')" = 3 ] ||
     fail "install.wim does not hold the three editions"
-row esd "esd-to-iso --uefi --edition all" "BIOS and UEFI boot, 3 editions" "$out/windows.iso"
+row esd "esd-to-iso --uefi --edition all" "BIOS and UEFI boot; 3 editions" "$out/windows.iso"
 
 echo "== Generating an NTFS recovery partition with a winre.wim made by wimlib"
 mkdir -p "$demo/winre-tree/Windows/System32"
@@ -192,7 +211,7 @@ say "   \\\\.\\Harddisk0Partition4 is $demo/recovery.img"
 
 echo "== ExtractWinreFromRecoveryPartition"
 echo "   Wine refuses the disk-geometry query, so demo-tools/winre-extract.exe, not tarnwick, calls the export and answers it."
-job winre wine_in "$app" "$build/demo-tools/winre-extract.exe" "$(winpath "$app/TarnwickMedia.dll")" \
+job winre run_windows "$build/demo-tools/winre-extract.exe" "$(winpath "$app/TarnwickMedia.dll")" \
     "$(winpath "$out/winre.wim")"
 rm -f "$partition_link"
 
@@ -203,6 +222,33 @@ echo "   byte for byte the winre.wim in the partition; wimlib-imagex info:"
 wimlib-imagex info "$out/winre.wim" | grep -E '^(Image Count|Compression|Boot Index|Name|Total Bytes):' |
     indent '      '
 row winre "extract-winre (demo host)" "same SHA-256 as in the partition" "$out/winre.wim"
+
+echo "== The installation holds what it shipped with, and nothing any job wrote"
+(cd "$app" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) > "$demo/layout.found"
+LC_ALL=C sort > "$demo/layout.shipped" <<'LAYOUT'
+tarnwick.exe
+TarnwickMedia.dll
+ravenfs.dll
+Discforge.dll
+tools/wimlib-imagex.exe
+tools/cdimage.exe
+tools/oscdimg.exe
+tools/unixrun.sh
+PE/etfsboot.com
+PE/efisys.bin
+PE/ISO/BOOT/BOOT.SDI
+PE/ISO/SOURCES/BOOT.wim
+PE/pe_requirements/cef/libcef.dll
+PE/pe_requirements/cef/locales/en-US.pak
+PE/pe_requirements/system/msvcp140.dll
+tarnwick.ini
+help/readme.txt
+LAYOUT
+if ! diff "$demo/layout.shipped" "$demo/layout.found" > "$demo/layout.diff"; then
+    sed -n 's/^> /   not in the layout: /p; s/^< /   missing: /p' "$demo/layout.diff" >&2
+    fail "app/ differs from the installation's layout"
+fi
+say "   the $(wc -l < "$demo/layout.found") files of the layout, no other"
 
 echo "== Summary"
 {

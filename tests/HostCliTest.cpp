@@ -2,8 +2,10 @@
 #include "TestSupport.h"
 
 #include "CommandLine.h"
+#include "DiskGuard.h"
 #include "LogExcerpt.h"
 #include "ProgressBar.h"
+#include "Question.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +68,6 @@ TEST(HostCommandLine, RejectsBadCommandLinesWithAReason)
         {L"frobnicate"},
         {L"esd-to-iso", L"only-one"},
         {L"esd-to-iso", L"a", L"b", L"c"},
-        {L"esd-to-iso", L"--force", L"a", L"b"},
         {L"esd-to-iso", L"--edition", L"3", L"a", L"b"},
         {L"esd-to-iso", L"--edition", L"4294967296", L"a", L"b"},
         {L"esd-to-iso", L"--edition", L"+5", L"a", L"b"},
@@ -103,40 +104,81 @@ TEST(HostCommandLine, DiskNumbersAreDigitsUpToTheLargestInt)
     }
 }
 
-TEST(HostProgressBar, RedrawsInPlaceOnATerminal)
+// A scripted clock and records of the converter's stages (0, 10, 30, 60, 90).
+// Percent -1 is a tick between records, -2 a failure record.
+struct BarStep {
+    std::uint64_t ms;
+    int percent;
+    const char* out;
+};
+
+std::string RunBar(bool terminal, const std::vector<BarStep>& steps, std::vector<int> stageStarts)
 {
-    host::ProgressBar bar(true);
-    EXPECT_EQ(bar.Update({false, 0, 100, ""}).out, "\r[........................................]   0%");
-    EXPECT_EQ(bar.Update({false, 45, 100, ""}).out, "\r[##################......................]  45%");
-    EXPECT_EQ(bar.Update({false, 45, 100, ""}).out, "") << "an unchanged value is not redrawn";
-    EXPECT_EQ(bar.Update({false, 100, 100, ""}).out, "\r[########################################] 100%");
-    EXPECT_EQ(bar.Finish(), "\n");
-    EXPECT_EQ(bar.Finish(), "");
-    // The converter prints each command line over a bar that leaves the
-    // cursor at its start.
-    EXPECT_EQ(host::ProgressBar(true, true).Update({false, 10, 100, ""}).out,
-              "\r[####....................................]  10%\r");
-    EXPECT_EQ(host::ProgressBar(false, true).Update({false, 10, 100, ""}).out, "progress  10%\n");
+    std::uint64_t now = 0;
+    host::ProgressBar bar({terminal, false, std::move(stageStarts)}, [&now] { return now; });
+    std::string mismatches;
+    for (const BarStep& step : steps) {
+        now = step.ms;
+        std::string out = step.percent == -1 ? bar.Tick()
+                          : step.percent == -2
+                              ? bar.Update({true, 0, 0, "x"}).out
+                              : bar.Update({false, static_cast<std::uint64_t>(step.percent), 100, ""}).out;
+        if (out != step.out) {
+            mismatches += "at " + std::to_string(step.ms) + " ms: \"" + out + "\"\n";
+        }
+    }
+    return mismatches + bar.Finish();
 }
 
-TEST(HostProgressBar, PrintsPlainLinesWhenRedirectedAndFailuresAsErrors)
+TEST(HostProgressBar, TellsElapsedTimeAndTheRestAtTheStagesPace)
 {
-    host::ProgressBar bar(false);
-    std::string out;
-    for (std::uint64_t value : {0u, 5u, 15u, 15u, 85u}) {
-        out += bar.Update({false, value, 100, ""}).out;
-    }
-    EXPECT_EQ(out, "progress   0%\nprogress   5%\nprogress  15%\nprogress  85%\n");
-    const host::ConsoleText failure = bar.Update({true, 0, 0, "BuildPE: Failed to create ISO"});
-    EXPECT_EQ(failure.out, "");
-    EXPECT_EQ(failure.err, "error: BuildPE: Failed to create ISO\n");
-    EXPECT_EQ(bar.Finish(), "");
+    const std::vector<int> stages = {0, 10, 30, 60, 90, 100};
+    EXPECT_EQ(RunBar(false,
+                     {{500, 0, "progress   0%  0:00 elapsed\n"},
+                      {1500, 10, "progress  10%  0:01 elapsed\n"},
+                      {9000, 20, "progress  20%  0:09 elapsed\n"},  // the stage ran 7.5 s
+                      {11500, 30, "progress  30%  0:11 elapsed\n"},
+                      {20000, -1, ""},  // no redraw on a pipe
+                      {21500, 30, ""},
+                      {31500, 45, "progress  45%  0:31 elapsed, about 1:13 left\n"},  // 55 * 20 s / 15
+                      {41500, 59, "progress  59%  0:41 elapsed, about 0:42 left\n"},
+                      {41600, 60, "progress  60%  0:41 elapsed\n"},
+                      {3641600, 61, "progress  61%  1:00:41 elapsed, about 39:00:00 left\n"},
+                      {3641700, -2, ""}},
+                     stages),
+              "");
+    EXPECT_EQ(RunBar(true,
+                     {{0, 0, "\r[........................................]   0%  0:00 elapsed"},
+                      {400, -1, ""},
+                      {1200, -1, "\r[........................................]   0%  0:01 elapsed"},
+                      {9000, 5, "\r[##......................................]   5%  0:09 elapsed"},
+                      {20000, -1, "\r[##......................................]   5%  0:20 elapsed, about 6:20 left"},
+                      {21000, 10, "\r[####....................................]  10%  0:21 elapsed                 "},
+                      {22000, 100, "\r[########################################] 100%  0:22 elapsed"}},
+                     stages),
+              "\n");
+    // The builder's records each begin a stage, and a failure ends the line.
+    EXPECT_EQ(RunBar(true,
+                     {{0, 15, "\r[######..................................]  15%  0:00 elapsed"},
+                      {30000, 85, "\r[##################################......]  85%  0:30 elapsed"},
+                      {45000, -1, "\r[##################################......]  85%  0:45 elapsed"},
+                      {45000, -2, "\n"}},
+                     {}),
+              "");
+}
 
-    host::ProgressBar terminal(true);
-    terminal.Update({false, 5, 100, ""});
-    const host::ConsoleText mid = terminal.Update({true, 0, 0, ""});
-    EXPECT_EQ(mid.out, "\n") << "a failure starts on a fresh line";
-    EXPECT_EQ(mid.err, "error: operation failed\n");
+TEST(HostQuestion, OnlyYOrYesIsAYesAndTheDiskLineSaysWhatIsUnknown)
+{
+    const struct {
+        const char* answer;
+        bool yes;
+    } answers[] = {{"y\r\n", true}, {" YES \r\n", true}, {"Yes", true}, {"n\r\n", false},
+                   {"", false},       {"\r\n", false},    {"yes please\n", false}, {"ye", false}};
+    for (const auto& a : answers) {
+        EXPECT_EQ(host::IsYes(a.answer), a.yes) << a.answer;
+    }
+    EXPECT_EQ(host::DiskLine(3, "ACME SSD", 13421772800ull), "Disk 3: ACME SSD, 12.5 GiB\n");
+    EXPECT_EQ(host::DiskLine(7, "", 0), "Disk 7: unknown, unknown\n");
 }
 
 TEST(HostLogExcerpt, KeepsTheLastLines)
@@ -153,31 +195,37 @@ TEST(HostProgram, HelpAndUsageErrors)
     const std::wstring host = L"\"" + ExeFolder() + L"tarnwick.exe\"";
     ChildResult help = RunProgram(host + L" --help");
     EXPECT_EQ(help.exitCode, 0u);
-    EXPECT_TRUE(Holds(help.stdoutBytes, "tarnwick esd-to-iso [--uefi] [--edition N|all] ESD ISO"));
+    EXPECT_TRUE(Holds(help.stdoutBytes, "tarnwick esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO"));
+    EXPECT_TRUE(Holds(help.stdoutBytes, "--deliver disk ERASES the disk"));
 
     ChildResult usage = RunProgram(host + L" esd-to-iso onlyone");
     EXPECT_EQ(usage.exitCode, 2u);
-    EXPECT_TRUE(Holds(usage.stderrBytes, "tarnwick: usage: tarnwick esd-to-iso [--uefi] [--edition N|all] ESD ISO"));
+    EXPECT_TRUE(
+        Holds(usage.stderrBytes, "tarnwick: usage: tarnwick esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO"));
     usage = RunProgram(host + L" esd-to-iso --edition 2 a b");
     EXPECT_EQ(usage.exitCode, 2u);
     EXPECT_TRUE(Holds(usage.stderrBytes, "--edition must be all or an image number of at least 4, not \"2\""));
 }
 
-// tarnwick.exe installed in inst\ with the library, Discforge.dll, the WIM
-// tool and a PE folder whose WIM only the scripted WIM tool sees, started
+// tarnwick.exe installed in inst\ with the library, Discforge.dll, the tools
+// it ships and a PE folder whose WIM only the scripted WIM tool sees, started
 // from a scratch folder. The other tools are the stand-ins of bin\tools on
-// PATH, and LOCALAPPDATA is the scratch folder's local\.
+// PATH, and LOCALAPPDATA is the scratch folder's local\. \\.\PhysicalDrive7
+// is a file, through a link of the Wine prefix.
 class HostRun : public testing::Test {
 protected:
     HostRun()
     {
         MakeTree(start.path(), {L"\\inst", L"\\inst\\tools", L"\\inst\\PE", L"\\inst\\PE\\ISO",
                                 L"\\inst\\PE\\ISO\\SOURCES", L"\\inst\\PE\\ISO\\BOOT", L"\\local", L"\\out"},
-                 {{L"\\inst\\PE\\ISO\\SOURCES\\BOOT.wim", ""}});
+                 {{L"\\inst\\PE\\ISO\\SOURCES\\BOOT.wim", ""}, {L"\\inst\\PE\\etfsboot.com", ""},
+                  {L"\\inst\\PE\\ISO\\BOOT\\BOOT.SDI", ""}});
         for (const wchar_t* file : {L"tarnwick.exe", L"TarnwickMedia.dll", L"ravenfs.dll", L"Discforge.dll",
-                                    L"tools\\wimlib-imagex.exe"}) {
+                                    L"tools\\wimlib-imagex.exe", L"tools\\cdimage.exe", L"tools\\oscdimg.exe"}) {
             CopyFileW((ExeFolder() + file).c_str(), Inst(file).c_str(), FALSE);
         }
+        WriteBytes(start / L"disk7.img", "");
+        Sh("ln -sfn '" + UnixPath(start / L"disk7.img") + "' \"$WINEPREFIX/dosdevices/physicaldrive7\"");
     }
 
     ChildResult Run(const std::wstring& arguments, const std::string& input = "") const
@@ -202,13 +250,16 @@ protected:
     ToolsFirstOnPath toolsFirst;
 };
 
-TEST_F(HostRun, EsdToIsoWorksInItsOwnFolderOnAbsolutePaths)
+// The installation folder stays as shipped: the log goes to the user's folder.
+TEST_F(HostRun, EsdToIsoWorksInTheUsersFolderOnAbsolutePaths)
 {
     const ChildResult failed = Run(L"esd-to-iso missing.esd out.iso");
     EXPECT_EQ(failed.exitCode, 1u);
     EXPECT_TRUE(Holds(failed.stdoutBytes, At("ESD file: @\\missing.esd")));
-    EXPECT_TRUE(Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + ToUtf8(Inst(L"tarnwick.log"))));
+    EXPECT_TRUE(
+        Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + ToUtf8(WorkFolder()) + "\\tarnwick.log"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "ConvertESDToISO failed: Error: ESD file not found"));
+    EXPECT_FALSE(Exists(Inst(L"tarnwick.log")));
 }
 
 BOOL WINAPI IgnoreCtrlC(DWORD event)
@@ -244,16 +295,16 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
         lines += "Archiving file data: 1 MiB of 2 MiB (" + std::to_string(percent) + "%) done\r";
     }
     journal.Respond(4, 0, 0, lines, 200);
-    // A WIM header of four images: all the library reads of an ESD before its tools.
-    WriteBytes(start / L"in.esd", std::string("MSWIM\0\0\0", 8) + std::string(36, '\0') + "\4" + std::string(3, '\0'));
+    // A WIM header of six images: the library reads no further.
+    WriteBytes(start / L"in.esd", std::string("MSWIM\0\0\0", 8) + std::string(36, '\0') + std::string("\6\0\0\0", 4));
     WriteBytes(start / L"old.iso", "old");
     const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
     const ChildResult cancelled =
-        CtrlCWhen(L"esd-to-iso in.esd old.iso", [&] { return journal.Pid(4) != 0; });
+        CtrlCWhen(L"esd-to-iso --force in.esd old.iso", [&] { return journal.Pid(4) != 0; });
     EXPECT_EQ(cancelled.exitCode, 1u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
     EXPECT_EQ(cancelled.stdoutBytes.find("ESD file: "), 0u) << "the echo first, then the bar";
-    EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%\r\n"));
+    EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%  "));
     EXPECT_EQ(journal.Count(), 4u);
     EXPECT_FALSE(journal.Running(4));
     EXPECT_EQ(ReadBytes(start / L"old.iso"), "old");
@@ -274,7 +325,7 @@ TEST_F(HostRun, MakePeCancelledLeavesTheIsoThatStoodThere)
         StandinJournal journal;
         journal.RespondTool(standin::FromUtf8(c.tool), 0, 3000);
         const ChildResult cancelled =
-            CtrlCWhen(L"make-pe --deliver iso --target out --startup inst\\tarnwick.exe inst", [&] {
+            CtrlCWhen(L"make-pe --deliver iso --force --target out --startup inst\\tarnwick.exe inst", [&] {
                 const bool running = journal.Count() > 0 && journal.Tool(journal.Count()) == c.tool;
                 return running && (!c.toolWritesIso || WriteBytes(iso, "new"));
             });
@@ -291,7 +342,7 @@ TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
     RemoveTree(Inst(L"PE"));
     const ChildResult failed = Run(L"make-pe --deliver iso --target . --startup inst\\tarnwick.exe inst");
     EXPECT_EQ(failed.exitCode, 1u);
-    EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%\r\n"));
+    EXPECT_TRUE(Holds(failed.stdoutBytes, "progress   0%  0:0"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "error: "));
     EXPECT_TRUE(Holds(failed.stderrBytes,
                       "tarnwick: make-pe failed\r\nLog file: " + ToUtf8(WorkFolder()) + "\\tarnwick.log\r\n"));
@@ -349,18 +400,23 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
     EXPECT_TRUE(Holds(ReadBytes(WorkFolder() + L"\\tarnwick.log"), "not find recovery partition"));
 }
 
-TEST_F(HostRun, ChecksFilesAndTargetsBeforeCallingTheLibrary)
+TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
 {
-    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other", L"\\blocked", L"\\blocked\\boot.iso"},
+    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other", L"\\blocked", L"\\blocked\\boot.iso", L"\\notiso"},
              {{L"\\app\\app.exe", "MZ"}, {L"\\app\\readme.txt", "MZ"}, {L"\\app2\\app.exe", "MZ"},
-              {L"\\other\\tool.exe", "MZ"}});
+              {L"\\other\\tool.exe", "MZ"}, {L"\\notiso\\boot.iso", "notes"}});
     // Later options win.
     const std::wstring iso = L"make-pe --deliver iso --target out ";
+    const std::wstring disk = L"make-pe --deliver disk --target ";
     const std::wstring app = L" --startup app\\app.exe app";
+    const std::wstring systemOnly = L"C:\\windows\\system32";
+    const char* const notIso = " exists and is not an ISO image; add --force to replace it\r\n";
     const struct {
         std::wstring arguments;
         DWORD exitCode;
-        const char* message;  // "@" is the folder tarnwick is started from
+        std::string message;  // "@" is the folder tarnwick is started from
+        const wchar_t* hidden = nullptr;  // a file of the installation taken away
+        const wchar_t* path = nullptr;    // PATH, when not the stand-ins first
     } cases[] = {
         {iso + L"--startup app\\app.exe app missing", 2, "tarnwick: SOURCE not found: @\\missing\r\n"},
         {iso + L"--startup app\\gone.exe app", 2, "tarnwick: --startup program not found: @\\app\\gone.exe\r\n"},
@@ -368,34 +424,64 @@ TEST_F(HostRun, ChecksFilesAndTargetsBeforeCallingTheLibrary)
         {iso + L"--startup app2\\app.exe app", 2,
          "tarnwick: --startup program @\\app2\\app.exe is not inside any SOURCE"},
         {iso + L"--startup app\\app.exe app\\readme.txt other", 2, "@\\app\\app.exe is not inside any SOURCE"},
-        // A disk delivery to a number the library cannot take.
+        // A disk delivery to a number the library cannot take, to no disk, to
+        // the system's disk (under Wine \\.\C: is disk 0), without a console.
         {iso + L"--deliver disk --target 99999999999" + app, 2,
          "tarnwick: --target of --deliver disk must be a disk number from 0 to 2147483647\r\n"},
+        {disk + L"2147483647 --yes" + app, 2, "tarnwick: disk 2147483647 not found\r\n"},
+        {disk + L"0 --yes" + app, 2, "tarnwick: disk 0 holds the running system; refusing to erase it\r\n"},
+        {disk + L"7" + app, 2, "tarnwick: --deliver disk erases disk 7; add --yes to confirm\r\n"},
         {iso + L"--target nowhere" + app, 2, "tarnwick: --target folder @\\nowhere does not exist\r\n"},
         {iso + L"--target app\\readme.txt" + app, 2, "tarnwick: --target @\\app\\readme.txt is not a folder\r\n"},
-        {iso + L"--target blocked" + app, 2,
-         "tarnwick: --target folder @\\blocked: @\\blocked\\boot.iso cannot be written"},
+        {iso + L"--target blocked" + app, 2, "tarnwick: ISO path is a folder: @\\blocked\\boot.iso\r\n"},
+        {iso + L"--target notiso" + app, 2, std::string("tarnwick: @\\notiso\\boot.iso") + notIso},
+        {iso + L"--target notiso --force" + app, 0, ""},
         {iso + L"--target " + std::wstring(250, L'x') + app, 2, "\\boot.iso would be longer than 259 characters\r\n"},
         {iso + L"--startup APP\\App.EXE other app\\", 0, ""},
         {iso + L"--startup app\\app.exe APP\\APP.EXE", 0, ""},
         {L"esd-to-iso app\\app.exe nowhere\\out.iso", 2,
          "tarnwick: folder of ISO @\\nowhere\\out.iso does not exist: @\\nowhere\\\r\n"},
         {L"esd-to-iso app\\app.exe APP\\APP.EXE", 2, "tarnwick: ISO @\\APP\\APP.EXE is the ESD file\r\n"},
+        {L"esd-to-iso app\\app.exe blocked", 2, "tarnwick: ISO path is a folder: @\\blocked\r\n"},
+        {L"esd-to-iso app\\app.exe app\\readme.txt", 2, std::string("tarnwick: @\\app\\readme.txt") + notIso},
+        // The library reads the header first and refuses before the ISO is touched.
+        {L"esd-to-iso --force app\\app.exe app\\readme.txt", 1, "error: Error: Not a WIM or ESD file\r\n"},
+        {L"configure-boot-wim", 2,
+         "tarnwick: wimlib-imagex.exe not found (looked in @\\inst\\tools; @\\local\\Tarnwick\\tools)\r\n",
+         L"tools\\wimlib-imagex.exe"},
+        {L"esd-to-iso app\\app.exe new.iso", 2,
+         "tarnwick: cdimage.exe not found (looked in @\\inst\\tools; @\\local\\Tarnwick\\tools)\r\n",
+         L"tools\\cdimage.exe"},
+        {iso + app, 2, "tarnwick: oscdimg.exe not found (looked in @\\inst\\PE; PATH; @\\inst\\tools)\r\n",
+         L"tools\\oscdimg.exe", systemOnly.c_str()},
+        // The installation's own oscdimg.exe, found at the end of the search path.
+        {iso + app, 0, "", nullptr, systemOnly.c_str()},
     };
     for (const auto& c : cases) {
         StandinJournal journal;
+        EnvScope path(L"PATH", c.path ? c.path : Env(L"PATH"));
+        const std::wstring hidden = c.hidden ? Inst(c.hidden) : L"";
+        if (c.hidden) {
+            MoveFileW(hidden.c_str(), (hidden + L".away").c_str());
+        }
         const std::string logBefore = ReadBytes(WorkFolder() + L"\\tarnwick.log");
         const ChildResult result = Run(c.arguments);
+        if (c.hidden) {
+            MoveFileW((hidden + L".away").c_str(), hidden.c_str());
+        }
         // 0 also means that the library found the start-up program in a source.
         EXPECT_EQ(result.exitCode, c.exitCode) << ToUtf8(c.arguments) << "\n" << result.stderrBytes;
+        EXPECT_TRUE(Holds(result.stderrBytes, At(c.message))) << ToUtf8(c.arguments) << "\n" << result.stderrBytes;
         const std::string log = ReadBytes(WorkFolder() + L"\\tarnwick.log").substr(logBefore.size());
         if (c.exitCode == 2) {
-            EXPECT_TRUE(Holds(result.stderrBytes, At(c.message)));
             EXPECT_EQ(result.stdoutBytes, "") << ToUtf8(c.arguments);
             EXPECT_EQ(journal.Count(), 0u) << ToUtf8(c.arguments);
             EXPECT_EQ(log, "") << ToUtf8(c.arguments);
         }
     }
+    EXPECT_FALSE(Exists(start / L"notiso\\boot.iso")) << "replaced with --force by what the scripted tool wrote";
+    EXPECT_EQ(ReadBytes(start / L"app\\readme.txt"), "MZ");
+    EXPECT_FALSE(Exists(Inst(L"tarnwick.log")));
 }
 
 TEST_F(HostRun, FailedDiskDeliveryNamesTheDiskAndTheBootDiskLibraryResult)
@@ -419,9 +505,13 @@ TEST_F(HostRun, FailedDiskDeliveryNamesTheDiskAndTheBootDiskLibraryResult)
         }
         StandinJournal journal;
         journal.RespondTool(L"oscdimg", c.isoToolExit);
-        const ChildResult result = Run(L"make-pe --deliver disk --target 7 --startup inst\\tarnwick.exe inst");
+        const ChildResult result = Run(L"make-pe --deliver disk --target 7 --yes --startup inst\\tarnwick.exe inst");
         EXPECT_EQ(result.exitCode, 1u);
         EXPECT_TRUE(Holds(result.stderrBytes, c.reason));
+        // Under Wine no system partition is recorded.
+        EXPECT_EQ(result.stderrBytes.find("tarnwick: warning: whether disk 7 holds the running system could not be "
+                                          "determined\r\n"),
+                  0u);
     }
 }
 
