@@ -135,7 +135,7 @@ for round in $(seq "$rounds"); do
         "library $(tail -1 "$work/library.times") s, direct $(tail -1 "$work/direct.times") s," \
         "no work $(tail -1 "$work/nowork.times") s, floor $(tail -1 "$work/floor.times") s"
 done
-ls -l "$pe/ISO/SOURCES/BOOT.wim" "$work/out/boot.iso" "$work/direct/boot.iso" | awk '{ printf "%s: %.1f MiB\n", $NF, $5 / 1048576 }'
+ls -l "$pe/ISO/SOURCES/BOOT.wim" "$work/direct/boot.iso" | awk '{ printf "%s: %.1f MiB\n", $NF, $5 / 1048576 }'
 
 lib=$(median "$work/library.times")
 dir=$(median "$work/direct.times")

@@ -9,7 +9,8 @@ namespace host {
 
 const wchar_t kUsage[] =
     L"Usage:\n"
-    L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] [--force] --startup EXE SOURCE...\n"
+    L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] [--force]\n"
+    L"                   [--driver DIR]... [--network] [--clean] --startup EXE SOURCE...\n"
     L"  tarnwick configure-boot-wim\n"
     L"  tarnwick esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO\n"
     L"  tarnwick extract-winre TARGET\n"
@@ -24,6 +25,13 @@ const wchar_t kUsage[] =
     L"--yes it does not ask, and without a console it needs --yes. --deliver restart\n"
     L"adds a one-time boot entry and restarts this machine at once (asks first unless\n"
     L"--yes is given).\n"
+    L"\n"
+    L"--driver DIR puts the driver packages of DIR (INF, catalogue and files; for\n"
+    L"x64, signed) into the image and loads them when WinPE starts, for a disk or\n"
+    L"network adapter WinPE has no driver for; repeat it for more folders. WinPE\n"
+    L"logs the loading in X:\\Windows\\Temp\\tarnwick-drivers.log. --network starts\n"
+    L"WinPE's network before the application. --clean empties \\TarnwickToolset of\n"
+    L"the image first, so no file of an earlier build stays.\n"
     L"\n"
     L"A SOURCE folder lands in \\TarnwickToolset\\<folder name> of the image, a SOURCE\n"
     L"file as \\TarnwickToolset\\<name>, and this program's own folder (or one inside\n"
@@ -105,7 +113,7 @@ ParseResult ParseMakePe(const std::vector<std::wstring>& args)
     options.command = Command::MakePe;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::wstring& arg = args[i];
-        const bool takesValue = arg == L"--deliver" || arg == L"--target" || arg == L"--startup";
+        const bool takesValue = arg == L"--deliver" || arg == L"--target" || arg == L"--startup" || arg == L"--driver";
         if (takesValue && i + 1 >= args.size()) {
             return Fail(L"option " + arg + L" needs a value");
         }
@@ -122,6 +130,12 @@ ParseResult ParseMakePe(const std::vector<std::wstring>& args)
             options.yes = true;
         } else if (arg == L"--force") {
             options.force = true;
+        } else if (arg == L"--driver") {
+            options.drivers.push_back(args[++i]);
+        } else if (arg == L"--network") {
+            options.network = true;
+        } else if (arg == L"--clean") {
+            options.clean = true;
         } else if (arg == L"--") {
             options.sources.insert(options.sources.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;

@@ -16,6 +16,10 @@ struct Options {
     std::wstring startup;
     std::vector<std::wstring> sources;
     bool yes = false;
+    // --driver DIR (repeatable), --network, --clean: what MakePEWithOptions adds.
+    std::vector<std::wstring> drivers;
+    bool network = false;
+    bool clean = false;
     // make-pe --deliver iso, esd-to-iso: replace an existing file that is not an ISO image.
     bool force = false;
     // esd-to-iso

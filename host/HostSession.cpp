@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -62,6 +63,21 @@ std::wstring DiskFailure(const std::wstring& disk, bool reachedDiskStage, const 
     return text;
 }
 
+// The records of make-pe that begin its stages: the values between them come
+// from inside a stage. Each source ends a stage of its own.
+std::vector<int> MakePeStageStarts(size_t sources, bool drivers)
+{
+    std::vector<int> starts{0, 5, 15};
+    for (size_t i = 0; i < sources; ++i) {
+        starts.push_back(static_cast<int>(std::min<size_t>(45 * (i + 1) / sources + 40, 85)));
+    }
+    if (drivers) {
+        starts.push_back(89);
+    }
+    starts.insert(starts.end(), {90, 100});
+    return starts;
+}
+
 template <typename Fn>
 Fn Require(const Library& library, const char* name)
 {
@@ -109,7 +125,7 @@ int Run(const Options& options)
     }
     case Command::MakePe: {
         // The list form, so that the host need not share the DLL's standard library.
-        auto makePe = Require<MakePEFromList_Fn>(library, "MakePEFromList");
+        auto makePe = Require<MakePEWithOptions_Fn>(library, "MakePEWithOptions");
         if (!makePe) {
             return kExitFailure;
         }
@@ -124,9 +140,16 @@ int Run(const Options& options)
         for (const std::wstring& source : options.sources) {
             sources.push_back(source.c_str());
         }
-        ConsoleSink sink;
+        std::vector<const wchar_t*> drivers;
+        for (const std::wstring& folder : options.drivers) {
+            drivers.push_back(folder.c_str());
+        }
+        ConsoleSink sink(false, MakePeStageStarts(sources.size(), !drivers.empty()));
+        MakePEOptions peOptions = {sizeof(MakePEOptions), 0, drivers.data(), static_cast<uint32_t>(drivers.size()), 0,
+                                   &sink};
+        peOptions.flags = (options.network ? kMakePENetwork : 0) | (options.clean ? kMakePECleanAppFolder : 0);
         const bool ok = makePe(sources.data(), static_cast<uint32_t>(sources.size()), options.startup.c_str(), type,
-                               options.target.empty() ? nullptr : options.target.c_str(), &sink);
+                               options.target.empty() ? nullptr : options.target.c_str(), &peOptions);
         sink.Finish();
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: make-pe cancelled\n", stderr);

@@ -123,6 +123,9 @@ void MakePathsAbsolute(Options& options)
             source = AbsolutePath(source);
         }
         options.startup = AbsolutePath(options.startup);
+        for (std::wstring& folder : options.drivers) {
+            folder = AbsolutePath(folder);
+        }
         if (options.deliver == L"iso") {
             options.target = AbsolutePath(options.target);
         }

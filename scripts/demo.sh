@@ -92,6 +92,14 @@ mkdir -p "$app/help"
 printf 'sample application settings\n' > "$app/tarnwick.ini"
 printf 'How to use the rescue media\n' > "$app/help/readme.txt"
 make_pe() { tarnwick make-pe "$@" --startup "$(winpath "$app/tarnwick.exe")" "$(winpath "$app")"; }
+# A storage controller's driver package, as a vendor ships it for WinPE:
+# INF, catalogue and driver file (samples: WinPE is not booted here).
+drivers="$demo/drivers/storage"
+mkdir -p "$drivers/amd64"
+printf '[Version]\r\nSignature="$Windows NT$"\r\nClass=SCSIAdapter\r\nCatalogFile=storage.cat\r\n[Manufacturer]\r\n%%Vendor%%=Models,NTamd64\r\n[SourceDisksNames]\r\n1=%%Disk%%,,,amd64\r\n[SourceDisksFiles]\r\nstorage.sys=1\r\n[Strings]\r\nVendor="Sample"\r\nDisk="Sample disk"\r\n' \
+    > "$drivers/storage.inf"
+printf 'catalogue\n' > "$drivers/storage.cat"
+printf 'driver\n' > "$drivers/amd64/storage.sys"
 
 echo "== tarnwick configure-boot-wim"
 job configure tarnwick configure-boot-wim
@@ -101,8 +109,8 @@ indent '      ' < "$demo/requirements"
 [ "$(wc -l < "$demo/requirements")" -eq 3 ] || fail "BOOT.wim lacks a requirement"
 row configure configure-boot-wim "3 requirements added" "$pe/ISO/SOURCES/BOOT.wim"
 
-echo "== tarnwick make-pe --deliver iso"
-job iso make_pe --deliver iso --target "$(winpath "$out")"
+echo "== tarnwick make-pe --deliver iso --network --driver $drivers"
+job iso make_pe --deliver iso --network --driver "$(winpath "$drivers")" --target "$(winpath "$out")"
 
 echo "== What the WinPE ISO holds"
 xorriso -indev "$out/boot.iso" -report_el_torito plain 2>/dev/null | grep 'El Torito boot img' |
@@ -114,7 +122,11 @@ say '   \TarnwickToolset inside SOURCES/BOOT.wim:'
 wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset | indent '      '
 say '   \Windows\System32\winpeshl.ini inside SOURCES/BOOT.wim:'
 wimlib-imagex extract "$demo/pe-iso/BOOT.wim" 1 /Windows/System32/winpeshl.ini --to-stdout 2>/dev/null |
-    iconv -f UTF-16LE -t UTF-8 | sed 's/\r$//' | indent '      '
+    iconv -f UTF-16LE -t UTF-8 | sed 's/\r$//' | tee "$demo/winpeshl.txt" | indent '      '
+grep -q 'Drivers\\load.cmd$' "$demo/winpeshl.txt" && grep -q 'wpeinit.exe$' "$demo/winpeshl.txt" ||
+    fail "winpeshl.ini starts neither the drivers nor the network"
+wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset/Drivers | grep -q '/01/amd64/storage.sys$' ||
+    fail "the driver package is not in the image"
 echo
 
 # QEMU boots the ISO while the next jobs run; its time limit ends a hung boot.

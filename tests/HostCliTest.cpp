@@ -36,9 +36,12 @@ TEST(HostCommandLine, AcceptsEveryCommandWithItsArguments)
     EXPECT_TRUE(r.options.yes);
     EXPECT_EQ(r.options.sources, std::vector<std::wstring>{L"--odd-name"});
 
-    r = Parse({L"make-pe", L"--deliver", L"disk", L"--target", L"2", L"--startup", L"a.exe", L"a.exe"});
+    r = Parse({L"make-pe", L"--deliver", L"disk", L"--target", L"2", L"--driver", L"D1", L"--network", L"--clean",
+               L"--driver", L"D2", L"--startup", L"a.exe", L"a.exe"});
     EXPECT_EQ(r.error, L"");
     EXPECT_EQ(host::ProductionType(r.options.deliver), 3);
+    EXPECT_EQ(r.options.drivers, (std::vector<std::wstring>{L"D1", L"D2"}));
+    EXPECT_TRUE(r.options.network && r.options.clean);
 
     r = Parse({L"esd-to-iso", L"in.esd", L"out.iso"});
     ASSERT_EQ(r.error, L"");
@@ -311,30 +314,36 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     EXPECT_EQ(ListNames(TempFolder(), L"ESD_"), workFolders);
 }
 
-// The library looks for a cancellation only after the ISO tool has run; the
-// ISO that stood in the target comes back whenever the build is cancelled.
-TEST_F(HostRun, MakePeCancelledLeavesTheIsoThatStoodThere)
+// Ctrl+C stops the tool that runs, which would otherwise wait for ever, and
+// the ISO that stood in the target comes back. --clean and --driver reach the
+// library: its clean clear-out batch, its refusal of a folder without drivers.
+TEST_F(HostRun, MakePeCancelledWhileAToolRunsLeavesTheIsoThatStoodThere)
 {
     const std::wstring iso = start / L"out\\boot.iso";
     const struct {
-        const char* tool;  // running when Ctrl+C is pressed
+        const char* tool;
+        unsigned call;
         bool toolWritesIso;
-    } cases[] = {{"oscdimg", true}, {"robocopy", false}};
+    } cases[] = {{"oscdimg", 5, true}, {"robocopy", 2, false}};
     for (const auto& c : cases) {
         WriteBytes(iso, "old");
         StandinJournal journal;
-        journal.RespondTool(standin::FromUtf8(c.tool), 0, 3000);
+        journal.Script(c.call, "0 0 0 wait=never");
         const ChildResult cancelled =
-            CtrlCWhen(L"make-pe --deliver iso --force --target out --startup inst\\tarnwick.exe inst", [&] {
-                const bool running = journal.Count() > 0 && journal.Tool(journal.Count()) == c.tool;
-                return running && (!c.toolWritesIso || WriteBytes(iso, "new"));
+            CtrlCWhen(L"make-pe --deliver iso --clean --force --target out --startup inst\\tarnwick.exe inst", [&] {
+                return journal.Pid(c.call) != 0 && (!c.toolWritesIso || WriteBytes(iso, "new"));
             });
         EXPECT_EQ(cancelled.exitCode, 1u);
         EXPECT_TRUE(Holds(cancelled.stderrBytes, "tarnwick: make-pe cancelled\r\n")) << cancelled.stderrBytes;
-        // The library deletes what the tool wrote and puts the old ISO back.
+        EXPECT_FALSE(journal.Running(c.call));
+        EXPECT_TRUE(Holds(journal.Stdin(1), Utf16("delete --force --recursive \"\\TarnwickToolset\"\r\n")));
         EXPECT_EQ(ReadBytes(iso), "old");
         EXPECT_FALSE(Exists(iso + L".previous"));
     }
+    const ChildResult refused =
+        Run(L"make-pe --deliver iso --network --driver out --force --target out --startup inst\\tarnwick.exe inst");
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_TRUE(Holds(refused.stderrBytes, At("error: BuildPE: No usable driver package in @\\out: no .inf file")));
 }
 
 TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
