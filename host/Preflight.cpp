@@ -46,12 +46,6 @@ std::wstring WithError(const std::wstring& text, DWORD error)
     return text + L" (error " + std::to_wstring(error) + L")";
 }
 
-bool IsFolder(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // An ISO 9660 image names its primary volume descriptor "CD001" at byte 32769.
 bool IsIsoImage(const std::wstring& file)
 {

@@ -20,12 +20,6 @@ std::wstring LongForm(const std::wstring& path)
     return kLongPrefix + full;
 }
 
-bool IsFile(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 IsoAside::IsoAside(const std::wstring& isoPath)

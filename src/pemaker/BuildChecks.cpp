@@ -7,6 +7,7 @@
 #include "InfPackage.h"
 #include "UpdateCommands.h"
 #include "common/LogFile.h"
+#include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
 #include <shlwapi.h>
@@ -19,18 +20,6 @@ namespace {
 DWORD Attributes(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str());
-}
-
-bool IsFolder(const std::wstring& path)
-{
-    const DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFile(const std::wstring& path)
-{
-    const DWORD attributes = Attributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsDriveRoot(const std::wstring& path)

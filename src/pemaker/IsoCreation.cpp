@@ -3,6 +3,7 @@
 
 #include "BoundedText.h"
 #include "common/LogFile.h"
+#include "common/PathIdentity.h"
 
 #include <shlwapi.h>
 
@@ -10,12 +11,6 @@
 #include <string>
 
 namespace {
-
-bool IsFile(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // A refusal before the tool runs, logged and coded as a failed run.
 bool RefuseBeforeRun(DWORD error)
