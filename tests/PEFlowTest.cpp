@@ -120,16 +120,17 @@ TEST_F(PEFlowTest, IsoWithTheFixedTimestampIntoTheTargetOrThePEFolderAndAUefiEnt
         }
         Attempt attempt;
         // There is no disk 31: the boot-disk library answers false after the
-        // flow's last record, which is neither logged nor sent.
+        // flow's last record, which is logged but not sent.
         EXPECT_EQ(Make(attempt, c.type, c.target), c.type == 2);
         EXPECT_EQ(attempt.sink.Values(), Seq({0, 5, 15, 85, 90, 90, 100}));
-        EXPECT_FALSE(Holds(attempt.log.Added(), "CPEMaker::CreatePE"));
+        EXPECT_EQ(Holds(attempt.log.Added(), " BuildPE: Disk 31 may be partly written: the boot disk library failed\r\n"),
+                  c.type == 3);
         ASSERT_EQ(attempt.journal.Count(), 4u) << "clear-out, app, winpeshl.ini, ISO";
         const std::string boot =
             c.efisys ? "-bootdata:2#p0,e,b" + etfsboot + "#pEF,e,b\"" + ToUtf8(pe / L"efisys.bin") + "\""
                      : "-b" + etfsboot;
         EXPECT_EQ(attempt.journal.CommandLine(4), "oscdimg.exe -n -m -o " + boot + " -t07/09/2021,17:30:00 \"" +
-                                                  ToUtf8(pe / L"ISO") + "\" \"" + ToUtf8(c.folder) + "\\boot.iso\"");
+                                                  ToUtf8(pe / L"ISO") + "\" \"" + ToUtf8(c.folder) + "\\boot.iso.partial\"");
         EXPECT_EQ(attempt.journal.WorkDir(4), ToUtf8(pe.path()));
     }
 }
@@ -143,10 +144,10 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
     WriteBytes(deep + L"\\efisys.bin", "efi");
     const auto command = [&](const std::wstring& out) {
         return L"oscdimg.exe -n -m -o -bootdata:2#p0,e,b\"" + deep + L"\\etfsboot.com\"#pEF,e,b\"" + deep +
-               L"\\efisys.bin\" -t07/09/2021,17:30:00 \"" + deep + L"\\ISO\" \"" + out + L"\\boot.iso\"";
+               L"\\efisys.bin\" -t07/09/2021,17:30:00 \"" + deep + L"\\ISO\" \"" + out + L"\\boot.iso.partial\"";
     };
-    // No folder can be that long: a command that fits gets as far as setting
-    // an ISO there aside, which fails for want of the folder (3).
+    // No folder can be that long: a command that fits gets as far as clearing
+    // the partial ISO there, which fails for want of the folder.
     for (const size_t length : {1039u, 1040u}) {
         SCOPED_TRACE(length);
         const std::wstring out = L"C:\\" + std::wstring(length - command(L"C:\\").size(), L'o');
@@ -154,7 +155,7 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
         wcscpy_s(PEMakerTestPeer::PEDir(attempt.maker), pemaker::kPathChars, deep.c_str());
         EXPECT_FALSE(attempt.maker.CreateISO(out.c_str()));
         EXPECT_EQ(attempt.journal.Count(), 0u);
-        EXPECT_TRUE(Holds(attempt.log.Added(), length < 1040 ? "the existing ISO aside, error code: 3\r\n"
+        EXPECT_TRUE(Holds(attempt.log.Added(), length < 1040 ? "Failed to clear the partial ISO, error code: "
                                                              : "Failed to create ISO, error code: 122\r\n"));
     }
 }
@@ -293,7 +294,8 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsAndTheListEntryFromCWithASinkInCRunE
     const std::wstring missing = scratch / L"missing";
     const std::wstring out = scratch / L"out";
     MakeTree(out, {});
-    const std::wstring startup = ThisProgram();
+    // In a source that is no staged folder: the journalled copy copies nothing.
+    const std::wstring startup = app;
     const wchar_t* const list[] = {hostSlash.c_str(), app.c_str(), missing.c_str(), nullptr};
     // To the end, and cancelled at the second check, after the sources are added.
     for (const int cancelAt : {0, 2}) {
@@ -319,10 +321,10 @@ TEST_F(PEFlowTest, SourcesEndingInSeparatorsAndTheListEntryFromCWithASinkInCRunE
     }
 }
 
-// An ISO that stood at the ISO path waits beside it until its replacement
-// is delivered. The disk type's ISO is only a step: the previous one comes
-// back whatever the outcome. The real ISO tool writes the new one.
-TEST_F(PEFlowTest, AnIsoThatStoodThereComesBackUnlessItsReplacementIsDelivered)
+// The ISO tool writes beside the ISO path, and only a delivered ISO replaces
+// what stood there; the disk type's ISO is only a step, gone at the end. The
+// real ISO tool writes the new one.
+TEST_F(PEFlowTest, AnIsoThatStoodThereIsReplacedOnlyByADeliveredOne)
 {
     WriteBytes(pe / L"etfsboot.com", std::string(2048, '\xEB'));
     const std::wstring out = scratch / L"out";
@@ -358,9 +360,14 @@ TEST_F(PEFlowTest, AnIsoThatStoodThereComesBackUnlessItsReplacementIsDelivered)
             attempt.journal.RespondTool(L"oscdimg", static_cast<unsigned long>(c.isoToolExit));
         }
         EXPECT_EQ(Make(attempt, c.type, c.target), c.delivered) << attempt.log.Added();
-        EXPECT_EQ(isIso(ReadBytes(iso)), c.delivered && c.type == 2);
-        EXPECT_EQ(ReadBytes(iso) == "previous", !c.delivered || c.type == 3);
-        EXPECT_FALSE(Exists(iso + L".previous"));
+        if (c.type == 2) {
+            EXPECT_EQ(isIso(ReadBytes(iso)), c.delivered);
+            EXPECT_EQ(ReadBytes(iso) == "previous", !c.delivered);
+        } else {
+            EXPECT_FALSE(Exists(iso));
+        }
+        EXPECT_FALSE(Exists(iso + L".partial"));
+        EXPECT_FALSE(Exists(iso + L".lock"));
         EXPECT_EQ(isIso(ReadBytes(disk)), c.delivered && c.type == 3);
     }
     Sh("rm -f " + link);
@@ -456,10 +463,10 @@ TEST_F(PEFlowTest, ABuildOfThePEFolderInAnotherProcessIsRefusedWhileOneRuns)
     EXPECT_TRUE(CPEMaker().ConfigureBootWim(&next));
 }
 
-// With the real WIM tool editing a real image, every way a build or a
-// configuration ends short of success puts BOOT.wim back, byte for byte,
-// and removes what a cut-off rebuild left beside it.
-TEST_F(PEFlowTest, ABuildThatDoesNotSucceedPutsTheBootImageBack)
+// With the real WIM tool editing a working copy of a real image, every way a
+// build or a configuration ends short of success leaves BOOT.wim byte for
+// byte, and nothing of the build beside it.
+TEST_F(PEFlowTest, ABuildThatDoesNotSucceedLeavesTheBootImageAsItWas)
 {
     const std::wstring tree = scratch / L"tree";
     MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"},
@@ -468,7 +475,8 @@ TEST_F(PEFlowTest, ABuildThatDoesNotSucceedPutsTheBootImageBack)
     const std::wstring out = scratch / L"out";
     MakeTree(out, {});
     const EnvScope store(L"TWBCDEDIT_STORE", scratch / L"store.txt");
-    const std::wstring stray = pe / L"ISO\\SOURCES\\BOOT.wimQ1xYz";
+    // What the WIM tool's cut-off rebuild of the working copy leaves beside it.
+    const std::wstring stray = pe / L"BOOT.wim.workQ1xYz";
     const struct {
         const char* name;
         int type;
@@ -484,10 +492,10 @@ TEST_F(PEFlowTest, ABuildThatDoesNotSucceedPutsTheBootImageBack)
         {"cancelled after the ISO", 2, out.c_str(), 3, [](StandinJournal&) {}},
         {"boot-disk library answers false", 3, L"31", 0, [](StandinJournal& j) { j.RespondTool(L"oscdimg", 0); }},
         {"cancelled before the restart", 1, nullptr, 4, [](StandinJournal&) {}},
+        {"a setting of the entry fails", 1, nullptr, 0, [](StandinJournal& j) { j.Respond(12, 1); }},
         // The one-time entry must boot what it was made for.
         {"cancelled before the restart, entry kept", 1, nullptr, 4, [](StandinJournal& j) { j.Respond(20, 1); },
          false, true},
-        // An edit in place: a link would have changed with the image.
         {"configuration cancelled", 0, nullptr, 2, [](StandinJournal&) {}, true},
     };
     for (const auto& c : cases) {
@@ -496,29 +504,93 @@ TEST_F(PEFlowTest, ABuildThatDoesNotSucceedPutsTheBootImageBack)
         ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
         const std::string before = ReadBytes(pe.Wim());
         WriteBytes(pe / L"ISO\\SOURCES\\BOOT.wim.old", "kept");
+        WriteBytes(scratch / L"store.txt", "");
         Attempt attempt(c.cancelAt);
         attempt.journal.EnableReal();
         c.arrange(attempt.journal);
-        // What a rebuild cut off after the save would leave.
-        attempt.sink.cancelWhen = [&] { return Exists(pe / L"BOOT.wim.bak") && !WriteBytes(stray, "partial"); };
+        attempt.sink.cancelWhen = [&] { return Exists(pe / L"BOOT.wim.work") && !WriteBytes(stray, "partial"); };
         EXPECT_FALSE(c.configure ? attempt.maker.ConfigureBootWim(&attempt.sink) : Make(attempt, c.type, c.target));
         EXPECT_EQ(ReadBytes(pe.Wim()) == before, !c.kept);
-        EXPECT_FALSE(Exists(pe / L"BOOT.wim.bak"));
-        EXPECT_EQ(ListNames(pe / L"ISO\\SOURCES").size(), 2u + (c.kept ? 1 : 0)) << "BOOT.wim and BOOT.wim.old";
+        EXPECT_EQ(ListNames(pe.path(), L"BOOT.wim"), std::vector<std::wstring>{});
+        EXPECT_FALSE(Exists(pe / L"tarnwick-build.state"));
+        EXPECT_EQ(ListNames(pe / L"ISO\\SOURCES").size(), 2u) << "BOOT.wim and BOOT.wim.old";
         EXPECT_EQ(Holds(attempt.log.Added(), " PEMaker::RestartToPE: Failed to delete the boot entry\r\n"), c.kept);
-        DeleteFileW(stray.c_str());
+        // No half-made entry stays in the store.
+        EXPECT_EQ(std::regex_search(ReadBytes(scratch / L"store.txt"), std::regex("object \\{[0-9a-f]{8}-")), c.kept);
     }
+}
 
-    // An interrupted build left its saved image and a save it never finished:
-    // the next call puts the image back first.
-    WriteBytes(pe / L"BOOT.wim.bak", "saved");
-    WriteBytes(pe / L"BOOT.wim.bak.tmp", "half");
-    WriteBytes(pe.Wim(), "half-built");
-    RemoveTree(pe / L"pe_requirements");
-    LogWatch log;
-    EXPECT_TRUE(CPEMaker().ConfigureBootWim(&sink));
-    EXPECT_EQ(ReadBytes(pe.Wim()), "saved");
-    EXPECT_EQ(ListNames(pe.path(), L"BOOT.wim"), std::vector<std::wstring>{});
-    EXPECT_TRUE(Holds(log.Added(), "CPEMaker::ConfigureBootWim:"));
-    EXPECT_TRUE(Holds(log.Added(), " BuildPE: Restored BOOT.wim of an interrupted build\r\n"));
+// A host killed during a build leaves the old image in place, or the new one
+// with a record of the swap: the next call settles it by the image's
+// identity, and reclaims the killed call's temporary folder.
+TEST_F(PEFlowTest, AnInterruptedBuildIsSettledByTheIdentityOfTheImage)
+{
+    const std::wstring tree = scratch / L"tree";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
+    const std::wstring out = scratch / L"out";
+    MakeTree(out, {});
+    WriteBytes(pe / L"etfsboot.com", std::string(2048, '\xEB'));
+    const auto killedDuring = [&](const wchar_t* tool) {
+        LogWatch log;
+        StandinJournal journal;
+        journal.EnableReal();
+        journal.RespondTool(tool, 0, 600000);
+        StartedProgram host(L"\"" + ThisProgram() + L"\" --child call \"" + ExeFolder() +
+                            L"TarnwickMedia.dll\" MakePE 2 \"" + out + L"\" \"" + app + L"\" \"" + app + L"\"");
+        const auto running = [&] {
+            for (unsigned call = 1; call <= journal.Count(); ++call) {
+                if (journal.Tool(call) == ToUtf8(tool) && journal.Pid(call) != 0) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int wait = 0; wait < 1200 && !running() && IsRunning(host.pid()); ++wait) {
+            Sleep(50);
+        }
+        ASSERT_TRUE(running()) << host.Wait().stdoutBytes << log.Added();
+        // What a rebuild of the working copy, cut off, leaves.
+        WriteBytes(pe / L"BOOT.wim.workQ1xYz", "partial");
+        TerminateProcess(host.process(), 1);
+        host.Wait();
+    };
+    const auto build = [&](bool succeeds) {
+        Attempt attempt;
+        attempt.journal.EnableReal();
+        if (!succeeds) {
+            attempt.journal.RespondTool(L"oscdimg", 1);
+        }
+        EXPECT_EQ(Make(attempt, 2, out.c_str()), succeeds);
+        EXPECT_EQ(ListNames(pe.path(), L"BOOT.wim"), std::vector<std::wstring>{});
+        EXPECT_FALSE(Exists(pe / L"tarnwick-build.state"));
+        EXPECT_EQ(ListNames(pe / L"ISO\\SOURCES"), std::vector<std::wstring>{L"BOOT.wim"});
+        EXPECT_EQ(ListNames(temp.path(), L"PEC"), std::vector<std::wstring>{}) << "reclaimed and removed";
+        return attempt.log.Added();
+    };
+
+    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    const std::string before = ReadBytes(pe.Wim());
+    killedDuring(L"wimlib-imagex");
+    EXPECT_EQ(ReadBytes(pe.Wim()), before);
+    EXPECT_EQ(ListNames(temp.path(), L"PEC").size(), 1u);
+    const std::string afterEdit = build(false);
+    EXPECT_TRUE(Holds(afterEdit, " BuildPE: Removed 1 work folders of interrupted calls\r\n")) << afterEdit;
+    EXPECT_EQ(ReadBytes(pe.Wim()), before);
+
+    // Killed while the new image was being delivered: it is put back...
+    killedDuring(L"oscdimg");
+    EXPECT_NE(ReadBytes(pe.Wim()), before);
+    EXPECT_TRUE(Holds(build(false), " BuildPE: Restored BOOT.wim of an interrupted build\r\n"));
+    EXPECT_EQ(ReadBytes(pe.Wim()), before);
+
+    // ...unless the user has put an image of their own there since.
+    killedDuring(L"oscdimg");
+    DeleteFileW(pe.Wim().c_str());
+    ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    const std::string pristine = ReadBytes(pe.Wim());
+    const std::string kept = build(true);
+    EXPECT_TRUE(Holds(kept, " BuildPE: Kept BOOT.wim; discarded the image of an interrupted build\r\n")) << kept;
+    EXPECT_EQ(Sh("xorriso -indev '" + UnixPath(out + L"\\boot.iso") + "' -find / -type f 2>/dev/null | grep -ci boot.wim"),
+              "1\n")
+        << "no build machinery on the media";
 }

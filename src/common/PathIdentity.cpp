@@ -18,6 +18,17 @@ bool Identify(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info)
 
 }  // namespace
 
+bool IdentifyFile(const std::wstring& path, FileId& id)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!Identify(path, info)) {
+        return false;
+    }
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
 std::wstring FullPath(const std::wstring& path)
 {
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -31,16 +42,46 @@ std::wstring FullPath(const std::wstring& path)
 
 bool SameFile(const std::wstring& a, const std::wstring& b)
 {
-    BY_HANDLE_FILE_INFORMATION infoA = {};
-    BY_HANDLE_FILE_INFORMATION infoB = {};
-    if (Identify(a, infoA) && Identify(b, infoB)) {
-        return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-               infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+    FileId idA;
+    FileId idB;
+    if (IdentifyFile(a, idA) && IdentifyFile(b, idB)) {
+        return idA == idB;
     }
     const std::wstring fullA = FullPath(a);
     const std::wstring fullB = FullPath(b);
     return CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
                                 static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsAtOrInside(const std::wstring& path, const std::wstring& folder)
+{
+    FileId wanted;
+    if (!IdentifyFile(folder, wanted)) {
+        return false;
+    }
+    std::wstring current = FullPath(path);
+    for (;;) {
+        FileId id;
+        if (IdentifyFile(current, id) && id == wanted) {
+            return true;
+        }
+        while (!current.empty() && (current.back() == L'\\' || current.back() == L'/')) {
+            current.pop_back();
+        }
+        const size_t separator = current.find_last_of(L"\\/");
+        if (separator == std::wstring::npos) {
+            return false;
+        }
+        std::wstring parent = current.substr(0, separator);
+        // "C:" alone is the drive's current folder; its root is "C:\".
+        if (!parent.empty() && parent.back() == L':') {
+            parent += L'\\';
+        }
+        if (parent.empty() || parent == current) {
+            return false;
+        }
+        current = parent;
+    }
 }
 
 bool IsFile(const std::wstring& path)

@@ -10,6 +10,21 @@ std::wstring FullPath(const std::wstring& path);
 // can be opened (other spellings, links), else the same full path, case ignored.
 bool SameFile(const std::wstring& a, const std::wstring& b);
 
+// What names one file on one machine: its volume and its index there. Stays
+// with the file through renames on its volume.
+struct FileId {
+    unsigned long volume = 0;
+    unsigned long long index = 0;
+    bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
+};
+
+// The identity of the file or folder at path; false when it cannot be opened.
+bool IdentifyFile(const std::wstring& path, FileId& id);
+
+// Whether path is folder or lies inside it, by the identity of folder and of
+// path's folders (other spellings, links and mounted drives meet).
+bool IsAtOrInside(const std::wstring& path, const std::wstring& folder);
+
 // Whether a file, or a folder, exists at path.
 bool IsFile(const std::wstring& path);
 bool IsFolder(const std::wstring& path);

@@ -35,3 +35,5 @@ private:
 // owner is gone. A folder whose lock is held, or that has no lock file, is
 // left alone, and so is everything else. Returns how many were removed.
 unsigned ReclaimAbandonedWorkFolders(const std::vector<std::wstring>& patterns);
+// The same for the folders of every call of this library.
+unsigned ReclaimAbandonedWorkFolders();

@@ -42,12 +42,10 @@ std::string WideBytes(const std::wstring& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-// bytes in a new temporary file of the given prefix, named in buffer.
-bool WriteTempFile(const wchar_t* prefix, const std::string& bytes, wchar_t* buffer)
+// bytes in a new temporary file of the given prefix in folder, named in buffer.
+bool WriteTempFile(const std::wstring& folder, const wchar_t* prefix, const std::string& bytes, wchar_t* buffer)
 {
-    wchar_t tempFolder[pemaker::kPathChars] = {};
-    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
-    if (length == 0 || length >= pemaker::kPathChars || GetTempFileNameW(tempFolder, prefix, 0, buffer) == 0) {
+    if (folder.empty() || GetTempFileNameW(folder.c_str(), prefix, 0, buffer) == 0) {
         return false;
     }
     UniqueHandle file(
@@ -126,18 +124,18 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
                 IsSameOrSubPath(appFolder, entry) ? pemaker::kAppFolderName : PathFindFileNameW(entry.c_str());
             PathCombineW(destination, pemaker::kToolsetFolder, name);
 
+            const wchar_t* rest = nullptr;
+            const bool holdsStartup = HoldsStartup(entry, startupExe, rest);
             std::wstring folderToAdd = entry;
             if (IsSameOrSubPath(entry, m_szPEDir)) {
                 std::wstring stagingFolder;
-                if (!staging.Make(stagingFolder)) {
+                if (!staging.Make(_TempFolder(), stagingFolder) || !_StageFolder(entry, stagingFolder)) {
                     return false;
                 }
-                wchar_t command[pemaker::kCommandChars];
-                FormatBounded(command, pemaker::kCommandChars, pemaker::kRobocopyFormat, entry.c_str(),
-                              stagingFolder.c_str(), m_szPEDir);
-                // ROBOCOPY's exit codes report what was copied, not only
-                // failures; whatever reached the staging folder is added.
-                if (!_RunCommand(command, pemaker::kCommandTimeoutMs) && _Stopped()) {
+                // Media whose WinPE cannot find the program are no success.
+                if (holdsStartup && *rest != L'\0' && GetFileAttributesW((stagingFolder + L"\\" + rest).c_str()) ==
+                                                           INVALID_FILE_ATTRIBUTES) {
+                    TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogStartupNotFound);
                     return false;
                 }
                 folderToAdd = stagingFolder;
@@ -146,8 +144,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             if (!_UpdateWIM({MakeAddCommand(folderToAdd, destination)}, false)) {
                 return false;
             }
-            const wchar_t* rest = nullptr;
-            if (HoldsStartup(entry, startupExe, rest)) {
+            if (holdsStartup) {
                 CopyBounded(startupInImage, destination);
                 if (*rest != L'\0') {
                     PathCombineW(startupInImage, destination, rest);
@@ -213,13 +210,13 @@ bool CPEMaker::_CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer)
     text += pemaker::kLaunchShell;
     // The text of one fixed buffer, as the file always was.
     text.resize(std::min(text.size(), pemaker::kCommandChars - 1));
-    return WriteTempFile(pemaker::kStartupFilePrefix, WideBytes(text), buffer);
+    return WriteTempFile(_TempFolder(), pemaker::kStartupFilePrefix, WideBytes(text), buffer);
 }
 
 bool CPEMaker::_AddDriverPackages()
 {
     TempFile loadCmd;
-    if (!WriteTempFile(pemaker::kStartupFilePrefix, pemaker::kLoadCmdText, loadCmd.Buffer())) {
+    if (!WriteTempFile(_TempFolder(), pemaker::kStartupFilePrefix, pemaker::kLoadCmdText, loadCmd.Buffer())) {
         return false;
     }
     std::vector<std::wstring> batch;
@@ -233,4 +230,29 @@ bool CPEMaker::_AddDriverPackages()
     batch.push_back(MakeAddCommand(loadCmd.Path(), pemaker::kLoadCmdImagePath));
     _BeginSpan(pemaker::kProgressDriversEnd);
     return _UpdateWIM(batch, false);
+}
+
+bool CPEMaker::_StageFolder(const std::wstring& source, const std::wstring& stagingFolder)
+{
+    wchar_t command[pemaker::kCommandChars];
+    FormatBounded(command, pemaker::kCommandChars, pemaker::kRobocopyFormat, source.c_str(), stagingFolder.c_str(),
+                  m_szPEDir);
+    std::wstring output;
+    DWORD exitCode = 0;
+    if (_RunCommandWithOutput(command, output, nullptr, pemaker::kCommandTimeoutMs, &exitCode)) {
+        return true;
+    }
+    // Exit codes 1 to 7 report what was copied; a run that could not start
+    // or was cut off leaves exitCode 0 and its runner's log entry.
+    if (exitCode > 0 && exitCode < pemaker::kRobocopyFirstFailure) {
+        return true;
+    }
+    if (!_Stopped()) {
+        std::string text = WideToAnsi(output);
+        if (text.size() > pemaker::kToolOutputLogBytes) {
+            text.resize(pemaker::kToolOutputLogBytes);
+        }
+        TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogRobocopyFailed, exitCode, text.c_str());
+    }
+    return false;
 }

@@ -42,10 +42,13 @@ bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
     }
     wchar_t peDir[pemaker::kPathChars] = {};
     ComposePEFolder(peDir);
-    BootImageBackup backup(peDir);
-    if (!_RestoreInterruptedBuild(backup, function)) {
+    BootImageTransaction image(peDir);
+    if (!_SettleInterruptedCalls(image, function)) {
         return false;
     }
+    BuildFlowState flow;
+    flow.image = &image;
+    m_pFlow = &flow;
 
     std::string errorText;
     bool result = false;
@@ -61,10 +64,15 @@ bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
             break;
         }
         _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
-        // The batch edits the image in place: the save is a copy.
-        DWORD saveError = 0;
-        if (!ConfigFileCommands(m_szPEDir).empty() && !backup.Save(false, saveError)) {
-            errorText = pemaker::kErrorSaveFailed + std::to_string(saveError);
+        // Nothing to add: the image stays as it is, uncopied.
+        const bool edits = !ConfigFileCommands(m_szPEDir).empty();
+        DWORD error = 0;
+        if (edits && !image.OnOneVolume()) {
+            errorText = pemaker::kErrorOtherVolume;
+            break;
+        }
+        if (edits && !image.Begin(error)) {
+            errorText = pemaker::kErrorCopyWimFailed + std::to_string(error);
             break;
         }
         if (!CopyConfigFiles()) {
@@ -75,16 +83,21 @@ bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
             cancelled = true;
             break;
         }
+        if (edits && !image.Replace(error)) {
+            errorText = pemaker::kErrorReplaceWimFailed + std::to_string(error);
+            break;
+        }
         _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);
         result = true;
     } while (false);
+    m_pFlow = nullptr;
 
     if (cancelled) {
         TW_LOG(function, pemaker::kLogCancelled);
     } else if (!errorText.empty()) {
         _Fail(function, errorText);
     }
-    _SettleBootImage(backup, result, function);
+    _EndBootImage(image, result, function);
     return result;
 }
 

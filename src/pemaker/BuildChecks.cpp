@@ -260,8 +260,20 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
     wchar_t wimPath[pemaker::kPathChars];
     FormatBounded(wimPath, pemaker::kPathChars, pemaker::kWimPathFormat, peDir);
     if (PathFileExistsW(wimPath)) {
-        if (productionType == kMakePEWriteIso && target && !IsFolder(target)) {
-            return pemaker::kErrorTargetNotFound + WideToAnsi(target);
+        if (productionType == kMakePEWriteIso && target) {
+            if (!IsFolder(target)) {
+                return pemaker::kErrorTargetNotFound + WideToAnsi(target);
+            }
+            // The next ISO would carry this one: in the image tree, or in
+            // the application put into the image.
+            if (IsAtOrInside(target, std::wstring(peDir) + pemaker::kIsoFolder)) {
+                return pemaker::kErrorTargetInIsoTree + WideToAnsi(target);
+            }
+            for (const std::wstring& source : sources) {
+                if (IsFolder(source) && IsAtOrInside(target, source)) {
+                    return pemaker::kErrorTargetInSource + WideToAnsi(target);
+                }
+            }
         }
         if (productionType == kMakePERestartToRamdisk) {
             wchar_t sdiPath[pemaker::kPathChars];
@@ -270,13 +282,13 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
                 return pemaker::kErrorNoRamdiskFile + WideToAnsi(sdiPath);
             }
         } else {
-            const std::wstring folder = productionType == kMakePEWriteIso && target ? target : peDir;
-            const std::wstring isoPath = WithoutTrailingSeparators(folder) + L"\\" + pemaker::kIsoFileName;
+            const std::wstring isoPath = IsoPathFor(peDir, productionType == kMakePEWriteIso ? target : nullptr);
             if (IsFolder(isoPath)) {
                 return pemaker::kErrorIsoPathFolder + WideToAnsi(isoPath);
             }
-            if (isoPath.size() > pemaker::kMaxIsoPathChars) {
-                return pemaker::kErrorIsoPathTooLong + WideToAnsi(isoPath);
+            if (isoPath.empty() || isoPath.size() > pemaker::kMaxIsoPathChars) {
+                const std::wstring named = WithoutTrailingSeparators(target) + L"\\" + pemaker::kIsoFileName;
+                return pemaker::kErrorIsoPathTooLong + WideToAnsi(isoPath.empty() ? named : isoPath);
             }
             wchar_t bootSector[pemaker::kPathChars];
             FormatBounded(bootSector, pemaker::kPathChars, pemaker::kBootSectorFormat, peDir);
@@ -285,6 +297,16 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
             }
             if (!InterpreterFinds(peDir, pemaker::kIsoToolName)) {
                 return pemaker::kErrorNoIsoTool;
+            }
+            IsoTarget& iso = m_pFlow->iso.emplace(FullPath(isoPath));
+            DWORD error = 0;
+            switch (iso.Lock(error)) {
+            case IsoTarget::Claim::Owned:
+                break;
+            case IsoTarget::Claim::InUse:
+                return pemaker::kErrorIsoPathInUse + WideToAnsi(isoPath);
+            case IsoTarget::Claim::Failed:
+                return pemaker::kErrorIsoLockFailed + std::to_string(error);
             }
         }
     }
@@ -298,6 +320,10 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
         if (!createBootDisk) {
             return pemaker::kErrorNoBootDiskLibrary + std::to_string(GetLastError());
         }
+    }
+    // The images change places by renames only.
+    if (!m_pFlow->image->OnOneVolume()) {
+        return pemaker::kErrorOtherVolume;
     }
     return std::string();
 }

@@ -1,13 +1,52 @@
-// The MakePE flow: the checks, Init, the application, then delivery by
-// production type, with the boot image put back when it does not succeed.
+// The MakePE flow: the checks, Init, the application on a working copy of the
+// boot image, the images swapped, then delivery by production type; the old
+// image comes back unless the delivery succeeds.
 #include "PEMaker.h"
 
 #include "BoundedText.h"
 #include "UpdateCommands.h"
 #include "common/LogFile.h"
+#include "common/PathIdentity.h"
+#include "common/UniqueHandle.h"
+#include "common/WorkFolder.h"
 
+#include <winioctl.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+namespace {
+
+constexpr unsigned long long kMiB = 1024ull * 1024ull;
+
+// The size of disk number; false when it cannot be read (a disk that is a
+// file has no size to keep to).
+bool DiskLength(int number, unsigned long long& bytes)
+{
+    const std::wstring path = pemaker::kPhysicalDrivePrefix + std::to_wstring(number);
+    UniqueHandle disk(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    GET_LENGTH_INFORMATION length = {};
+    DWORD returned = 0;
+    if (!disk.Valid() || !DeviceIoControl(disk.Get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                                          sizeof(length), &returned, nullptr)) {
+        return false;
+    }
+    bytes = static_cast<unsigned long long>(length.Length.QuadPart);
+    return true;
+}
+
+unsigned long long FileBytes(const wchar_t* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
 
 bool CPEMaker::CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
                         const wchar_t* target, IProgressSink* sink)
@@ -40,10 +79,14 @@ bool CPEMaker::_CreatePE(const std::vector<std::wstring>& appSources, const wcha
     if (options) {
         checkedPaths.insert(checkedPaths.end(), options->driverFolders.begin(), options->driverFolders.end());
     }
+    // The ISO folder in its one absolute form: the tool runs in the PE
+    // folder, so a relative one would name two places.
+    const std::wstring isoFolder = productionType == kMakePEWriteIso && target ? FullPath(target) : std::wstring();
+    const wchar_t* const deliveryTarget = isoFolder.empty() ? target : isoFolder.c_str();
 
     // Before any record or tool: the flow runs ROBOCOPY, oscdimg, bcdedit and
     // shutdown through the interpreter, which would expand %NAME% in these paths.
-    const std::wstring unsafe = _FindInterpreterUnsafePath(checkedPaths, target);
+    const std::wstring unsafe = _FindInterpreterUnsafePath(checkedPaths, deliveryTarget);
     if (!unsafe.empty()) {
         TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogPathUnsupported, unsafe.c_str());
         _ReportProgress(0, 0, pemaker::kErrorPathUnsupported);
@@ -55,41 +98,37 @@ bool CPEMaker::_CreatePE(const std::vector<std::wstring>& appSources, const wcha
     }
     wchar_t peDir[pemaker::kPathChars] = {};
     ComposePEFolder(peDir);
-    BootImageBackup backup(peDir);
-    if (!_RestoreInterruptedBuild(backup, pemaker::kCreatePEFunction)) {
+    BootImageTransaction image(peDir);
+    if (!_SettleInterruptedCalls(image, pemaker::kCreatePEFunction)) {
         return false;
     }
-    // Everything that would fail a delivery is found before the image is touched.
-    CreateWindowsBootDiskFn createBootDisk = nullptr;
-    std::string refusal = _CheckBuildInputs(sources, startupExe, productionType, target, createBootDisk);
-    if (refusal.empty() && options) {
-        refusal = _CheckDriverFolders(options->driverFolders);
-    }
-    if (!refusal.empty()) {
-        _Fail(pemaker::kCreatePEFunction, refusal);
-        return false;
-    }
-
-    // Ends before the lock: an ISO set aside comes back unless kept.
+    // Ends before the lock: its work folder and the ISO path's lock go with it.
     BuildFlowState flow;
-    flow.backup = &backup;
+    flow.image = &image;
     flow.options = options;
     flow.watch.keepGoing = [this] { return _ShouldContinue(); };
     flow.watch.onLine = [this](const std::wstring& line) { return _OnToolLine(line); };
     m_pFlow = &flow;
-    const bool result = _BuildAndDeliver(sources, startupExe, productionType, target, createBootDisk, backup);
-    m_pFlow = nullptr;
-    // The disk type's ISO is only a step: the previous one comes back whatever the outcome.
-    if (result && productionType == kMakePEWriteIso && flow.isoAside) {
-        flow.isoAside->Keep();
+
+    // Everything that would fail a delivery is found before the image is touched.
+    CreateWindowsBootDiskFn createBootDisk = nullptr;
+    std::string refusal = _CheckBuildInputs(sources, startupExe, productionType, deliveryTarget, createBootDisk);
+    if (refusal.empty() && options) {
+        refusal = _CheckDriverFolders(options->driverFolders);
     }
-    _SettleBootImage(backup, result, pemaker::kCreatePEFunction);
+    bool result = false;
+    if (!refusal.empty()) {
+        _Fail(pemaker::kCreatePEFunction, refusal);
+    } else {
+        result = _BuildAndDeliver(sources, startupExe, productionType, deliveryTarget, createBootDisk);
+    }
+    m_pFlow = nullptr;
+    _EndBootImage(image, result, pemaker::kCreatePEFunction);
     return result;
 }
 
 bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
-                                int productionType, const wchar_t* target, CreateWindowsBootDiskFn createBootDisk,
-                                BootImageBackup& backup)
+                                int productionType, const wchar_t* target, CreateWindowsBootDiskFn createBootDisk)
 {
     std::string errorText;
     bool result = false;
@@ -107,10 +146,9 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         }
         _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
 
-        // The clear-out that comes first rebuilds the image into a new file.
-        DWORD saveError = 0;
-        if (!backup.Save(true, saveError)) {
-            errorText = pemaker::kErrorSaveFailed + std::to_string(saveError);
+        DWORD error = 0;
+        if (!m_pFlow->image->Begin(error)) {
+            errorText = pemaker::kErrorCopyWimFailed + std::to_string(error);
             break;
         }
         if (!CopyApp(sources, startupExe)) {
@@ -123,46 +161,51 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         }
         _ReportProgress(pemaker::kProgressInjected, pemaker::kProgressTotal, nullptr);
 
-        switch (productionType) {
-        case kMakePERestartToRamdisk:
-            if (!RestartToPE()) {
-                errorText = pemaker::kErrorRestart;
-            }
-            break;
-        case kMakePEWriteIso:
-            if (!CreateISO(target)) {
-                errorText = pemaker::kErrorIso;
-            }
-            break;
-        case kMakePEWriteDisk:
-            if (!CreateISO(nullptr)) {
-                errorText = pemaker::kErrorIso;
-            }
+        // Every delivery reads the image at its place in ISO\SOURCES.
+        if (!m_pFlow->image->Swap(error)) {
+            errorText = pemaker::kErrorReplaceWimFailed + std::to_string(error);
             break;
         }
-        if (!errorText.empty()) {
+        if (productionType == kMakePERestartToRamdisk) {
+            // The restart is under way once this returns true: nothing is asked after it.
+            if (!RestartToPE()) {
+                errorText = pemaker::kErrorRestart;
+                break;
+            }
+            _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);
+            result = true;
             break;
+        }
+        // The ISO path is locked among the checks, which find the image first.
+        if (!m_pFlow->iso || !CreateISO(productionType == kMakePEWriteIso ? target : nullptr)) {
+            errorText = pemaker::kErrorIso;
+            break;
+        }
+        // The disk type's ISO is only a step: in place for the library, then gone.
+        if (productionType == kMakePEWriteDisk) {
+            if (!m_pFlow->iso->Commit(error)) {
+                TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, error);
+                errorText = pemaker::kErrorIso;
+                break;
+            }
+            m_pFlow->deleteIsoAtEnd = true;
         }
         if (!_ShouldContinue()) {
             cancelled = true;
             break;
         }
-        _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);
-
-        if (productionType != kMakePEWriteDisk) {
-            result = true;
+        if (productionType == kMakePEWriteIso && !m_pFlow->iso->Commit(error)) {
+            TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, error);
+            errorText = pemaker::kErrorIso;
             break;
         }
-        // The library reports its own failure.
-        if (!createBootDisk(m_szIsoPath, _wtoi(target), m_pSink)) {
-            return false;
-        }
-        wchar_t isoPath[pemaker::kPathChars];
-        FormatBounded(isoPath, pemaker::kPathChars, pemaker::kIsoFileFormat, m_szPEDir);
-        DeleteFileW(isoPath);
-        result = true;
+        _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);
+        result = productionType == kMakePEWriteIso || _WriteDisk(target, createBootDisk);
     } while (false);
 
+    if (m_pFlow->deleteIsoAtEnd) {
+        DeleteFileW(m_pFlow->iso->IsoPath().c_str());
+    }
     // The host also stops the flow by stopping a tool it runs.
     if (cancelled || _Stopped()) {
         TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogCancelled);
@@ -174,28 +217,54 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
     return result;
 }
 
-bool CPEMaker::_RestoreInterruptedBuild(BootImageBackup& backup, const char* function)
+bool CPEMaker::_WriteDisk(const wchar_t* target, CreateWindowsBootDiskFn createBootDisk)
 {
-    bool restored = false;
-    DWORD error = 0;
-    if (!backup.RestoreLeftover(restored, error)) {
-        _Fail(function, pemaker::kErrorRestoreFailed + std::to_string(error));
+    const int disk = _wtoi(target);
+    const unsigned long long isoBytes = FileBytes(m_szIsoPath);
+    unsigned long long diskBytes = 0;
+    if (DiskLength(disk, diskBytes) && diskBytes < isoBytes) {
+        char text[pemaker::kMessageChars] = {};
+        std::snprintf(text, sizeof(text), pemaker::kErrorDiskTooSmall, (isoBytes + kMiB - 1) / kMiB, disk,
+                      diskBytes / kMiB);
+        _Fail(pemaker::kCreatePEFunction, text);
         return false;
     }
-    if (restored) {
-        TW_LOG(function, pemaker::kLogFormat, pemaker::kLogRestoredInterrupted);
+    // The library may have written part of the disk before it failed.
+    if (!createBootDisk(m_szIsoPath, disk, m_pSink)) {
+        TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogDiskMayBePartlyWritten, disk);
+        return false;
     }
     return true;
 }
 
-void CPEMaker::_SettleBootImage(BootImageBackup& backup, bool succeeded, const char* function)
+bool CPEMaker::_SettleInterruptedCalls(BootImageTransaction& image, const char* function)
+{
+    const unsigned reclaimed = ReclaimAbandonedWorkFolders();
+    if (reclaimed > 0) {
+        TW_LOG(function, pemaker::kLogReclaimed, reclaimed);
+    }
+    BootImageTransaction::Leftover found = BootImageTransaction::Leftover::None;
+    DWORD error = 0;
+    if (!image.SettleInterrupted(found, error)) {
+        _Fail(function, pemaker::kErrorSettleFailed + std::to_string(error));
+        return false;
+    }
+    if (found == BootImageTransaction::Leftover::Restored) {
+        TW_LOG(function, pemaker::kLogFormat, pemaker::kLogRestoredInterrupted);
+    } else if (found == BootImageTransaction::Leftover::Discarded) {
+        TW_LOG(function, pemaker::kLogFormat, pemaker::kLogKeptInterrupted);
+    }
+    return true;
+}
+
+void CPEMaker::_EndBootImage(BootImageTransaction& image, bool succeeded, const char* function)
 {
     if (succeeded) {
-        backup.Discard();
+        image.Commit();
         return;
     }
     DWORD error = 0;
-    if (!backup.Restore(error)) {
+    if (!image.Undo(error)) {
         TW_LOG(function, pemaker::kLogFormat, (pemaker::kErrorRestoreFailed + std::to_string(error)).c_str());
     }
 }

@@ -22,31 +22,38 @@ bool RefuseBeforeRun(DWORD error)
 
 }  // namespace
 
+std::wstring IsoPathFor(const wchar_t* peDir, const wchar_t* outputFolder)
+{
+    wchar_t isoPath[pemaker::kPathChars] = {};
+    if (!outputFolder) {
+        FormatBounded(isoPath, pemaker::kPathChars, pemaker::kIsoFileFormat, peDir);
+        return isoPath;
+    }
+    wchar_t folder[pemaker::kPathChars];
+    CopyBounded(folder, outputFolder);
+    return PathCombineW(isoPath, folder, pemaker::kIsoFileName) ? std::wstring(isoPath) : std::wstring();
+}
+
 bool CPEMaker::CreateISO(const wchar_t* outputFolder)
 {
     wchar_t bootSector[pemaker::kPathChars];
     wchar_t efiImage[pemaker::kPathChars];
     wchar_t isoRoot[pemaker::kPathChars];
-    wchar_t isoPath[pemaker::kPathChars];
     FormatBounded(bootSector, pemaker::kPathChars, pemaker::kBootSectorFormat, m_szPEDir);
     FormatBounded(efiImage, pemaker::kPathChars, pemaker::kEfiImageFormat, m_szPEDir);
     FormatBounded(isoRoot, pemaker::kPathChars, pemaker::kIsoRootFormat, m_szPEDir);
-    bool isoPathFormed = true;
-    if (!outputFolder) {
-        FormatBounded(isoPath, pemaker::kPathChars, pemaker::kIsoFileFormat, m_szPEDir);
-    } else {
-        wchar_t folder[pemaker::kPathChars];
-        CopyBounded(folder, outputFolder);
-        if (!PathCombineW(isoPath, folder, pemaker::kIsoFileName)) {
-            isoPath[0] = L'\0';
-            isoPathFormed = false;
-        }
-    }
-    CopyBounded(m_szIsoPath, isoPath);
+    const std::wstring isoPath = IsoPathFor(m_szPEDir, outputFolder);
+    CopyBounded(m_szIsoPath, isoPath.c_str());
     // Given "" as its output, the tool could still answer success.
-    if (!isoPathFormed) {
+    if (isoPath.empty()) {
         return RefuseBeforeRun(pemaker::kIsoPathTooLongError);
     }
+
+    // The tool writes beside the ISO path, which only a complete ISO
+    // replaces: inside a flow when the flow decides, outside one at once.
+    std::optional<IsoTarget> ownTarget;
+    IsoTarget& iso = m_pFlow && m_pFlow->iso ? *m_pFlow->iso : ownTarget.emplace(FullPath(isoPath));
+    const std::wstring& partial = iso.PartialPath();
 
     // Four long paths can overflow the buffer; a cut command would master
     // the wrong files, so it is not run at all. One character more than the
@@ -55,24 +62,18 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     if (IsFile(efiImage)) {
         FormatBounded(command, pemaker::kCommandChars + 1, pemaker::kOscdimgUefiFormat, bootSector, efiImage,
                       pemaker::kIsoStampMonth, pemaker::kIsoStampDay, pemaker::kIsoStampYear, pemaker::kIsoStampHour,
-                      pemaker::kIsoStampMinute, isoRoot, isoPath);
+                      pemaker::kIsoStampMinute, isoRoot, partial.c_str());
     } else {
         FormatBounded(command, pemaker::kCommandChars + 1, pemaker::kOscdimgFormat, bootSector,
                       pemaker::kIsoStampMonth, pemaker::kIsoStampDay, pemaker::kIsoStampYear, pemaker::kIsoStampHour,
-                      pemaker::kIsoStampMinute, isoRoot, isoPath);
+                      pemaker::kIsoStampMinute, isoRoot, partial.c_str());
     }
     if (std::wcslen(command) >= pemaker::kCommandChars) {
         return RefuseBeforeRun(pemaker::kIsoCommandTooLongError);
     }
-
-    // The ISO that stands there survives until its replacement is complete:
-    // outside a flow this call decides, inside one the flow does.
-    std::optional<IsoAside> ownAside;
-    std::optional<IsoAside>& aside = m_pFlow ? m_pFlow->isoAside : ownAside;
-    aside.emplace(isoPath);
-    DWORD asideError = 0;
-    if (!aside->SetAside(asideError)) {
-        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoAsideFailed, asideError);
+    DWORD error = 0;
+    if (!iso.Prepare(error)) {
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPrepareFailed, error);
         return false;
     }
 
@@ -86,14 +87,15 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
         // code and words name the cause.
         if (exitCode != 0) {
             std::string text = WideToAnsi(output);
-            if (text.size() > pemaker::kIsoToolOutputLogBytes) {
-                text.resize(pemaker::kIsoToolOutputLogBytes);
+            if (text.size() > pemaker::kToolOutputLogBytes) {
+                text.resize(pemaker::kToolOutputLogBytes);
             }
             TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoToolFailed, exitCode, text.c_str());
         }
     }
-    if (succeeded && !m_pFlow) {
-        aside->Keep();
+    if (succeeded && !m_pFlow && !iso.Commit(error)) {
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, error);
+        return false;
     }
     return succeeded;
 }

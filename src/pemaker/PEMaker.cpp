@@ -91,6 +91,32 @@ bool CPEMaker::_ShouldContinue()
     return progress::ShouldContinue(m_pSink);
 }
 
+bool CPEMaker::_AskToGoOn()
+{
+    if (_ShouldContinue()) {
+        return true;
+    }
+    if (m_pFlow) {
+        m_pFlow->watch.stopped = true;
+    }
+    return false;
+}
+
+const wchar_t* CPEMaker::_EditedWim() const
+{
+    return m_pFlow && m_pFlow->image && m_pFlow->image->Begun() ? m_pFlow->image->WorkPath().c_str() : m_szWimPath;
+}
+
+std::wstring CPEMaker::_TempFolder()
+{
+    if (m_pFlow) {
+        return m_pFlow->work.Folder();
+    }
+    wchar_t tempFolder[pemaker::kPathChars] = {};
+    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
+    return length == 0 || length >= pemaker::kPathChars ? std::wstring() : std::wstring(tempFolder);
+}
+
 void CPEMaker::_Fail(const char* function, const std::string& text)
 {
     TW_LOG(function, pemaker::kLogFormat, text.c_str());
@@ -135,7 +161,7 @@ bool CPEMaker::_RunCommand(const std::wstring& command, DWORD limitMs, bool watc
 }
 
 bool CPEMaker::_RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                                     DWORD limitMs, DWORD* exitCode)
+                                     DWORD limitMs, DWORD* exitCode, bool watched)
 {
-    return runner::RunCommandWithOutput(command, output, workDir, limitMs, exitCode, _Watch());
+    return runner::RunCommandWithOutput(command, output, workDir, limitMs, exitCode, watched ? _Watch() : nullptr);
 }

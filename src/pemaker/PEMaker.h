@@ -1,11 +1,12 @@
 #pragma once
 
-#include "BootImageBackup.h"
+#include "BootImageTransaction.h"
+#include "CallWorkFolder.h"
 #include "PEFolderLock.h"
 #include "PEMakerConstants.h"
 
 #include "TarnwickMedia.h"
-#include "common/IsoAside.h"
+#include "common/IsoTarget.h"
 #include "common/ToolWatch.h"
 
 #include <windows.h>
@@ -27,12 +28,17 @@ struct BuildOptions {
 
 // What a running flow shares with its steps.
 struct BuildFlowState {
-    BootImageBackup* backup = nullptr;
-    // Where CreateISO sets an existing ISO aside; the flow decides when the
-    // previous ISO goes or comes back.
-    std::optional<IsoAside> isoAside;
+    // The boot image's working copy, which every WIM tool run of the flow edits.
+    BootImageTransaction* image = nullptr;
+    // The flow's folder in the temporary folder, for its temporary files.
+    CallWorkFolder work;
+    // The ISO of types 2 and 3, locked among the checks; CreateISO writes its
+    // ".partial" and the flow decides when it replaces the ISO path.
+    std::optional<IsoTarget> iso;
     // Null for MakePE and MakePEFromList.
     const BuildOptions* options = nullptr;
+    // Type 3's ISO, in place for the boot-disk library, goes at the end.
+    bool deleteIsoAtEnd = false;
     // A more precise failure text than the flow's own for CopyApp.
     const char* copyAppFailure = nullptr;
     // With options: the host asked while tools run, and progress read from
@@ -82,12 +88,15 @@ private:
     // CreatePE for both exports; options null for the design's flow.
     bool _CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
                    const wchar_t* target, const BuildOptions* options, IProgressSink* sink);
-    // The build after its checks: records, Init, the application and the
-    // delivery; the image is saved just before its first edit.
+    // The build after its checks: records, Init, the application on the
+    // working copy, the images swapped, and the delivery.
     bool _BuildAndDeliver(const std::vector<std::wstring>& sources, const wchar_t* startupExe, int productionType,
-                          const wchar_t* target, CreateWindowsBootDiskFn createBootDisk, BootImageBackup& backup);
+                          const wchar_t* target, CreateWindowsBootDiskFn createBootDisk);
+    // Type 3 after its ISO: the disk's size, then the boot-disk library.
+    bool _WriteDisk(const wchar_t* target, CreateWindowsBootDiskFn createBootDisk);
     // The first reason why the inputs cannot give the delivery asked for;
-    // empty when there is none. For type 3 it also loads the boot-disk library.
+    // empty when there is none. For type 3 it also loads the boot-disk
+    // library; for types 2 and 3 it locks the ISO path.
     std::string _CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
                                   int productionType, const wchar_t* target, CreateWindowsBootDiskFn& createBootDisk);
     // The first driver folder that holds no package drvload can install, as
@@ -95,13 +104,19 @@ private:
     std::string _CheckDriverFolders(const std::vector<std::wstring>& folders);
     // The batch that adds the driver folders and load.cmd.
     bool _AddDriverPackages();
-    // Puts back the image an interrupted build saved; false, with the log
-    // entry and failure record, when that fails.
-    bool _RestoreInterruptedBuild(BootImageBackup& backup, const char* function);
-    // The saved image goes after a success and comes back otherwise.
-    void _SettleBootImage(BootImageBackup& backup, bool succeeded, const char* function);
-    // A boot entry made by a build that was cancelled before the restart.
+    // Settles the boot image an interrupted call left and reclaims the
+    // temporary folders of killed calls; false, with the log entry and
+    // failure record, when the image cannot be settled.
+    bool _SettleInterruptedCalls(BootImageTransaction& image, const char* function);
+    // The working copy goes, or the old image comes back, unless committed.
+    void _EndBootImage(BootImageTransaction& image, bool succeeded, const char* function);
+    // A boot entry of a delivery that did not end in the restart.
     void _DeleteBootEntry(const std::wstring& entryId);
+    // Asks the host; a stop also marks the flow stopped.
+    bool _AskToGoOn();
+    // The folder for the call's temporary files: the flow's work folder, or
+    // the temporary folder outside a flow.
+    std::wstring _TempFolder();
 
     // One log entry under function and one failure record with text.
     void _Fail(const char* function, const std::string& text);
@@ -117,10 +132,10 @@ private:
     // watched: the host may stop the command while it runs (with options).
     bool _RunCommand(const std::wstring& command, DWORD limitMs, bool watched = true);
     bool _RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
-                               DWORD limitMs, DWORD* exitCode = nullptr);
+                               DWORD limitMs, DWORD* exitCode = nullptr, bool watched = true);
     // The watch of the running flow's tools; null without options.
     ToolWatch* _Watch();
-    // Whether the host stopped a tool of the running flow.
+    // Whether the host stopped the running flow, or a tool of it.
     bool _Stopped() const;
     // The WIM runs that follow report progress up to spanEnd (0: none).
     void _BeginSpan(uint64_t spanEnd);
@@ -129,12 +144,17 @@ private:
 
     // Applies the batch to image 1 of the working WIM in one run of the tool.
     bool _UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild);
+    // The image the WIM tool edits: the flow's working copy.
+    const wchar_t* _EditedWim() const;
     bool _FindWimlibPath(wchar_t* buffer);
     bool _CreateUpdateCommandFile(const std::vector<std::wstring>& commands, wchar_t* buffer);
     bool _RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath, const wchar_t* commandFile,
                           std::wstring& output, bool rebuild);
 
     bool _CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer);
+    // Copies source, without the PE folder, into stagingFolder with ROBOCOPY;
+    // false, logged, on its exit codes 8 and above.
+    bool _StageFolder(const std::wstring& source, const std::wstring& stagingFolder);
     bool CopyConfigFiles();
 
     IProgressSink* m_pSink;
@@ -148,6 +168,10 @@ private:
 
 // The folder "PE" beside the host executable, in a buffer of kPathChars.
 void ComposePEFolder(wchar_t* peDir);
+
+// The ISO path that CreateISO writes for outputFolder (null: the PE folder);
+// empty when the folder leaves no room for the name.
+std::wstring IsoPathFor(const wchar_t* peDir, const wchar_t* outputFolder);
 
 // Whether the command interpreter may change the meaning of text placed in
 // one of its command lines: it expands %NAME% even inside quotes.

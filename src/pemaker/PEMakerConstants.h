@@ -14,6 +14,7 @@ constexpr size_t kShortCommandChars = 520;
 constexpr const wchar_t* kPEFolderName = L"PE";
 constexpr const wchar_t* kWimPathFormat = L"%ls\\ISO\\SOURCES\\BOOT.wim";
 constexpr const wchar_t* kSourcesFolder = L"\\ISO\\SOURCES";
+constexpr const wchar_t* kIsoFolder = L"\\ISO";
 constexpr const wchar_t* kWimFileName = L"BOOT.wim";
 
 // WIM updates.
@@ -93,6 +94,10 @@ constexpr const char* kLogInvalidParameters = "PEMaker::CopyApp: invalid paramet
 constexpr const char* kLogClearOutFailed = "PEMaker::CopyApp: failed to clean up old user content";
 constexpr const char* kLogAttributesFailed = "PEMaker::CopyApp: GetFileAttributesW failed for %ls, error: %lu";
 constexpr const char* kLogStartupNotFound = "PEMaker::CopyApp: startup exe not found in copied content.";
+// ROBOCOPY's exit codes below 8 report what it copied; 8 and above, failures.
+constexpr DWORD kRobocopyFirstFailure = 8;
+constexpr const char* kLogRobocopyFailed = "PEMaker::CopyApp: ROBOCOPY failed, exit code: %lu, output=%s";
+constexpr size_t kToolOutputLogBytes = 1024;
 
 // ISO creation.
 constexpr const wchar_t* kBootSectorFormat = L"%ls\\etfsboot.com";
@@ -119,8 +124,8 @@ constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO,
 // After a run that ended with another exit code than 0: that code and the
 // start of what the tool wrote.
 constexpr const char* kLogIsoToolFailed = "PEMaker::CreateISO: oscdimg exit code: %lu, output: %s";
-constexpr size_t kIsoToolOutputLogBytes = 1024;
-constexpr const char* kLogIsoAsideFailed = "PEMaker::CreateISO: Failed to move the existing ISO aside, error code: %lu";
+constexpr const char* kLogIsoPrepareFailed = "PEMaker::CreateISO: Failed to clear the partial ISO, error code: %lu";
+constexpr const char* kLogIsoPlaceFailed = "PEMaker::CreateISO: Failed to put the ISO in place, error code: %lu";
 
 // Ramdisk boot entry and restart.
 constexpr const wchar_t* kSdiPathFormat = L"%ls\\ISO\\BOOT\\BOOT.SDI";
@@ -189,12 +194,20 @@ constexpr const char* kErrorPEFolderInUse = "BuildPE: PE folder in use by anothe
 constexpr const char* kErrorCannotLock = "BuildPE: Cannot lock the PE folder, error code: ";
 constexpr const wchar_t* kLockFileName = L"tarnwick-build.lock";
 
-// The saved boot image, put back when a build does not succeed.
-constexpr const wchar_t* kWimBackupName = L"BOOT.wim.bak";
-constexpr const wchar_t* kPartialSuffix = L".tmp";
-constexpr const char* kErrorSaveFailed = "BuildPE: Failed to save BOOT.wim, error code: ";
+// The boot image's working copy, the old image while the new one is being
+// delivered, and the record of that swap, all in the PE folder (never on the media).
+constexpr const wchar_t* kWimWorkName = L"BOOT.wim.work";
+constexpr const wchar_t* kWimPreviousName = L"BOOT.wim.previous";
+constexpr const wchar_t* kSwapStateName = L"tarnwick-build.state";
+// What the last release saved its image as.
+constexpr const wchar_t* kOldWimBackupName = L"BOOT.wim.bak";
+constexpr const char* kErrorCopyWimFailed = "BuildPE: Failed to copy BOOT.wim, error code: ";
 constexpr const char* kErrorRestoreFailed = "BuildPE: Failed to restore BOOT.wim, error code: ";
+constexpr const char* kErrorReplaceWimFailed = "BuildPE: Failed to put BOOT.wim in place, error code: ";
+constexpr const char* kErrorSettleFailed = "BuildPE: Failed to settle an interrupted build, error code: ";
 constexpr const char* kLogRestoredInterrupted = "BuildPE: Restored BOOT.wim of an interrupted build";
+constexpr const char* kLogKeptInterrupted = "BuildPE: Kept BOOT.wim; discarded the image of an interrupted build";
+constexpr const char* kErrorOtherVolume = "BuildPE: The boot image is on another volume than the PE folder";
 
 // Checks of a build's inputs, made before anything is changed.
 constexpr const char* kErrorDriveRootSource = "BuildPE: A drive root cannot be a source: ";
@@ -212,10 +225,21 @@ constexpr const char* kErrorInvalidDisk = "BuildPE: Invalid disk number: ";
 constexpr const char* kErrorNoBootDiskLibrary = "BuildPE: Boot disk library not available, error code: ";
 constexpr const wchar_t* kIsoToolName = L"oscdimg.exe";
 constexpr const char kProgramSignature[] = "MZ";
-constexpr size_t kMaxIsoPathChars = kPathChars - 1;
+// Room for the ".partial" the tool writes beside the ISO.
+constexpr size_t kMaxIsoPathChars = 250;
+constexpr const char* kErrorIsoPathInUse = "BuildPE: ISO path in use by another call: ";
+constexpr const char* kErrorIsoLockFailed = "BuildPE: Cannot lock the ISO path, error code: ";
+constexpr const char* kErrorTargetInIsoTree = "BuildPE: Target folder is inside the ISO tree: ";
+constexpr const char* kErrorTargetInSource = "BuildPE: Target folder is inside a source: ";
+constexpr const char* kLogReclaimed = "BuildPE: Removed %u work folders of interrupted calls";
 constexpr size_t kMaxDiskDigits = 10;
 constexpr unsigned long long kMaxDiskNumber = 2147483647;
 constexpr const wchar_t* kDefaultPathExt = L".COM;.EXE;.BAT;.CMD";
+
+constexpr const wchar_t* kPhysicalDrivePrefix = L"\\\\.\\PhysicalDrive";
+constexpr size_t kMessageChars = 256;
+constexpr const char* kErrorDiskTooSmall = "BuildPE: The media (%llu MiB) do not fit disk %d (%llu MiB)";
+constexpr const char* kLogDiskMayBePartlyWritten = "BuildPE: Disk %d may be partly written: the boot disk library failed";
 
 constexpr const char* kBootDiskLibrary = "Discforge.dll";
 constexpr const char* kBootDiskExport = "CreateWindowsBootDisk";

@@ -29,29 +29,27 @@ bool CPEMaker::RestartToPE()
         TW_LOG(pemaker::kRestartFunction, pemaker::kLogNotInitialized);
         return false;
     }
-    // A cancellation returns true: the caller's next check ends its flow.
-    if (!_ShouldContinue()) {
-        return true;
+    // A stop anywhere ends the call with false: no restart was ordered.
+    if (!_AskToGoOn()) {
+        return false;
     }
     wchar_t sdiPath[pemaker::kPathChars];
     FormatBounded(sdiPath, pemaker::kPathChars, pemaker::kSdiPathFormat, m_szPEDir);
     std::wstring entryId;
     if (!ConfigureBCD(m_szWimPath, sdiPath, &entryId)) {
-        // Stopped while bcdedit ran: a cancellation, which the flow's check ends.
-        if (_Stopped()) {
-            _DeleteBootEntry(entryId);
-            return true;
+        if (!_Stopped()) {
+            TW_LOG(pemaker::kRestartFunction, pemaker::kLogBcdFailed);
         }
-        TW_LOG(pemaker::kRestartFunction, pemaker::kLogBcdFailed);
+        _DeleteBootEntry(entryId);
         return false;
     }
-    if (!_ShouldContinue()) {
+    if (!_AskToGoOn()) {
         _DeleteBootEntry(entryId);
-        return true;
+        return false;
     }
     // From here the machine restarts into the new image: it stays.
     if (m_pFlow) {
-        m_pFlow->backup->Discard();
+        m_pFlow->image->Commit();
     }
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestarting);
     _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs, false);
@@ -63,7 +61,6 @@ void CPEMaker::_DeleteBootEntry(const std::wstring& entryId)
     if (entryId.empty()) {
         return;
     }
-    // Asked of a host that has already said stop: not watched.
     wchar_t command[pemaker::kShortCommandChars];
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteEntry, entryId.c_str());
     if (_RunCommand(command, pemaker::kCommandTimeoutMs, false)) {
@@ -72,7 +69,7 @@ void CPEMaker::_DeleteBootEntry(const std::wstring& entryId)
     // The one-time entry must boot what it was made for.
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogDeleteEntryFailed);
     if (m_pFlow) {
-        m_pFlow->backup->Discard();
+        m_pFlow->image->Commit();
     }
 }
 
@@ -86,18 +83,21 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     SplitDrive(sdiPath, sdiDrive, sdiRest);
 
     wchar_t command[pemaker::kShortCommandChars];
+    // Each run finishes at once and is never cut off, so a half-made entry
+    // can always be deleted; a host asked while tools run stops the flow
+    // between runs.
+    const auto goOn = [this] { return !_Watch() || _AskToGoOn(); };
     const auto run = [&](const char* failure) {
-        if (_RunCommand(command, pemaker::kCommandTimeoutMs)) {
-            return true;
-        }
-        if (!_Stopped()) {
+        if (!_RunCommand(command, pemaker::kCommandTimeoutMs, false)) {
             TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogFormat, failure);
+            return false;
         }
-        return false;
+        return goOn();
     };
 
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteOptions);
-    if (!_RunCommand(command, pemaker::kCommandTimeoutMs) && _Stopped()) {
+    _RunCommand(command, pemaker::kCommandTimeoutMs, false);
+    if (!goOn()) {
         return false;
     }
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateOptions);
@@ -115,10 +115,8 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
 
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateEntry);
     std::wstring output;
-    if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs)) {
-        if (!_Stopped()) {
-            TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
-        }
+    if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs, nullptr, false)) {
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
         return false;
     }
     std::wstring id;
@@ -129,6 +127,9 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     // Known before the steps, so that an entry stopped half-made can be deleted.
     if (entryId) {
         *entryId = id;
+    }
+    if (!goOn()) {
+        return false;
     }
     for (const pemaker::BcdEntryStep& step : pemaker::kBcdEntrySteps) {
         if (step.withDevice) {

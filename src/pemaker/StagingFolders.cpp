@@ -18,16 +18,11 @@ StagingFolders::~StagingFolders()
     }
 }
 
-bool StagingFolders::Make(std::wstring& folder)
+bool StagingFolders::Make(const std::wstring& parent, std::wstring& folder)
 {
-    wchar_t tempFolder[pemaker::kPathChars] = {};
-    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
-    if (length == 0 || length >= pemaker::kPathChars) {
-        return false;
-    }
     // The naming call makes a file; a folder of that name takes its place.
     wchar_t name[pemaker::kPathChars] = {};
-    if (GetTempFileNameW(tempFolder, pemaker::kStagingPrefix, 0, name) == 0) {
+    if (parent.empty() || GetTempFileNameW(parent.c_str(), pemaker::kStagingPrefix, 0, name) == 0) {
         return false;
     }
     DeleteFileW(name);

@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-// The "PEC" staging folders of one injection, removed with rmdir through the
-// command runner, in the order they were made, when the owner goes.
+// The "PEC" staging folders of one injection, in the call's work folder,
+// removed with rmdir through the command runner, in the order they were
+// made, when the owner goes.
 class StagingFolders {
 public:
     StagingFolders() = default;
@@ -12,8 +13,8 @@ public:
     StagingFolders(const StagingFolders&) = delete;
     StagingFolders& operator=(const StagingFolders&) = delete;
 
-    // Makes a new empty staging folder in the temporary folder.
-    bool Make(std::wstring& folder);
+    // Makes a new empty staging folder in parent.
+    bool Make(const std::wstring& parent, std::wstring& folder);
 
 private:
     std::vector<std::wstring> m_folders;

@@ -27,13 +27,14 @@ bool CPEMaker::_UpdateWIM(const std::vector<std::wstring>& commands, bool rebuil
         return false;
     }
     std::wstring output;
-    if (_RunWimlibUpdate(toolPath, m_szWimPath, commandFile.Path(), output, rebuild)) {
+    const wchar_t* const wim = _EditedWim();
+    if (_RunWimlibUpdate(toolPath, wim, commandFile.Path(), output, rebuild)) {
         return true;
     }
     if (_Stopped()) {
         return false;
     }
-    TW_LOG(pemaker::kUpdateFunction, pemaker::kLogUpdateFailed, WideToAnsi(m_szWimPath).c_str(),
+    TW_LOG(pemaker::kUpdateFunction, pemaker::kLogUpdateFailed, WideToAnsi(wim).c_str(),
            WideToAnsi(output).c_str());
     for (size_t index = 0; index < commands.size(); ++index) {
         TW_LOG(pemaker::kUpdateFunction, pemaker::kLogUpdateCommand, static_cast<unsigned>(index),
@@ -65,12 +66,8 @@ bool CPEMaker::_CreateUpdateCommandFile(const std::vector<std::wstring>& command
     if (commands.empty() || !buffer) {
         return false;
     }
-    wchar_t tempFolder[pemaker::kPathChars] = {};
-    const DWORD length = GetTempPathW(pemaker::kPathChars, tempFolder);
-    if (length == 0 || length >= pemaker::kPathChars) {
-        return false;
-    }
-    if (GetTempFileNameW(tempFolder, pemaker::kUpdateFilePrefix, 0, buffer) == 0) {
+    const std::wstring folder = _TempFolder();
+    if (folder.empty() || GetTempFileNameW(folder.c_str(), pemaker::kUpdateFilePrefix, 0, buffer) == 0) {
         return false;
     }
     UniqueHandle file(CreateFileW(buffer, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,

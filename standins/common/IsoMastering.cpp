@@ -3,6 +3,11 @@
 #include "Standin.h"
 #include "UnixBridge.h"
 
+#include "FileText.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -13,6 +18,7 @@ namespace {
 const char kHiddenBootName[] = "etfsboot.com";
 const char kHiddenEfiName[] = "efisys.bin";
 const char kCatalogName[] = "boot.catalog";
+const char kJournalledImage[] = "journalled ISO";
 
 // One -bootdata entry, "pXX,e,bFILE": the platform and the file. The file
 // comes last and may hold commas.
@@ -186,7 +192,17 @@ int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& option
 
 int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options)
 {
-    return Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); });
+    const int exitCode =
+        Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); });
+    // A tool that answers 0 has written its output: a journalled answer
+    // leaves a placeholder at the image path (the last argument).
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (exitCode == 0 && argv && count > 1 && GetFileAttributesW(argv[count - 1]) == INVALID_FILE_ATTRIBUTES) {
+        plainwin::WriteWholeFile(argv[count - 1], kJournalledImage);
+    }
+    LocalFree(argv);
+    return exitCode;
 }
 
 }  // namespace standin

@@ -1,0 +1,254 @@
+#include "BootImageTransaction.h"
+
+#include "PEMakerConstants.h"
+#include "common/PathIdentity.h"
+#include "common/UniqueHandle.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+// "new=<volume>:<index> previous=<volume>:<index>" in ASCII.
+constexpr const char* kStateFormat = "new=%lu:%llu previous=%lu:%llu\r\n";
+constexpr int kStateFields = 4;
+constexpr DWORD kStateBytes = 128;
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool SucceededOrGone(BOOL done, DWORD& error)
+{
+    if (done) {
+        return true;
+    }
+    error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND;
+}
+
+bool CopyFlushed(const std::wstring& from, const std::wstring& to, DWORD& error)
+{
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+        UniqueHandle file(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        if (file.Valid() && FlushFileBuffers(file.Get())) {
+            return true;
+        }
+    }
+    error = GetLastError();
+    DeleteFileW(to.c_str());
+    return false;
+}
+
+bool WriteState(const std::wstring& path, const FileId& next, const FileId& previous, DWORD& error)
+{
+    char text[kStateBytes] = {};
+    const int length = std::snprintf(text, sizeof(text), kStateFormat, next.volume, next.index, previous.volume,
+                                     previous.index);
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    DWORD written = 0;
+    if (length > 0 && file.Valid() && WriteFile(file.Get(), text, static_cast<DWORD>(length), &written, nullptr) &&
+        written == static_cast<DWORD>(length) && FlushFileBuffers(file.Get())) {
+        return true;
+    }
+    error = GetLastError();
+    return false;
+}
+
+// The identity of the new image that a state file records.
+bool ReadState(const std::wstring& path, FileId& next)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    char text[kStateBytes] = {};
+    DWORD read = 0;
+    if (!file.Valid() || !ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr)) {
+        return false;
+    }
+    FileId previous;
+    return std::sscanf(text, kStateFormat, &next.volume, &next.index, &previous.volume, &previous.index) ==
+           kStateFields;
+}
+
+bool VolumeOf(const std::wstring& folder, DWORD& serial)
+{
+    UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!handle.Valid() || !GetFileInformationByHandle(handle.Get(), &info)) {
+        return false;
+    }
+    serial = info.dwVolumeSerialNumber;
+    return true;
+}
+
+// Files of folder whose names begin with prefix (the WIM tool's own
+// temporary files take the image's name and a suffix).
+void DeleteBeginningWith(const std::wstring& folder, const std::wstring& prefix)
+{
+    WIN32_FIND_DATAW found = {};
+    UniqueFindHandle search(FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &found));
+    if (!search.Valid()) {
+        return;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        }
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+}  // namespace
+
+BootImageTransaction::BootImageTransaction(const wchar_t* peDir)
+    : m_peDir(peDir),
+      m_sourcesDir(m_peDir + pemaker::kSourcesFolder),
+      m_wim(m_sourcesDir + L"\\" + pemaker::kWimFileName),
+      m_work(m_peDir + L"\\" + pemaker::kWimWorkName),
+      m_previous(m_peDir + L"\\" + pemaker::kWimPreviousName),
+      m_state(m_peDir + L"\\" + pemaker::kSwapStateName)
+{
+}
+
+BootImageTransaction::~BootImageTransaction()
+{
+    DWORD ignored = 0;
+    Undo(ignored);
+}
+
+bool BootImageTransaction::SettleInterrupted(Leftover& found, DWORD& error)
+{
+    found = Leftover::None;
+    if (Exists(m_previous)) {
+        FileId recorded;
+        FileId current;
+        const bool hasState = ReadState(m_state, recorded);
+        const bool hasImage = IdentifyFile(m_wim, current);
+        // No image at all: the old one is the only one there is.
+        if (!hasImage || (hasState && current == recorded)) {
+            if (!PutPreviousBack(error)) {
+                return false;
+            }
+            found = Leftover::Restored;
+        } else {
+            if (!SucceededOrGone(DeleteFileW(m_previous.c_str()), error)) {
+                return false;
+            }
+            found = Leftover::Discarded;
+        }
+    }
+    if (!SucceededOrGone(DeleteFileW(m_state.c_str()), error)) {
+        return false;
+    }
+    DeleteWorkCopies();
+    DeleteBeginningWith(m_peDir, pemaker::kOldWimBackupName);
+    return true;
+}
+
+bool BootImageTransaction::OnOneVolume() const
+{
+    DWORD peVolume = 0;
+    DWORD sourcesVolume = 0;
+    if (!VolumeOf(m_peDir, peVolume) || !VolumeOf(m_sourcesDir, sourcesVolume)) {
+        return true;
+    }
+    return peVolume == sourcesVolume;
+}
+
+bool BootImageTransaction::Begin(DWORD& error)
+{
+    DeleteWorkCopies();
+    if (!CopyFlushed(m_wim, m_work, error)) {
+        return false;
+    }
+    m_begun = true;
+    return true;
+}
+
+bool BootImageTransaction::Swap(DWORD& error)
+{
+    FileId next;
+    FileId previous;
+    if (!IdentifyFile(m_work, next) || !IdentifyFile(m_wim, previous)) {
+        error = GetLastError();
+        return false;
+    }
+    // Recorded before either rename: whatever moment a crash hits, the next
+    // call finds the state that tells the two images apart.
+    if (!WriteState(m_state, next, previous, error)) {
+        DeleteFileW(m_state.c_str());
+        return false;
+    }
+    if (!MoveFileExW(m_wim.c_str(), m_previous.c_str(), kReplace)) {
+        error = GetLastError();
+        DeleteFileW(m_state.c_str());
+        return false;
+    }
+    m_swapped = true;
+    if (!MoveFileExW(m_work.c_str(), m_wim.c_str(), kReplace)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool BootImageTransaction::Replace(DWORD& error)
+{
+    if (!MoveFileExW(m_work.c_str(), m_wim.c_str(), kReplace)) {
+        error = GetLastError();
+        return false;
+    }
+    m_begun = false;
+    return true;
+}
+
+void BootImageTransaction::Commit()
+{
+    if (m_swapped) {
+        DeleteFileW(m_previous.c_str());
+        DeleteFileW(m_state.c_str());
+    }
+    m_swapped = false;
+    m_begun = false;
+    DeleteWorkCopies();
+}
+
+bool BootImageTransaction::Undo(DWORD& error)
+{
+    if (m_swapped) {
+        // The new image is the work copy again (one rename on the volume),
+        // which goes with the other work copies below.
+        if (Exists(m_wim) && !MoveFileExW(m_wim.c_str(), m_work.c_str(), kReplace)) {
+            error = GetLastError();
+            return false;
+        }
+        if (!PutPreviousBack(error)) {
+            return false;
+        }
+        DeleteFileW(m_state.c_str());
+        m_swapped = false;
+    }
+    if (m_begun) {
+        DeleteWorkCopies();
+        m_begun = false;
+    }
+    return true;
+}
+
+bool BootImageTransaction::PutPreviousBack(DWORD& error)
+{
+    if (!MoveFileExW(m_previous.c_str(), m_wim.c_str(), kReplace)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+void BootImageTransaction::DeleteWorkCopies() const
+{
+    DeleteBeginningWith(m_peDir, pemaker::kWimWorkName);
+}
