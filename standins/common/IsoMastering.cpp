@@ -3,6 +3,8 @@
 #include "Standin.h"
 #include "UnixBridge.h"
 
+#include "FileText.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -153,27 +155,36 @@ bool TakeOption(const std::wstring& arg, const std::vector<IsoOption>& options, 
     return false;
 }
 
-int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& options)
+// The request of a call; empty when it holds one, else why not.
+std::string ParseCall(const Invocation& invocation, const std::vector<IsoOption>& options, IsoRequest& request)
 {
-    const std::string tool = ToUtf8(invocation.tool);
-    IsoRequest request;
     std::vector<std::wstring> paths;
     for (const std::wstring& arg : invocation.args) {
         if (arg.compare(0, 10, L"-bootdata:") == 0) {
             if (!ParseBootData(arg.substr(10), request)) {
-                WriteStdout(tool + ": bad -bootdata\r\n");
-                return 1;
+                return "bad -bootdata";
             }
         } else if (!TakeOption(arg, options, request) && (arg.empty() || arg[0] != L'-')) {
             paths.push_back(arg);
         }
     }
     if (paths.size() != 2) {
-        WriteStdout(tool + ": expected a source folder and an image file\r\n");
-        return 1;
+        return "expected a source folder and an image file";
     }
     request.root = paths[0];
     request.iso = paths[1];
+    return std::string();
+}
+
+int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& options)
+{
+    const std::string tool = ToUtf8(invocation.tool);
+    IsoRequest request;
+    const std::string problem = ParseCall(invocation, options, request);
+    if (!problem.empty()) {
+        WriteStdout(tool + ": " + problem + "\r\n");
+        return 1;
+    }
     const std::vector<std::string> argv = XorrisoArgv(request);
     if (argv.empty()) {
         WriteStdout(tool + ": bad time stamp\r\n");
@@ -184,9 +195,17 @@ int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& option
 
 }  // namespace
 
-int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options)
+int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options, bool leaveImage)
 {
-    return Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); });
+    // One a test already wrote is kept.
+    const auto writeImage = [&options](const Invocation& invocation) {
+        IsoRequest request;
+        if (ParseCall(invocation, options, request).empty()) {
+            plainwin::WriteNewFile(request.iso, std::string());
+        }
+    };
+    return Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); },
+                leaveImage ? Answered(writeImage) : Answered());
 }
 
 }  // namespace standin

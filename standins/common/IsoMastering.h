@@ -40,7 +40,8 @@ struct IsoOption {
 // The whole of an ISO stand-in's wmain. A call the journal does not answer
 // is mastered: -bootdata: and the tool's options go into the request, other
 // options are ignored, and the arguments left must be the source folder and
-// the image file. Returns the exit code.
-int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options);
+// the image file. With leaveImage, a call the journal answers with success
+// leaves an empty image file where none is. Returns the exit code.
+int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options, bool leaveImage = false);
 
 }  // namespace standin
