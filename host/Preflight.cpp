@@ -171,7 +171,7 @@ std::wstring CheckOutputs(const Options& options)
     if (options.command != Command::EsdToIso) {
         return std::wstring();
     }
-    // The conversion deletes an existing ISO before it writes one.
+    // The conversion replaces the file at the ISO path.
     if (SameFile(options.esd, options.iso)) {
         return L"ISO " + options.iso + L" is the ESD file";
     }

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "TarnwickMedia.h"
+#include "common/WorkFolder.h"
 #include "esd/EsdConverter.h"
 
 #include <gtest/gtest.h>
@@ -57,11 +58,11 @@ protected:
         EXPECT_EQ(WorkFolders(), foldersBefore) << "work folder left behind";
     }
 
-    // The work folder the tools were given, read back from the first call.
-    std::string WorkFolderOfRun1() const
+    // The work folder the tools were given, read back from an extraction.
+    std::string WorkFolderOfRun1(unsigned run = 1) const
     {
         std::smatch match;
-        const std::string line = journal.CommandLine(1);
+        const std::string line = journal.CommandLine(run);
         return std::regex_search(line, match, std::regex("--dest-dir=\"([^\"]*)\"")) ? match[1].str() : "";
     }
 
@@ -86,7 +87,7 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
 
     ASSERT_EQ(journal.Count(), 5u);
     const std::string work = WorkFolderOfRun1();
-    EXPECT_TRUE(std::regex_match(work, std::regex(RegexEscape(ToUtf8(TempFolder())) + R"(ESD_\d{1,5})"))) << work;
+    EXPECT_TRUE(std::regex_match(work, std::regex(RegexEscape(ToUtf8(TempFolder())) + R"(ESD_\d{1,5}\\media)"))) << work;
     const std::string esd = ToUtf8(esdPath);
     const std::string iso = ToUtf8(isoPath);
     EXPECT_EQ(journal.CommandLine(1),
@@ -100,7 +101,7 @@ TEST_F(EsdConverterTest, RunsTheFiveCommandLinesExactlyAndCleansUp)
     const std::string folder = RegexEscape(work);
     const std::regex isoLine(R"("tools\\cdimage\.exe" -l"Windows" -t(\d\d)/(\d\d)/(\d{4}),(\d\d):(\d\d):(\d\d) -b")" +
                              folder + R"(\\boot\\etfsboot\.com" -h -n -o -m ")" + folder + "\" \"" +
-                             RegexEscape(iso) + "\"");
+                             RegexEscape(iso) + "\\.partial\"");
     std::smatch stamp;
     const std::string line5 = journal.CommandLine(5);
     ASSERT_TRUE(std::regex_match(line5, stamp, isoLine)) << line5;
@@ -180,22 +181,18 @@ TEST_F(EsdConverterTest, FailingRunStopsTheStagesWithTheStageText)
     }
 }
 
-TEST_F(EsdConverterTest, IsoInMissingFolderFailsAfterTheExportsWithError3)
-{
-    CESDConverter converter;
-    EXPECT_FALSE(converter.convert(esdPath, scratch / L"no\\such\\folder.iso", L"Windows"));
-    EXPECT_EQ(converter.getStatusMessage(), L"Failed to delete existing ISO file: 3");
-    EXPECT_EQ(converter.getProgress(), 90);
-    EXPECT_EQ(journal.Count(), 4u);
-}
-
-TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderFailsBeforeAnyToolAndLeavesTheEsd)
+TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderOrIsLockedFailsBeforeAnyToolAndLeavesTheEsd)
 {
     std::wstring upper = esdPath;
     CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-    // An ESD named as the ISO's previous copy would be deleted on success.
-    const std::wstring asPrevious = scratch / L"x.iso.previous";
-    WriteBytes(asPrevious, FakeEsd());
+    // An ESD named as the ISO's .partial or .lock would be deleted.
+    const std::wstring asPartial = scratch / L"x.iso.partial";
+    const std::wstring asLock = scratch / L"y.iso.lock";
+    WriteBytes(asPartial, FakeEsd());
+    WriteBytes(asLock, FakeEsd());
+    // Another call's lock, as it holds it.
+    const UniqueHandle held(
+        CreateFileW((scratch / L"held.iso.lock").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     const std::wstring log = scratch / L"tarnwick.log";
     const struct {
         const wchar_t* call;
@@ -207,7 +204,11 @@ TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderFailsBeforeAnyToolAndLeavesT
         {L"ConvertESDToISO", esdPath, upper, "is the ESD file"},
         // Run in the ESD's folder, where "install.esd" is a relative spelling of it.
         {L"ConvertESDToISO", esdPath, L"install.esd", "is the ESD file"},
-        {L"ConvertESDToISOEx", asPrevious, scratch / L"x.iso", "is the ESD file"},
+        {L"ConvertESDToISOEx", asPartial, scratch / L"x.iso", "is the ESD file"},
+        {L"ConvertESDToISO", asLock, scratch / L"y.iso", "is the ESD file"},
+        {L"ConvertESDToISO", esdPath, scratch / L"no\\such\\folder.iso", "cannot be locked: 3"},
+        {L"ConvertESDToISOEx", esdPath, scratch / L"held.iso", "in use by another call"},
+        {L"ConvertESDToISOWithOptions", esdPath, scratch / L"HELD.ISO", "in use by another call"},
         {L"ConvertESDToISO", esdPath, scratch.path(), "is a folder"},
         {L"ConvertESDToISOEx", esdPath, scratch.path(), "is a folder"},
         {L"ConvertESDToISOWithOptions", esdPath, scratch.path(), "is a folder"},
@@ -275,10 +276,17 @@ TEST_F(EsdConverterTest, HungToolAndItsChildAreEndedAtTheLimitAndCountAsFailed)
 }
 
 // On Windows the system closes a dead host's handles, its job's among them,
-// and kill-on-close then ends the tool with everything it started. Under Wine
-// the same happens through the server; this stands for the Windows behaviour.
-TEST_F(EsdConverterTest, ToolAndItsChildEndWithAHostThatIsKilled)
+// and kill-on-close then ends the tool with everything it started; the lock
+// file of its work folder stays, held by nobody. Under Wine the same happens
+// through the server; this stands for the Windows behaviour. The next call
+// removes that folder and no other: not one whose lock a live call holds,
+// one without a lock (made, not yet locked), one with a file still open (a
+// dying tool's: its lock comes back for a later call) or another name.
+TEST_F(EsdConverterTest, ToolAndItsChildEndWithAHostThatIsKilledAndTheNextCallReclaimsItsFolder)
 {
+    const std::wstring temp = scratch / L"temp\\";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    EnvScope tmp(L"TMP", temp);
     journal.Script(1, "0 0 0 child wait=never");
     StartedProgram host(L"\"" + ThisProgram() + L"\" --child call \"" + ExeFolder() +
                         L"TarnwickMedia.dll\" ConvertESDToISO \"" + esdPath + L"\" \"" + isoPath + L"\"");
@@ -295,8 +303,40 @@ TEST_F(EsdConverterTest, ToolAndItsChildEndWithAHostThatIsKilled)
     ASSERT_NE(child, 0u);
     EXPECT_FALSE(IsRunning(tool));
     EXPECT_FALSE(IsRunning(child));
-    // The host had no chance to remove it.
-    RemoveTree(standin::FromUtf8(WorkFolderOfRun1()));
+
+    const wchar_t* const lockName = L"\\tarnwick-work.lock";
+    const struct {
+        const wchar_t* name;
+        bool lock;
+        const wchar_t* held;  // the file of it the test holds open
+        bool removed;
+    } folders[] = {{L"PEC1A.tmp", true, nullptr, true}, {L"ESD_held", true, lockName, false},
+                   {L"ESD_unlocked", false, nullptr, false}, {L"ESD_busy", true, L"\\data", false},
+                   {L"other", true, nullptr, false}};
+    std::vector<UniqueHandle> open;
+    for (const auto& f : folders) {
+        const std::wstring folder = temp + f.name;
+        MakeTree(folder, {}, {{L"\\data", "x"}});
+        if (f.lock) {
+            WriteBytes(folder + lockName, "");
+        }
+        if (f.held) {
+            open.emplace_back(CreateFileW((folder + f.held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                          nullptr));
+        }
+    }
+    std::wstring abandoned = standin::FromUtf8(WorkFolderOfRun1());
+    abandoned.resize(abandoned.rfind(L'\\'));
+    ASSERT_TRUE(Exists(abandoned + lockName));
+    LogWatch log;
+    EXPECT_FALSE(LibraryExport<ConvertESDToISO_Fn>("ConvertESDToISO")((scratch / L"missing.esd").c_str(),
+                                                                       isoPath.c_str()));
+    EXPECT_TRUE(Holds(LogEntries(log), "ConvertESDToISO Removed 2 work folders of interrupted calls\r\n"));
+    EXPECT_FALSE(Exists(abandoned));
+    for (const auto& f : folders) {
+        EXPECT_EQ(Exists(temp + f.name), !f.removed) << ToUtf8(f.name);
+        EXPECT_EQ(Exists(temp + f.name + lockName), f.lock && !f.removed) << ToUtf8(f.name);
+    }
 }
 
 TEST_F(EsdConverterTest, RunnerStatusTexts)
@@ -318,15 +358,18 @@ TEST_F(EsdConverterTest, RunnerStatusTexts)
 }
 
 // Conversions started in the same second draw the same numbers for their
-// work folders: a taken name is drawn again.
+// work folders: a taken name is drawn again. A reclaim meanwhile leaves both.
 TEST_F(EsdConverterTest, ConversionsStartedInTheSameSecondBothSucceed)
 {
     CESDConverter converter;
-    const std::wstring first = converter.createTempDirectory();
-    const std::wstring second = converter.createTempDirectory();
+    WorkFolderLock locks[2];
+    const std::wstring first = converter.createTempDirectory(locks[0]);
+    const std::wstring second = converter.createTempDirectory(locks[1]);
     EXPECT_FALSE(second.empty());
     EXPECT_NE(first, second);
     WriteBytes(first + L"\\file.txt", "content");
+    locks[0].Release();
+    locks[1].Release();
     converter.removeTempDirectory(first);
     converter.removeTempDirectory(second);
     EXPECT_FALSE(Exists(first));
@@ -344,6 +387,9 @@ TEST_F(EsdConverterTest, ConversionsStartedInTheSameSecondBothSucceed)
     for (int tries = 0; tries < 1200 && journal.Count() < 2; ++tries) {
         Sleep(50);
     }
+    ReclaimAbandonedWorkFolders();
+    EXPECT_TRUE(Exists(standin::FromUtf8(WorkFolderOfRun1(1))));
+    EXPECT_TRUE(Exists(standin::FromUtf8(WorkFolderOfRun1(2))));
     journal.Release(L"go");
     for (std::thread& thread : threads) {
         thread.join();
@@ -377,55 +423,64 @@ TEST_F(EsdConverterTest, SinkIsAskedOftenWhileAToolIsSilent)
     EXPECT_LT(longest, 400u);
 }
 
-// While the ISO tool runs, the existing ISO waits as .previous; it comes back
-// unless the new one is complete. One a crash left is the one that comes back.
-TEST_F(EsdConverterTest, PreviousIsoComesBackUnlessTheNewOneIsComplete)
+// The ISO tool writes "<ISO>.partial" (a stale one deleted first) and the ISO
+// at the target is never touched unless a complete one replaces it; nothing
+// else is left. Windows refuses to replace a read-only ISO (5); Wine replaces
+// it, but neither replaces a file that is open, so the test also holds it.
+TEST_F(EsdConverterTest, TheIsoIsReplacedOnlyByACompleteOne)
 {
-    // An ISO path of 259 characters, the most a plain path holds on Windows:
-    // the suffix goes past it. Wine takes longer plain paths, and hides the limit.
-    const std::wstring longIso = scratch / std::wstring(258 - scratch.path().size(), L'i');
+    // 250 characters: the longest ISO path whose ".partial" fits a plain path.
+    const std::wstring longIso = scratch / std::wstring(249 - scratch.path().size(), L'i');
     const struct {
         const char* header;  // of the ISO run, which waits for "go" or never ends
         bool cancel;
-        bool leftover;
+        bool readOnly;
+        const wchar_t* status;  // null: the runner's
         const char* result;
         bool longPath = false;
     } cases[] = {
-        {"1 0 0 wait=go", false, false, "old"},   {"0 0 0 wait=never", false, false, "old"},
-        {"0 0 0 wait=never", true, false, "old"}, {"0 0 0 wait=go", false, false, "new"},
-        {"1 0 0 wait=go", false, true, "older"},  {"0 0 0 wait=never", true, true, "older"},
-        {"0 0 0 wait=go", false, true, "new"},     {"1 0 0 wait=go", false, false, "old", true},
-        {"0 0 0 wait=go", false, false, "new", true},
+        {"1 0 0 wait=go", false, false, nullptr, "old"},
+        {"0 0 0 wait=never", false, false, L"Command timed out after ", "old"},
+        {"0 0 0 wait=never", true, false, L"Operation cancelled by user", "old"},
+        {"0 0 0 wait=go", false, true, L"Failed to put the ISO in place: 5", "old"},
+        {"0 0 0 wait=go", false, false, L"ESD to ISO conversion completed", "new"},
+        {"1 0 0 wait=go", false, false, nullptr, "old", true},
+        {"0 0 0 wait=go", false, false, L"ESD to ISO conversion completed", "new", true},
     };
+    // Only the tool that never ends meets it.
+    CESDConverter::s_commandTimeoutMs = 10000;
     for (const auto& c : cases) {
         const std::wstring iso = c.longPath ? longIso : isoPath;
-        const std::wstring previous = L"\\\\?\\" + iso + L".previous";
+        const std::wstring partial = iso + L".partial";
+        SetFileAttributesW(iso.c_str(), FILE_ATTRIBUTE_NORMAL);
         WriteBytes(iso, "old");
-        DeleteFileW(previous.c_str());
-        if (c.leftover) {
-            WriteBytes(previous, "older");
-        }
+        SetFileAttributesW(iso.c_str(), c.readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+        UniqueHandle held(c.readOnly ? CreateFileW(iso.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                   0, nullptr)
+                                     : nullptr);
+        WriteBytes(partial, "stale");
         StandinJournal caseJournal;
         caseJournal.Script(5, c.header);
         bool written = false;
         RecordingSink sink;
-        // Once the tool runs: its output path is free, it writes, and the limit
-        // of silence becomes short, which only the tool that never ends meets.
         sink.cancelWhen = [&] {
             if (!written && caseJournal.Pid(5) != 0) {
-                EXPECT_FALSE(Exists(iso)) << c.header;
-                written = WriteBytes(iso, "new");
+                EXPECT_TRUE(Holds(caseJournal.CommandLine(5), " \"" + ToUtf8(partial) + "\""));
+                EXPECT_FALSE(Exists(partial)) << c.header;
+                written = WriteBytes(partial, "new");
                 caseJournal.Release(L"go");
-                CESDConverter::s_commandTimeoutMs = 1000;
             }
             return written && c.cancel;
         };
         CESDConverter converter;
         converter.watchTools(&sink);
         EXPECT_EQ(converter.convert(esdPath, iso, L"Windows"), std::string(c.result) == "new") << c.header;
-        EXPECT_EQ(ReadBytes(iso), c.result) << c.header << (c.leftover ? " leftover" : "");
-        EXPECT_FALSE(Exists(previous)) << c.header;
-        CESDConverter::s_commandTimeoutMs = 300000;
+        if (c.status) {
+            EXPECT_EQ(converter.getStatusMessage(), c.status) << c.header;
+        }
+        held.Reset();
+        EXPECT_EQ(ReadBytes(iso), c.result) << c.header;
+        EXPECT_EQ(ListNames(scratch.path(), iso.substr(scratch.path().size() + 1)).size(), 1u) << c.header;
     }
 }
 
@@ -445,10 +500,18 @@ TEST_F(EsdConverterTest, MissingEsdRunsNothingAndTheExportLogsTheStatusOnceWithA
 
     // From a folder without tools\ the tools beside the program run:
     // Wine's CreateProcessW looks for a relative name in the program's folder first.
+    // A relative ISO path lands in the caller's folder, which nothing else of the call changes.
+    std::vector<std::wstring> names = ListNames(scratch.path());
     const ChildResult child = RunChild(L"call \"" + ExeFolder() + L"TarnwickMedia.dll\" ConvertESDToISO \"" +
-                                           esdPath + L"\" \"" + isoPath + L"\"", scratch.path());
+                                           esdPath + L"\" rel.iso", scratch.path());
     EXPECT_EQ(child.exitCode, 0u);
     EXPECT_EQ(journal.Count(), 10u);
+    EXPECT_TRUE(Holds(journal.CommandLine(10), " \"" + ToUtf8(scratch / L"rel.iso.partial") + "\""));
+    names.push_back(L"rel.iso");
+    std::vector<std::wstring> after = ListNames(scratch.path());
+    std::sort(names.begin(), names.end());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, names);
 }
 
 TEST_F(EsdConverterTest, FoldersThatCannotBeMadeStopBeforeAnyRun)
@@ -557,7 +620,7 @@ TEST_F(EsdConverterTest, UefiNamesTheSetupMediaEfisysAsTheSecondBootImage)
     EXPECT_TRUE(std::regex_match(line5, std::regex(R"("tools\\cdimage\.exe" -l"Windows" -t[0-9/,:]{19} )"
                                                    R"(-bootdata:2#p0,e,b")" + work + R"(\\boot\\etfsboot\.com"#pEF,e,b")" +
                                                    work + R"(\\efi\\microsoft\\boot\\efisys\.bin" -h -n -o -m ")" +
-                                                   work + R"(" ".*\\out\.iso")")))
+                                                   work + R"(" ".*\\out\.iso\.partial")")))
         << line5;
 }
 
@@ -730,7 +793,7 @@ TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
         } else {
             // The ISO tool has written part of the ISO when the user cancels.
             caseJournal.Respond(5, 0, 120000);
-            sink.cancelWhen = [&] { return caseJournal.Pid(5) != 0 && WriteBytes(isoPath, "partial"); };
+            sink.cancelWhen = [&] { return caseJournal.Pid(5) != 0 && WriteBytes(isoPath + L".partial", "part"); };
         }
         LogWatch log;
         EsdIsoOptions options = {sizeof(EsdIsoOptions), 0, 0, 0, &sink};
@@ -741,6 +804,7 @@ TEST_F(EsdConverterTest, CancelledBeforeEachRunAndInsideOneLeavingNothing)
             EXPECT_FALSE(caseJournal.Running(c.run)) << row;
         }
         EXPECT_EQ(ReadBytes(isoPath), "old iso") << row;
+        EXPECT_FALSE(Exists(isoPath + L".partial")) << row;
         EXPECT_EQ(WorkFolders(), foldersBefore) << row;
         const std::vector<long long> values = sink.Values();
         EXPECT_EQ(std::count(values.begin(), values.end(), -1), 0) << row;

@@ -311,6 +311,7 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     EXPECT_EQ(journal.Count(), 4u);
     EXPECT_FALSE(journal.Running(4));
     EXPECT_EQ(ReadBytes(start / L"old.iso"), "old");
+    EXPECT_EQ(ListNames(start.path(), L"old.iso"), std::vector<std::wstring>{L"old.iso"}) << "no .partial, no .lock";
     EXPECT_EQ(ListNames(TempFolder(), L"ESD_"), workFolders);
 }
 

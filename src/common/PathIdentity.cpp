@@ -8,6 +8,9 @@
 
 namespace {
 
+constexpr const wchar_t* kLongPrefix = L"\\\\?\\";
+constexpr const wchar_t* kLongUncPrefix = L"\\\\?\\UNC\\";
+
 bool Identify(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info)
 {
     // No access asked and every sharing allowed: a file open elsewhere is still identified.
@@ -38,6 +41,18 @@ std::wstring FullPath(const std::wstring& path)
     std::vector<wchar_t> buffer(needed);
     const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
     return length == 0 || length >= needed ? path : std::wstring(buffer.data(), length);
+}
+
+std::wstring LongFormPath(const std::wstring& path)
+{
+    const std::wstring full = FullPath(path);
+    if (full.compare(0, 4, kLongPrefix) == 0) {
+        return full;
+    }
+    if (full.compare(0, 2, L"\\\\") == 0) {
+        return kLongUncPrefix + full.substr(2);
+    }
+    return kLongPrefix + full;
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b)

@@ -35,5 +35,10 @@ private:
 // owner is gone. A folder whose lock is held, or that has no lock file, is
 // left alone, and so is everything else. Returns how many were removed.
 unsigned ReclaimAbandonedWorkFolders(const std::vector<std::wstring>& patterns);
-// The same for the folders of every call of this library.
+
+// The work folders of every export: the builder's staging, start-up and
+// update items and the converter's, so that any call reclaims them all.
+inline constexpr const wchar_t* kWorkFolderPatterns[] = {L"PEC*.tmp", L"PES*.tmp", L"WIM*.tmp", L"ESD_*"};
+
+// ReclaimAbandonedWorkFolders of kWorkFolderPatterns.
 unsigned ReclaimAbandonedWorkFolders();

@@ -37,6 +37,8 @@ constexpr DWORD kTempPathChars = 260;
 constexpr size_t kStampChars = 30;
 constexpr const wchar_t* kStampFormat = L"%m/%d/%Y,%H:%M:%S";
 constexpr const wchar_t* kWorkFolderPrefix = L"ESD_";
+// The ISO's tree inside the work folder.
+constexpr const wchar_t* kMediaFolder = L"\\media";
 // How many numbers are drawn for a work folder name before giving up.
 constexpr unsigned kWorkFolderDraws = 100;
 
@@ -51,6 +53,8 @@ constexpr const wchar_t* kStatusStart = L"Start ESD to ISO conversion...";
 constexpr const wchar_t* kStatusEsdMissing = L"Error: ESD file not found";
 constexpr const wchar_t* kStatusIsoIsEsd = L"Error: ISO path is the ESD file";
 constexpr const wchar_t* kStatusIsoIsFolder = L"Error: ISO path is a folder";
+constexpr const wchar_t* kStatusIsoInUse = L"Error: ISO path in use by another call";
+constexpr const wchar_t* kStatusIsoLockFailed = L"Error: ISO path cannot be locked: ";
 constexpr const wchar_t* kStatusNotWim = L"Error: Not a WIM or ESD file";
 constexpr const wchar_t* kStatusNoSuchEdition = L"Error: ESD holds no edition ";
 constexpr const wchar_t* kStatusNoTempDir = L"Error: Cannot create temp directory";
@@ -63,7 +67,7 @@ constexpr const wchar_t* kStatusSetupFailed = L"Error: Export Windows Setup fail
 constexpr const wchar_t* kStatusInstallWim = L"Creating install.wim...";
 constexpr const wchar_t* kStatusInstallFailed = L"Error: Export Windows version failed";
 constexpr const wchar_t* kStatusBuildingIso = L"Building ISO file...";
-constexpr const wchar_t* kStatusDeleteIsoFailed = L"Failed to delete existing ISO file: ";
+constexpr const wchar_t* kStatusPutInPlaceFailed = L"Failed to put the ISO in place: ";
 constexpr const wchar_t* kStatusDone = L"ESD to ISO conversion completed";
 constexpr const wchar_t* kStatusUefiImageMissing = L"Error: UEFI boot image not found";
 constexpr const wchar_t* kStatusNoEdition = L"Error: ESD holds no Windows edition";
@@ -80,6 +84,7 @@ constexpr const char* kConvertExFunction = "ConvertESDToISOEx";
 constexpr const char* kLogConvertFailed = "ConvertESDToISO failed: %s\n";
 constexpr const char* kLogConvertExFailed = "ConvertESDToISOEx failed: %s\n";
 constexpr const char* kConvertWithOptionsFunction = "ConvertESDToISOWithOptions";
+constexpr const char* kLogWorkFoldersReclaimed = "Removed %u work folders of interrupted calls";
 constexpr const char* kLogConvertWithOptionsFailed = "ConvertESDToISOWithOptions failed: %s\n";
 constexpr uint32_t kOptionsSize = 24;
 constexpr const char* kErrorInvalidOptions = "Error: invalid options";

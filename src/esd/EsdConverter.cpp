@@ -6,15 +6,15 @@
 #include "WimToolOutput.h"
 #include "common/RunnerConstants.h"
 #include "common/ToolOutputLines.h"
-#include "common/IsoAside.h"
+#include "common/IsoTarget.h"
 #include "common/PathIdentity.h"
 #include "common/ProgressReport.h"
 #include "common/UniqueHandle.h"
+#include "common/WorkFolder.h"
 
 #include <time.h>
 
 #include <iostream>
-#include <utility>
 
 namespace {
 
@@ -29,17 +29,25 @@ void EchoLine(const std::wstring& prefix, const std::wstring& text)
     }
 }
 
-// Removes the work folder when the conversion leaves, whatever the path.
+// Makes the work folder and removes it when the conversion leaves, whatever
+// the path. Its lock goes first: the removal cannot delete a held lock file.
 class WorkFolderOwner {
 public:
-    WorkFolderOwner(CESDConverter& converter, std::wstring path)
-        : m_converter(converter), m_path(std::move(path)) {}
-    ~WorkFolderOwner() { m_converter.removeTempDirectory(m_path); }
+    explicit WorkFolderOwner(CESDConverter& converter)
+        : m_converter(converter), m_path(converter.createTempDirectory(m_lock)) {}
+    ~WorkFolderOwner()
+    {
+        m_lock.Release();
+        m_converter.removeTempDirectory(m_path);
+    }
     WorkFolderOwner(const WorkFolderOwner&) = delete;
     WorkFolderOwner& operator=(const WorkFolderOwner&) = delete;
 
+    const std::wstring& Path() const { return m_path; }
+
 private:
     CESDConverter& m_converter;
+    WorkFolderLock m_lock;
     std::wstring m_path;
 };
 
@@ -171,8 +179,13 @@ bool CESDConverter::runAsked(const std::wstring& command)
     return m_watched ? runWatchedCommand(command) : runCommand(command);
 }
 
-bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& isoPath, const std::wstring& label)
+bool CESDConverter::convert(const std::wstring& esdArgument, const std::wstring& isoArgument,
+                            const std::wstring& label)
 {
+    // Once, here: the tools run in the caller's current folder, which must
+    // not decide later where anything lands.
+    const std::wstring esdPath = FullPath(esdArgument);
+    const std::wstring isoPath = FullPath(isoArgument);
     if (m_verbose) {
         EchoLine(L"ESD file: ", esdPath);
         EchoLine(L"ISO file: ", isoPath);
@@ -185,9 +198,9 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
         m_statusMessage = esd::kStatusEsdMissing;
         return false;
     }
-    // The ISO stage moves an existing ISO aside and deletes what it leaves on
-    // failure: either could be the ESD.
-    if (SameFile(esdPath, isoPath) || SameFile(esdPath, IsoAside::PreviousPath(isoPath))) {
+    // Each of these is replaced or deleted by the call.
+    if (SameFile(esdPath, isoPath) || SameFile(esdPath, IsoTarget::PartialPathOf(isoPath)) ||
+        SameFile(esdPath, isoPath + IsoTarget::kLockSuffix)) {
         m_statusMessage = esd::kStatusIsoIsEsd;
         return false;
     }
@@ -199,12 +212,23 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
         return false;
     }
 
-    const std::wstring workDir = createTempDirectory();
-    if (workDir.empty()) {
+    IsoTarget target(isoPath);
+    DWORD error = 0;
+    const IsoTarget::Claim claim = target.Lock(error);
+    if (claim != IsoTarget::Claim::Owned) {
+        m_statusMessage = claim == IsoTarget::Claim::InUse ? std::wstring(esd::kStatusIsoInUse)
+                                                           : esd::kStatusIsoLockFailed + std::to_wstring(error);
+        return false;
+    }
+
+    const WorkFolderOwner workFolder(*this);
+    if (workFolder.Path().empty()) {
         m_statusMessage = esd::kStatusNoTempDir;
         return false;
     }
-    WorkFolderOwner workFolder(*this, workDir);
+    // The ISO's tree, which the stages and the tools know as the work folder,
+    // lies below the lock file: a tool reading the tree could not open it.
+    const std::wstring workDir = workFolder.Path() + esd::kMediaFolder;
 
     setStage(esd::kProgressExtract, esd::kStatusExtracting);
     if (!extractBootFiles(esdPath, workDir)) {
@@ -219,7 +243,7 @@ bool CESDConverter::convert(const std::wstring& esdPath, const std::wstring& iso
         return stopped();
     }
     setStage(esd::kProgressIso, esd::kStatusBuildingIso);
-    if (!buildIso(workDir, isoPath, label)) {
+    if (!buildIso(workDir, target, label)) {
         return stopped();
     }
     setStage(esd::kProgressDone, esd::kStatusDone);
@@ -329,16 +353,14 @@ bool CESDConverter::exportEditions(const std::wstring& esdPath, const std::wstri
     return true;
 }
 
-bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& isoPath, const std::wstring& label)
+bool CESDConverter::buildIso(const std::wstring& workDir, IsoTarget& target, const std::wstring& label)
 {
-    // Asked before the existing ISO is set aside.
     if (!goOn()) {
         return false;
     }
-    IsoAside aside(isoPath);
     DWORD error = 0;
-    if (!aside.SetAside(error)) {
-        m_statusMessage = esd::kStatusDeleteIsoFailed + std::to_wstring(error);
+    if (!target.Prepare(error)) {
+        m_statusMessage = esd::kStatusPutInPlaceFailed + std::to_wstring(error);
         return false;
     }
 
@@ -350,9 +372,12 @@ bool CESDConverter::buildIso(const std::wstring& workDir, const std::wstring& is
     }
 
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
-    if (!runAsked(esd::IsoCommand(tools, workDir, isoPath, label, stamp, m_uefi))) {
+    if (!runAsked(esd::IsoCommand(tools, workDir, target.PartialPath(), label, stamp, m_uefi))) {
         return false;
     }
-    aside.Keep();
+    if (!target.Commit(error)) {
+        m_statusMessage = esd::kStatusPutInPlaceFailed + std::to_wstring(error);
+        return false;
+    }
     return true;
 }

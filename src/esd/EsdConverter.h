@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+class IsoTarget;
 class ToolJob;
+class WorkFolderLock;
 
 // Converts a Windows installation ESD into a bootable installation ISO inside a
 // temporary work folder, by running the WIM tool four times and the ISO tool once.
@@ -42,14 +44,16 @@ public:
     bool extractBootFiles(const std::wstring& esdPath, const std::wstring& workDir);
     bool createBootWim(const std::wstring& esdPath, const std::wstring& workDir);
     bool createInstallWim(const std::wstring& esdPath, const std::wstring& workDir);
-    bool buildIso(const std::wstring& workDir, const std::wstring& isoPath, const std::wstring& label);
+    // The ISO tool writes beside the target, which the complete ISO then replaces.
+    bool buildIso(const std::wstring& workDir, IsoTarget& target, const std::wstring& label);
 
     bool runCommand(const std::wstring& command);
     // runCommand with the tool's output captured instead of passed on: ended
     // when it has printed nothing for the time limit, or when the sink, asked
     // every kCancelCheckMs while it runs, says stop.
     bool runWatchedCommand(const std::wstring& command);
-    std::wstring createTempDirectory();
+    // A new work folder whose lock file lock holds, or the empty string.
+    std::wstring createTempDirectory(WorkFolderLock& lock);
     void removeTempDirectory(const std::wstring& path);
 
     // Time limit of each tool run (of silence, for a watched run). Only tests

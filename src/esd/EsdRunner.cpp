@@ -9,6 +9,7 @@
 #include "../common/RemoveTree.h"
 #include "../common/ToolJob.h"
 #include "../common/UniqueHandle.h"
+#include "../common/WorkFolder.h"
 
 #include <process.h>
 #include <time.h>
@@ -155,8 +156,10 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
 // If the temporary folder cannot be read, no folder is made and the caller
 // gets the empty string, which it reports as its own failure. Conversions
 // started in the same second draw the same numbers: a name that is taken is
-// drawn again, so the next one takes the next number.
-std::wstring CESDConverter::createTempDirectory()
+// drawn again, so the next one takes the next number. The lock is taken at
+// once: until then another call's reclaim leaves the folder alone, as it has
+// no lock file.
+std::wstring CESDConverter::createTempDirectory(WorkFolderLock& lock)
 {
     srand(static_cast<unsigned int>(time(nullptr)));
     wchar_t tempPath[esd::kTempPathChars] = {};
@@ -167,9 +170,11 @@ std::wstring CESDConverter::createTempDirectory()
     for (unsigned draw = 0; draw < esd::kWorkFolderDraws; ++draw) {
         const std::wstring path = std::wstring(tempPath) + esd::kWorkFolderPrefix + std::to_wstring(rand());
         if (CreateDirectoryW(path.c_str(), nullptr)) {
-            return path;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            if (lock.Take(path)) {
+                return path;
+            }
+            RemoveDirectoryW(path.c_str());
+        } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
             break;
         }
     }

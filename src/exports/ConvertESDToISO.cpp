@@ -2,6 +2,7 @@
 
 #include "../common/LogFile.h"
 #include "../common/ProgressReport.h"
+#include "../common/WorkFolder.h"
 #include "../esd/EsdConstants.h"
 #include "../esd/EsdConverter.h"
 
@@ -25,6 +26,10 @@ bool Run(const char* function, const wchar_t* esdPath, const wchar_t* isoPath, c
 {
     const char* const failureFormat = esd::kLogConvertFailed;
     try {
+        const unsigned reclaimed = ReclaimAbandonedWorkFolders();
+        if (reclaimed > 0) {
+            TW_LOG(function, esd::kLogWorkFoldersReclaimed, reclaimed);
+        }
         CESDConverter converter;
         converter.setWimlibPath(esd::kDefaultWimlibPath);
         converter.setCdimagePath(esd::kDefaultCdimagePath);

@@ -2,32 +2,9 @@
 
 #include "PEMaker.h"
 #include "PEMakerConstants.h"
+#include "common/HeldFile.h"
 
 #include <shlwapi.h>
-
-namespace {
-
-constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056L);
-
-// Windows reports an open of a file whose delete is pending (a holder closing
-// right now) as access denied; only the NT status tells the two apart.
-bool DeletePending(DWORD error)
-{
-    if (error == ERROR_DELETE_PENDING) {
-        return true;
-    }
-    if (error != ERROR_ACCESS_DENIED) {
-        return false;
-    }
-    using LastNtStatusFn = LONG(WINAPI*)();
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto lastStatus = ntdll ? reinterpret_cast<LastNtStatusFn>(reinterpret_cast<void*>(
-                                        GetProcAddress(ntdll, "RtlGetLastNtStatus")))
-                                  : nullptr;
-    return lastStatus && lastStatus() == kStatusDeletePending;
-}
-
-}  // namespace
 
 PEFolderLock::PEFolderLock()
 {
@@ -45,7 +22,7 @@ PEFolderLock::PEFolderLock()
         return;
     }
     m_error = GetLastError();
-    if (m_error == ERROR_SHARING_VIOLATION || DeletePending(m_error)) {
+    if (HeldByAnother(m_error)) {
         m_state = State::InUse;
     } else if (m_error == ERROR_PATH_NOT_FOUND && !PathIsDirectoryW(peDir)) {
         // Nothing to protect: the build fails at Init as without a lock.

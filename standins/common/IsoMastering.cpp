@@ -5,9 +5,6 @@
 
 #include "FileText.h"
 
-#include <windows.h>
-#include <shellapi.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -18,7 +15,6 @@ namespace {
 const char kHiddenBootName[] = "etfsboot.com";
 const char kHiddenEfiName[] = "efisys.bin";
 const char kCatalogName[] = "boot.catalog";
-const char kJournalledImage[] = "journalled ISO";
 
 // One -bootdata entry, "pXX,e,bFILE": the platform and the file. The file
 // comes last and may hold commas.
@@ -159,27 +155,36 @@ bool TakeOption(const std::wstring& arg, const std::vector<IsoOption>& options, 
     return false;
 }
 
-int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& options)
+// The request of a call; empty when it holds one, else why not.
+std::string ParseCall(const Invocation& invocation, const std::vector<IsoOption>& options, IsoRequest& request)
 {
-    const std::string tool = ToUtf8(invocation.tool);
-    IsoRequest request;
     std::vector<std::wstring> paths;
     for (const std::wstring& arg : invocation.args) {
         if (arg.compare(0, 10, L"-bootdata:") == 0) {
             if (!ParseBootData(arg.substr(10), request)) {
-                WriteStdout(tool + ": bad -bootdata\r\n");
-                return 1;
+                return "bad -bootdata";
             }
         } else if (!TakeOption(arg, options, request) && (arg.empty() || arg[0] != L'-')) {
             paths.push_back(arg);
         }
     }
     if (paths.size() != 2) {
-        WriteStdout(tool + ": expected a source folder and an image file\r\n");
-        return 1;
+        return "expected a source folder and an image file";
     }
     request.root = paths[0];
     request.iso = paths[1];
+    return std::string();
+}
+
+int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& options)
+{
+    const std::string tool = ToUtf8(invocation.tool);
+    IsoRequest request;
+    const std::string problem = ParseCall(invocation, options, request);
+    if (!problem.empty()) {
+        WriteStdout(tool + ": " + problem + "\r\n");
+        return 1;
+    }
     const std::vector<std::string> argv = XorrisoArgv(request);
     if (argv.empty()) {
         WriteStdout(tool + ": bad time stamp\r\n");
@@ -192,17 +197,15 @@ int MasterIso(const Invocation& invocation, const std::vector<IsoOption>& option
 
 int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options)
 {
-    const int exitCode =
-        Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); });
-    // A tool that answers 0 has written its output: a journalled answer
-    // leaves a placeholder at the image path (the last argument).
-    int count = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (exitCode == 0 && argv && count > 1 && GetFileAttributesW(argv[count - 1]) == INVALID_FILE_ATTRIBUTES) {
-        plainwin::WriteWholeFile(argv[count - 1], kJournalledImage);
-    }
-    LocalFree(argv);
-    return exitCode;
+    // One a test already wrote is kept.
+    const auto writeImage = [&options](const Invocation& invocation) {
+        IsoRequest request;
+        if (ParseCall(invocation, options, request).empty()) {
+            plainwin::WriteNewFile(request.iso, std::string());
+        }
+    };
+    return Main(tool, [&options](const Invocation& invocation) { return MasterIso(invocation, options); },
+                Answered(writeImage));
 }
 
 }  // namespace standin

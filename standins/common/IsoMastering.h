@@ -40,7 +40,9 @@ struct IsoOption {
 // The whole of an ISO stand-in's wmain. A call the journal does not answer
 // is mastered: -bootdata: and the tool's options go into the request, other
 // options are ignored, and the arguments left must be the source folder and
-// the image file. Returns the exit code.
+// the image file. A call the journal answers with success leaves an empty
+// image file where none is, as the real tool's success would. Returns the
+// exit code.
 int RunIsoTool(const wchar_t* tool, const std::vector<IsoOption>& options);
 
 }  // namespace standin

@@ -134,7 +134,7 @@ void WriteStdout(const std::string& bytes)
     }
 }
 
-int Main(const wchar_t* tool, const Work& work)
+int Main(const wchar_t* tool, const Work& work, const Answered& answered)
 {
     const std::wstring holdFile = EnvVar(kHoldVariable);
     if (!holdFile.empty()) {
@@ -144,6 +144,9 @@ int Main(const wchar_t* tool, const Work& work)
     const Invocation invocation = CaptureInvocation(tool);
     unsigned long exitCode = 0;
     if (AnswerFromJournal(invocation, exitCode)) {
+        if (exitCode == 0 && answered) {
+            answered(invocation);
+        }
         return static_cast<int>(exitCode);
     }
     return work(invocation);

@@ -34,9 +34,13 @@ void WriteStdout(const std::string& bytes);
 // exit code.
 using Work = std::function<int(const Invocation& invocation)>;
 
+// What a stand-in leaves of a call that the journal answered with exit code 0.
+using Answered = std::function<void(const Invocation& invocation)>;
+
 // The whole of a stand-in's wmain: captures the call, answers it from the
-// journal when tests keep one, else does the work.
-int Main(const wchar_t* tool, const Work& work);
+// journal when tests keep one (then calls answered on success), else does
+// the work.
+int Main(const wchar_t* tool, const Work& work, const Answered& answered = Answered());
 
 // Journals the call and answers it if the test scripted an answer or asked
 // for no real work. Returns true when exitCode holds the answer.
