@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -274,6 +275,23 @@ public:
         }
     }
 
+    // The reason why the file that these parts name is unusable; empty when
+    // it lies in the package folder, in relative.
+    std::string Path(std::vector<std::wstring> parts, std::wstring& relative)
+    {
+        for (std::wstring& part : parts) {
+            std::wstring expanded;
+            std::string reason = Expand(part, expanded);
+            if (!reason.empty()) {
+                return reason;
+            }
+            part = expanded;
+        }
+        const std::wstring joined = Join(parts);
+        return Resolve(joined, relative) ? std::string() : kOutside + Narrow(joined);
+    }
+
+private:
     // The reason why text cannot be resolved; empty when it can, in expanded.
     std::string Expand(const std::wstring& text, std::wstring& expanded)
     {
@@ -306,23 +324,6 @@ public:
         }
     }
 
-    // The reason why the file that these parts name is unusable; empty when
-    // it lies in the package folder, in relative.
-    std::string Path(std::vector<std::wstring> parts, std::wstring& relative)
-    {
-        for (std::wstring& part : parts) {
-            std::wstring expanded;
-            std::string reason = Expand(part, expanded);
-            if (!reason.empty()) {
-                return reason;
-            }
-            part = expanded;
-        }
-        const std::wstring joined = Join(parts);
-        return Resolve(joined, relative) ? std::string() : kOutside + Narrow(joined);
-    }
-
-private:
     std::map<std::wstring, std::wstring> strings_;
     size_t budget_ = kMaxExpansion;
 };
