@@ -96,7 +96,7 @@ make_pe() { tarnwick make-pe "$@" --startup "$(winpath "$app/tarnwick.exe")" "$(
 # INF, catalogue and driver file (samples: WinPE is not booted here).
 drivers="$demo/drivers/storage"
 mkdir -p "$drivers/amd64"
-printf '[Version]\r\nSignature="$Windows NT$"\r\nClass=SCSIAdapter\r\nCatalogFile=storage.cat\r\n[Manufacturer]\r\n%%Vendor%%=Models,NTamd64\r\n[SourceDisksNames]\r\n1=%%Disk%%,,,amd64\r\n[SourceDisksFiles]\r\nstorage.sys=1\r\n[Strings]\r\nVendor="Sample"\r\nDisk="Sample disk"\r\n' \
+printf '[Version]\r\nSignature="$Windows NT$"\r\nClass=SCSIAdapter\r\nCatalogFile=storage.cat\r\n[Manufacturer]\r\n%%Vendor%%=Models,NTamd64\r\n[Models.NTamd64]\r\n%%Device%%=Install,PCI\\VEN_1AF4\r\n[SourceDisksNames]\r\n1=%%Disk%%,,,amd64\r\n[SourceDisksFiles]\r\nstorage.sys=1\r\n[Strings]\r\nVendor="Sample"\r\nDisk="Sample disk"\r\nDevice="Sample controller"\r\n' \
     > "$drivers/storage.inf"
 printf 'catalogue\n' > "$drivers/storage.cat"
 printf 'driver\n' > "$drivers/amd64/storage.sys"

@@ -13,6 +13,7 @@ using namespace petest;
 namespace {
 
 const std::string kGoodInf = "[Version]\r\nCatalogFile=stor.cat\r\n[Manufacturer]\r\nV=M,NTamd64.10.0...16299\r\n"
+                             "[M.NTamd64.10.0...16299]\r\nD=I\r\n"
                              "[SourceDisksNames]\r\n1=d,,,amd64\r\n[SourceDisksFiles]\r\nstor.sys=1\r\n";
 const std::string kLaunch = "[LaunchApps]\r\n";
 const std::string kDrivers = "%SYSTEMROOT%\\System32\\cmd.exe, /c %SYSTEMDRIVE%\\TarnwickToolset\\Drivers\\load.cmd\r\n";
@@ -43,8 +44,8 @@ protected:
                   {L"\\x86\\old.inf", "[Version]\r\nCatalogFile=stor.cat\r\n[Manufacturer]\r\nV=M,NTx86\r\n"},
                   {L"\\x86\\stor.cat", "cat"}, {L"\\autorun.inf", "[AutoRun]\r\nopen=setup.exe\r\n"}});
         // UTF-16 with its byte-order mark, no source files.
-        MakeTree(drivers2, {}, {{L"\\disk.inf", "\xFF\xFE" + Utf16("[Version]\r\nCatalogFile.NT=d.cat\r\n"
-                                                                  "[Manufacturer]\r\nV=M,NTamd64\r\n")},
+        MakeTree(drivers2, {}, {{L"\\disk.inf", "\xFF\xFE" + Utf16("[Version]\r\nCatalogFile.NT=d.cat\r\n[Manufacturer]\r\n"
+                                                                  "V=M,NTamd64\r\n[M.NTamd64]\r\nD=I\r\n")},
                                 {L"\\d.cat", "cat"}});
     }
 

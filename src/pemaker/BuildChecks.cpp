@@ -119,8 +119,7 @@ bool InterpreterFinds(const wchar_t* firstFolder, const wchar_t* name)
 // Larger than any INF; such a file is not read at all.
 constexpr DWORD kMaxInfBytes = 16 << 20;
 
-// An INF as text: UTF-16LE after its byte-order mark, else the ANSI code page.
-bool ReadInfText(const std::wstring& path, std::wstring& text)
+bool ReadInfBytes(const std::wstring& path, std::string& bytes)
 {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -128,31 +127,21 @@ bool ReadInfText(const std::wstring& path, std::wstring& text)
     if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxInfBytes) {
         return false;
     }
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (!bytes.empty() && (!ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-                           read != bytes.size())) {
-        return false;
-    }
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
-        return true;
-    }
-    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    text.assign(static_cast<size_t>(length), L'\0');
-    return length == 0 ||
-           MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length) == length;
+    return bytes.empty() ||
+           (ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
 std::string InfReason(const std::wstring& infPath)
 {
-    std::wstring text;
-    if (!ReadInfText(infPath, text)) {
+    std::string bytes;
+    if (!ReadInfBytes(infPath, bytes)) {
         return pemaker::kReasonUnreadableInf;
     }
     const std::wstring folder = infPath.substr(0, infPath.find_last_of(L'\\'));
     return drivers::UnusableReason(
-        text, [&folder](const std::wstring& relative) { return IsFile(folder + L"\\" + relative); });
+        bytes, [&folder](const std::wstring& relative) { return IsFile(folder + L"\\" + relative); });
 }
 
 // Every INF in folder and below, depth first; links to folders are not followed.
