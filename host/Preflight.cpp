@@ -1,5 +1,6 @@
 #include "Preflight.h"
 
+#include "ProgramFolder.h"
 #include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
@@ -13,8 +14,9 @@ namespace {
 
 const wchar_t kWorkFolderName[] = L"Tarnwick";
 const wchar_t kIsoName[] = L"boot.iso";
-// The longest path the library's 260-character buffers keep whole.
-constexpr size_t kLongestIsoPath = MAX_PATH - 1;
+// The longest ISO path the library takes: room for ".partial" in its
+// 260-character buffers.
+constexpr size_t kLongestIsoPath = 250;
 
 // Without a trailing separator, the form in which the library uses a SOURCE.
 std::wstring AbsolutePath(const std::wstring& path)
@@ -166,6 +168,15 @@ std::wstring IsoPathIn(const std::wstring& folder)
 std::wstring CheckOutputs(const Options& options)
 {
     if (options.command == Command::MakePe && options.deliver == L"iso") {
+        // The next build's media would carry this ISO.
+        if (IsAtOrInside(options.target, plainwin::ProgramFolder() + L"PE\\ISO")) {
+            return L"--target folder " + options.target + L" is inside the ISO tree of the PE folder";
+        }
+        for (const std::wstring& source : options.sources) {
+            if (IsFolder(source) && IsAtOrInside(options.target, source)) {
+                return L"--target folder " + options.target + L" is inside SOURCE " + source;
+            }
+        }
         return CheckIsoFolder(options.target, options.force);
     }
     if (options.command != Command::EsdToIso) {

@@ -187,6 +187,9 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
     const std::wstring noTools = scratch / L"no-tools";
     MakeTree(noTools, {});
     const std::wstring missing = scratch / L"missing";
+    const std::wstring inIso = pe / L"ISO\\out";
+    const std::wstring hostFolder = ExeFolder().substr(0, ExeFolder().size() - 1);
+    UniqueHandle isoLock;
     const auto none = [](StandinJournal&) {};
     const auto deleting = [](const std::wstring& path) {
         return [path](StandinJournal&) { DeleteFileW(path.c_str()); };
@@ -212,6 +215,10 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
          [&](StandinJournal& j) { j.RespondTool(L"oscdimg", 1, 0, toolOutput); }},
         {"restart fails", Seq({0, 5, 15, 85, 90, 90, -1}), 5, "BuildPE: Failed to restart to PE environment", {},
          [](StandinJournal& j) { j.RespondTool(L"bcdedit", 1); }, 1},
+        // ROBOCOPY's exit codes from 8 on are failures; below, what it copied.
+        {"ROBOCOPY fails", Seq({0, 5, 15, -1}), 2, copyFailed,
+         {copyFailed, "PEMaker::CopyApp: ROBOCOPY failed, exit code: 16, output="},
+         [](StandinJournal& j) { j.RespondTool(L"ROBOCOPY", 16); }, 2, 0, {hostFolder, app}},
         {"cancelled at check 1", Seq({0}), 0, "", {cancelled}, none, 2, 1},
         {"cancelled at check 2", Seq({0, 5, 15, 85, 90}), 3, "", {cancelled}, none, 2, 2},
         {"cancelled at check 3", Seq({0, 5, 15, 85, 90, 90}), 4, "", {cancelled}, none, 2, 3},
@@ -241,6 +248,14 @@ TEST_F(PEFlowTest, FailuresSendOneRecordWithTheFlowTextAndCancellationNone)
          "BuildPE: Startup program is not a Windows program: " + ToUtf8(text), {}, none, 2, 0, {text}, nullptr, text},
         {"target missing", Seq({-1}), 0, "BuildPE: Target folder not found: " + ToUtf8(missing), {}, none, 2, 0, {},
          missing.c_str()},
+        {"target in the ISO tree", Seq({-1}), 0, "BuildPE: Target folder is inside the ISO tree: " + ToUtf8(inIso),
+         {}, [&](StandinJournal&) { MakeTree(inIso, {}); }, 2, 0, {}, inIso.c_str()},
+        {"target in a source", Seq({-1}), 0, "BuildPE: Target folder is inside a source: " + ToUtf8(noTools), {},
+         none, 2, 0, {scratch.path()}, noTools.c_str()},
+        {"ISO path in use", Seq({-1}), 0, "BuildPE: ISO path in use by another call: " + ToUtf8(noTools + L"\\boot.iso"),
+         {}, [&](StandinJournal&) { isoLock.Reset(CreateFileW((noTools + L"\\boot.iso.lock").c_str(),
+                                                               GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)); },
+         2, 0, {}, noTools.c_str()},
         {"ISO path a folder", Seq({-1}), 0, "BuildPE: ISO path is a folder: " + ToUtf8(isoFolder + L"\\boot.iso"),
          {}, none, 2, 0, {}, isoFolder.c_str()},
         {"ISO path too long", Seq({-1}), 0, "BuildPE: ISO path too long: " + ToUtf8(deep + L"\\boot.iso"), {}, none,
@@ -341,9 +356,12 @@ TEST_F(PEFlowTest, AnIsoThatStoodThereIsReplacedOnlyByADeliveredOne)
         int cancelAt;
         long isoToolExit;  // -1: the real tool
         bool delivered;
+        bool held = false;  // the ISO at the target is open elsewhere
     } cases[] = {
         {"ISO delivered", 2, out.c_str(), 0, -1, true},
         {"ISO tool fails", 2, out.c_str(), 0, 1, false},
+        // Windows also refuses to rename over a read-only file; Wine does not.
+        {"ISO at the target cannot be replaced", 2, out.c_str(), 0, -1, false, true},
         {"cancelled after the ISO", 2, out.c_str(), 3, -1, false},
         {"disk written", 3, L"12", 0, -1, true},
         {"disk refused by the boot-disk library", 3, L"31", 0, -1, false},
@@ -359,7 +377,12 @@ TEST_F(PEFlowTest, AnIsoThatStoodThereIsReplacedOnlyByADeliveredOne)
         if (c.isoToolExit >= 0) {
             attempt.journal.RespondTool(L"oscdimg", static_cast<unsigned long>(c.isoToolExit));
         }
+        UniqueHandle holder(c.held ? CreateFileW(iso.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                 0, nullptr)
+                                   : nullptr);
         EXPECT_EQ(Make(attempt, c.type, c.target), c.delivered) << attempt.log.Added();
+        EXPECT_EQ(Holds(attempt.log.Added(), " PEMaker::CreateISO: Failed to put the ISO in place, error code: "), c.held);
+        holder.Reset();
         if (c.type == 2) {
             EXPECT_EQ(isIso(ReadBytes(iso)), c.delivered);
             EXPECT_EQ(ReadBytes(iso) == "previous", !c.delivered);
@@ -371,6 +394,20 @@ TEST_F(PEFlowTest, AnIsoThatStoodThereIsReplacedOnlyByADeliveredOne)
         EXPECT_EQ(isIso(ReadBytes(disk)), c.delivered && c.type == 3);
     }
     Sh("rm -f " + link);
+
+    // A relative target names the caller's folder, although the tool runs in the PE folder.
+    WriteBytes(pe / L"boot.iso", "the PE folder's");
+    wchar_t caller[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, caller);
+    ASSERT_TRUE(SetCurrentDirectoryW(out.c_str()));
+    Attempt attempt;
+    attempt.journal.EnableReal();
+    attempt.journal.RespondTool(L"wimlib-imagex", 0);
+    const bool made = Make(attempt, 2, L".");
+    SetCurrentDirectoryW(caller);
+    EXPECT_TRUE(made);
+    EXPECT_TRUE(isIso(ReadBytes(out + L"\\boot.iso")));
+    EXPECT_EQ(ReadBytes(pe / L"boot.iso"), "the PE folder's");
 }
 
 // Where the requirements go is shown with the real tool by MakePEEndToEndTest.
