@@ -55,6 +55,32 @@ bool WriteTempFile(const std::wstring& folder, const wchar_t* prefix, const std:
            written == bytes.size();
 }
 
+// The part of fullPath below base (from its separator on), each name as the
+// file system spells it: a capture configuration is matched by name, and a
+// case-sensitive reader must still find the folder.
+std::wstring SpelledOnDisk(const std::wstring& base, const std::wstring& rest)
+{
+    std::wstring spelled;
+    std::wstring path = base;
+    size_t start = 0;
+    while (start < rest.size()) {
+        while (start < rest.size() && IsSeparator(rest[start])) {
+            ++start;
+        }
+        const size_t end = rest.find_first_of(L"\\/", start);
+        const std::wstring name = rest.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (name.empty()) {
+            break;
+        }
+        path += L"\\" + name;
+        WIN32_FIND_DATAW found = {};
+        UniqueFindHandle search(FindFirstFileW(path.c_str(), &found));
+        spelled += L"\\" + (search.Valid() ? std::wstring(found.cFileName) : name);
+        start = end == std::wstring::npos ? rest.size() : end;
+    }
+    return spelled;
+}
+
 uint64_t SourceProgress(size_t index, size_t count)
 {
     const uint64_t value = pemaker::kProgressSourceSpan * (index + 1) / count + pemaker::kProgressSourceBase;
@@ -69,6 +95,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
     // staging folders on every way out.
     StagingFolders staging;
     TempFile startupFile;
+    TempFile loadCmd;
 
     if (appSources.empty() || !startupExe) {
         TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogInvalidParameters);
@@ -86,6 +113,26 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
     CreateDirectoryW(emptyFolder, nullptr);
 
     const BuildOptions* options = m_pFlow ? m_pFlow->options : nullptr;
+    // MakePEWithOptions edits the image in one run of the WIM tool without a
+    // rebuild: data the image already holds is only referenced again, so an
+    // unchanged application costs no compression. Folders that hold the PE
+    // folder go in straight, the PE folder left out by a capture configuration.
+    const bool oneRun = options != nullptr;
+    std::vector<std::wstring> batch;
+    std::vector<std::wstring> excluded;
+    const auto edit = [&](const std::vector<std::wstring>& commands, bool rebuild, uint64_t spanEnd) {
+        if (oneRun) {
+            batch.insert(batch.end(), commands.begin(), commands.end());
+            return true;
+        }
+        _BeginSpan(spanEnd);
+        return _UpdateWIM(commands, rebuild);
+    };
+    const auto report = [&](uint64_t value) {
+        if (!oneRun) {
+            _ReportProgress(value, pemaker::kProgressTotal, nullptr);
+        }
+    };
     std::vector<std::wstring> clearOut{pemaker::kRenameAppAway, pemaker::kDeleteToolset,
                                        MakeAddCommand(emptyFolder, pemaker::kToolsetFolder), pemaker::kRenameAppBack};
     if (options && options->cleanAppFolder) {
@@ -97,14 +144,13 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             clearOut.push_back(MakeAddCommand(cefFolder, pemaker::kAppImageFolder));
         }
     }
-    _BeginSpan(pemaker::kProgressCleared);
-    if (!_UpdateWIM(clearOut, true)) {
+    if (!edit(clearOut, true, pemaker::kProgressCleared)) {
         if (!_Stopped()) {
             TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogClearOutFailed);
         }
         return false;
     }
-    _ReportProgress(pemaker::kProgressCleared, pemaker::kProgressTotal, nullptr);
+    report(pemaker::kProgressCleared);
 
     wchar_t startupInImage[pemaker::kPathChars] = {};
     const size_t count = appSources.size();
@@ -127,7 +173,9 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             const wchar_t* rest = nullptr;
             const bool holdsStartup = HoldsStartup(entry, startupExe, rest);
             std::wstring folderToAdd = entry;
-            if (IsSameOrSubPath(entry, m_szPEDir)) {
+            if (oneRun && IsSameOrSubPath(entry, m_szPEDir)) {
+                excluded.push_back(SpelledOnDisk(entry, m_szPEDir + entry.size()));
+            } else if (IsSameOrSubPath(entry, m_szPEDir)) {
                 std::wstring stagingFolder;
                 if (!staging.Make(_TempFolder(), stagingFolder) || !_StageFolder(entry, stagingFolder)) {
                     return false;
@@ -140,8 +188,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
                 }
                 folderToAdd = stagingFolder;
             }
-            _BeginSpan(SourceProgress(index, count));
-            if (!_UpdateWIM({MakeAddCommand(folderToAdd, destination)}, false)) {
+            if (!edit({MakeAddCommand(folderToAdd, destination)}, false, SourceProgress(index, count))) {
                 return false;
             }
             if (holdsStartup) {
@@ -152,20 +199,22 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             }
         } else {
             PathCombineW(destination, pemaker::kToolsetFolder, PathFindFileNameW(entry.c_str()));
-            _BeginSpan(SourceProgress(index, count));
-            if (!_UpdateWIM({MakeAddCommand(entry, destination)}, false)) {
+            if (!edit({MakeAddCommand(entry, destination)}, false, SourceProgress(index, count))) {
                 return false;
             }
             if (_wcsicmp(entry.c_str(), startupExe) == 0) {
                 CopyBounded(startupInImage, destination);
             }
         }
-        _ReportProgress(SourceProgress(index, count), pemaker::kProgressTotal, nullptr);
+        report(SourceProgress(index, count));
     }
 
-    if (options && !options->driverFolders.empty() && !_AddDriverPackages()) {
-        m_pFlow->copyAppFailure = pemaker::kErrorAddDrivers;
-        return false;
+    if (options && !options->driverFolders.empty()) {
+        std::vector<std::wstring> drivers;
+        if (!_DriverPackageCommands(drivers, loadCmd) || !edit(drivers, false, pemaker::kProgressDriversEnd)) {
+            m_pFlow->copyAppFailure = pemaker::kErrorAddDrivers;
+            return false;
+        }
     }
     // Drivers and the network are started by the start-up file, with or without the application.
     const bool startsMore = options && (options->network || !options->driverFolders.empty());
@@ -176,11 +225,13 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogStartupNotFound);
             return false;
         }
-        _BeginSpan(0);
         if (!_CreateWinpeshlIni(startupInImage, startupFile.Buffer()) ||
-            !_UpdateWIM({MakeAddCommand(startupFile.Path(), pemaker::kWinpeshlImagePath)}, false)) {
+            !edit({MakeAddCommand(startupFile.Path(), pemaker::kWinpeshlImagePath)}, false, 0)) {
             return false;
         }
+    }
+    if (oneRun && !_UpdateInOneRun(batch, excluded)) {
+        return false;
     }
     _ReportProgress(pemaker::kProgressInjected, pemaker::kProgressTotal, nullptr);
     return true;
@@ -213,13 +264,11 @@ bool CPEMaker::_CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer)
     return WriteTempFile(_TempFolder(), pemaker::kStartupFilePrefix, WideBytes(text), buffer);
 }
 
-bool CPEMaker::_AddDriverPackages()
+bool CPEMaker::_DriverPackageCommands(std::vector<std::wstring>& batch, TempFile& loadCmd)
 {
-    TempFile loadCmd;
     if (!WriteTempFile(_TempFolder(), pemaker::kStartupFilePrefix, pemaker::kLoadCmdText, loadCmd.Buffer())) {
         return false;
     }
-    std::vector<std::wstring> batch;
     const std::vector<std::wstring>& folders = m_pFlow->options->driverFolders;
     for (size_t index = 0; index < folders.size(); ++index) {
         wchar_t destination[pemaker::kPathChars];
@@ -228,8 +277,38 @@ bool CPEMaker::_AddDriverPackages()
         batch.push_back(MakeAddCommand(WithoutTrailingSeparators(folders[index]), destination));
     }
     batch.push_back(MakeAddCommand(loadCmd.Path(), pemaker::kLoadCmdImagePath));
-    _BeginSpan(pemaker::kProgressDriversEnd);
-    return _UpdateWIM(batch, false);
+    return true;
+}
+
+bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std::vector<std::wstring>& excluded)
+{
+    TempFile config;
+    if (!excluded.empty()) {
+        if (!WriteTempFile(_TempFolder(), pemaker::kUpdateFilePrefix, pemaker::ExclusionConfig(excluded),
+                           config.Buffer())) {
+            TW_LOG(pemaker::kUpdateFunction, pemaker::kLogNoCommandFile);
+            return false;
+        }
+        m_pFlow->captureConfig = config.Path();
+    }
+    _BeginSpan(pemaker::kProgressInjected);
+    const bool updated = _UpdateWIM(batch, false);
+    m_pFlow->captureConfig.clear();
+    if (!updated) {
+        return false;
+    }
+    // Without rebuilds the image keeps the space of data it no longer uses:
+    // it is rewritten whole once it has grown half again since the last time.
+    BootImageTransaction& image = *m_pFlow->image;
+    unsigned long long rewritten = image.SizeAtLastRewrite();
+    if (image.WorkSize() * pemaker::kRewriteGrowthDenominator > rewritten * pemaker::kRewriteGrowthNumerator) {
+        if (!_OptimizeWIM()) {
+            return false;
+        }
+        rewritten = image.WorkSize();
+    }
+    image.RecordRewrite(rewritten);
+    return true;
 }
 
 bool CPEMaker::_StageFolder(const std::wstring& source, const std::wstring& stagingFolder)

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+// "<volume>:<index> <bytes>" in ASCII.
+constexpr const char* kRewriteFormat = "%lu:%llu %llu\r\n";
+constexpr int kRewriteFields = 3;
 // "new=<volume>:<index> previous=<volume>:<index>" in ASCII.
 constexpr const char* kStateFormat = "new=%lu:%llu previous=%lu:%llu\r\n";
 constexpr int kStateFields = 4;
@@ -74,6 +77,15 @@ bool ReadState(const std::wstring& path, FileId& next)
            kStateFields;
 }
 
+unsigned long long FileBytes(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 bool VolumeOf(const std::wstring& folder, DWORD& serial)
 {
     UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -110,7 +122,8 @@ BootImageTransaction::BootImageTransaction(const wchar_t* peDir)
       m_wim(m_sourcesDir + L"\\" + pemaker::kWimFileName),
       m_work(m_peDir + L"\\" + pemaker::kWimWorkName),
       m_previous(m_peDir + L"\\" + pemaker::kWimPreviousName),
-      m_state(m_peDir + L"\\" + pemaker::kSwapStateName)
+      m_state(m_peDir + L"\\" + pemaker::kSwapStateName),
+      m_rewriteRecord(m_peDir + L"\\" + pemaker::kRewriteRecordName)
 {
 }
 
@@ -251,4 +264,42 @@ bool BootImageTransaction::PutPreviousBack(DWORD& error)
 void BootImageTransaction::DeleteWorkCopies() const
 {
     DeleteBeginningWith(m_peDir, pemaker::kWimWorkName);
+}
+
+unsigned long long BootImageTransaction::SizeAtLastRewrite() const
+{
+    UniqueHandle file(CreateFileW(m_rewriteRecord.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    char text[kStateBytes] = {};
+    DWORD read = 0;
+    FileId recorded;
+    FileId current;
+    unsigned long long size = 0;
+    if (file.Valid() && ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr) &&
+        std::sscanf(text, kRewriteFormat, &recorded.volume, &recorded.index, &size) == kRewriteFields &&
+        IdentifyFile(m_wim, current) && current == recorded) {
+        return size;
+    }
+    return FileBytes(m_wim);
+}
+
+unsigned long long BootImageTransaction::WorkSize() const
+{
+    return FileBytes(m_work);
+}
+
+void BootImageTransaction::RecordRewrite(unsigned long long size) const
+{
+    FileId work;
+    if (!IdentifyFile(m_work, work)) {
+        return;
+    }
+    char text[kStateBytes] = {};
+    const int length = std::snprintf(text, sizeof(text), kRewriteFormat, work.volume, work.index, size);
+    UniqueHandle file(CreateFileW(m_rewriteRecord.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (length > 0 && file.Valid()) {
+        WriteFile(file.Get(), text, static_cast<DWORD>(length), &written, nullptr);
+    }
 }

@@ -47,6 +47,13 @@ public:
     // back. On failure the files stay for the next call to settle.
     bool Undo(DWORD& error);
 
+    // The size of the image after its last full rewrite, recorded beside it
+    // by the image's identity; without a record for BOOT.wim, its size now.
+    unsigned long long SizeAtLastRewrite() const;
+    unsigned long long WorkSize() const;
+    // Records size for the working copy, which becomes BOOT.wim.
+    void RecordRewrite(unsigned long long size) const;
+
 private:
     void DeleteWorkCopies() const;
     bool PutPreviousBack(DWORD& error);
@@ -57,6 +64,7 @@ private:
     std::wstring m_work;
     std::wstring m_previous;
     std::wstring m_state;
+    std::wstring m_rewriteRecord;
     bool m_begun = false;
     bool m_swapped = false;
 };

@@ -3,6 +3,7 @@
 #include "BootImageTransaction.h"
 #include "CallWorkFolder.h"
 #include "PEFolderLock.h"
+#include "TempFile.h"
 #include "PEMakerConstants.h"
 
 #include "TarnwickMedia.h"
@@ -37,6 +38,8 @@ struct BuildFlowState {
     std::optional<IsoTarget> iso;
     // Null for MakePE and MakePEFromList.
     const BuildOptions* options = nullptr;
+    // The capture configuration every add of the WIM tool's runs takes; empty: none.
+    std::wstring captureConfig;
     // Type 3's ISO, in place for the boot-disk library, goes at the end.
     bool deleteIsoAtEnd = false;
     // A more precise failure text than the flow's own for CopyApp.
@@ -102,8 +105,8 @@ private:
     // The first driver folder that holds no package drvload can install, as
     // a failure text; the packages it skips are logged.
     std::string _CheckDriverFolders(const std::vector<std::wstring>& folders);
-    // The batch that adds the driver folders and load.cmd.
-    bool _AddDriverPackages();
+    // The commands that add the driver folders and load.cmd (written to loadCmd).
+    bool _DriverPackageCommands(std::vector<std::wstring>& batch, TempFile& loadCmd);
     // Settles the boot image an interrupted call left and reclaims the
     // temporary folders of killed calls; false, with the log entry and
     // failure record, when the image cannot be settled.
@@ -148,8 +151,13 @@ private:
     const wchar_t* _EditedWim() const;
     bool _FindWimlibPath(wchar_t* buffer);
     bool _CreateUpdateCommandFile(const std::vector<std::wstring>& commands, wchar_t* buffer);
-    bool _RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath, const wchar_t* commandFile,
-                          std::wstring& output, bool rebuild);
+    // Runs the WIM tool with inputFile (or nothing) as its standard input.
+    bool _RunWimTool(const std::wstring& commandLine, const wchar_t* inputFile, std::wstring& output);
+    // Rewrites the working copy whole, dropping the data no image uses.
+    bool _OptimizeWIM();
+    // MakePEWithOptions' edits in one run of the WIM tool; the working copy
+    // is rewritten when it has grown too far since its last rewrite.
+    bool _UpdateInOneRun(const std::vector<std::wstring>& batch, const std::vector<std::wstring>& excluded);
 
     bool _CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer);
     // Copies source, without the PE folder, into stagingFolder with ROBOCOPY;

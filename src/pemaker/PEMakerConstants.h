@@ -35,6 +35,7 @@ constexpr const char* kLogNoWimlib = "PEMaker::_UpdateWIM: Failed to locate wiml
 constexpr const char* kLogNoCommandFile = "PEMaker::_UpdateWIM: Failed to create update command file";
 constexpr const char* kLogUpdateFailed = "PEMaker::_UpdateWIM: wimlib update failed. wim=%s, output=%s";
 constexpr const char* kLogUpdateCommand = "PEMaker::_UpdateWIM: update command[%u]=%s";
+constexpr const char* kLogOptimizeFailed = "PEMaker::_UpdateWIM: wimlib optimize failed. wim=%s, output=%s";
 
 // Image paths and host folders of the application injection.
 constexpr const wchar_t* kToolsetFolder = L"\\TarnwickToolset";
@@ -199,6 +200,11 @@ constexpr const wchar_t* kLockFileName = L"tarnwick-build.lock";
 constexpr const wchar_t* kWimWorkName = L"BOOT.wim.work";
 constexpr const wchar_t* kWimPreviousName = L"BOOT.wim.previous";
 constexpr const wchar_t* kSwapStateName = L"tarnwick-build.state";
+// The image's size after its last full rewrite, by its identity; a build
+// rewrites it whole once it has grown past 3/2 of that.
+constexpr const wchar_t* kRewriteRecordName = L"tarnwick-image.size";
+constexpr unsigned long long kRewriteGrowthNumerator = 3;
+constexpr unsigned long long kRewriteGrowthDenominator = 2;
 // What the last release saved its image as.
 constexpr const wchar_t* kOldWimBackupName = L"BOOT.wim.bak";
 constexpr const char* kErrorCopyWimFailed = "BuildPE: Failed to copy BOOT.wim, error code: ";

@@ -19,6 +19,41 @@ bool IsSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
+void AppendUtf8(std::string& text, unsigned code)
+{
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+        return;
+    }
+    if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    }
+    text += static_cast<char>(0x80 | (code & 0x3F));
+}
+
+// UTF-16 units (surrogate pairs joined) as UTF-8.
+std::string Utf8(const std::wstring& text)
+{
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned code = static_cast<unsigned>(text[i]) & 0xFFFF;
+        const unsigned next = i + 1 < text.size() ? static_cast<unsigned>(text[i + 1]) & 0xFFFF : 0;
+        if (code >= 0xD800 && code < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+            ++i;
+        }
+        AppendUtf8(bytes, code);
+    }
+    return bytes;
+}
+
 size_t LengthWithoutTrailingSeparators(const std::wstring& path)
 {
     size_t n = path.size();
@@ -65,14 +100,32 @@ std::string EncodeUpdateCommand(const std::wstring& command)
     return bytes;
 }
 
-std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild, bool quiet)
+std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild, bool quiet,
+                                     const std::wstring& config)
 {
     std::wstring line = L"\"" + tool + L"\" update \"" + wim + L"\" 1";
     if (rebuild) {
         line += L" --rebuild";
     }
     line += quiet ? L" --no-acls --quiet" : L" --no-acls";
+    if (!config.empty()) {
+        line += L" --config=\"" + config + L"\"";
+    }
     return line;
+}
+
+std::wstring WimlibOptimizeCommandLine(const std::wstring& tool, const std::wstring& wim)
+{
+    return L"\"" + tool + L"\" optimize \"" + wim + L"\"";
+}
+
+std::string ExclusionConfig(const std::vector<std::wstring>& excluded)
+{
+    std::string text = "[ExclusionList]\r\n";
+    for (const std::wstring& path : excluded) {
+        text += Utf8(path) + "\r\n";
+    }
+    return text;
 }
 
 }  // namespace pemaker

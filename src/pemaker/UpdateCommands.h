@@ -20,8 +20,13 @@ namespace pemaker {
 
 // One command and its CR LF, as UTF-16LE bytes without a byte-order mark.
 std::string EncodeUpdateCommand(const std::wstring& command);
-// "<tool>" update "<wim>" 1 [--rebuild] --no-acls [--quiet]
+// "<tool>" update "<wim>" 1 [--rebuild] --no-acls [--quiet] [--config="<config>"]
 std::wstring WimlibUpdateCommandLine(const std::wstring& tool, const std::wstring& wim, bool rebuild,
-                                     bool quiet = true);
+                                     bool quiet = true, const std::wstring& config = std::wstring());
+// "<tool>" optimize "<wim>"
+std::wstring WimlibOptimizeCommandLine(const std::wstring& tool, const std::wstring& wim);
+// The capture configuration that leaves out each path (relative to the
+// source added, beginning with a separator), as UTF-8 text.
+std::string ExclusionConfig(const std::vector<std::wstring>& excluded);
 
 }  // namespace pemaker

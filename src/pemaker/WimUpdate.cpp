@@ -28,7 +28,10 @@ bool CPEMaker::_UpdateWIM(const std::vector<std::wstring>& commands, bool rebuil
     }
     std::wstring output;
     const wchar_t* const wim = _EditedWim();
-    if (_RunWimlibUpdate(toolPath, wim, commandFile.Path(), output, rebuild)) {
+    // A watched run reads the tool's progress, which --quiet would silence.
+    const std::wstring config = m_pFlow ? m_pFlow->captureConfig : std::wstring();
+    if (_RunWimTool(pemaker::WimlibUpdateCommandLine(toolPath, wim, rebuild, !_Watch(), config), commandFile.Path(),
+                    output)) {
         return true;
     }
     if (_Stopped()) {
@@ -86,22 +89,41 @@ bool CPEMaker::_CreateUpdateCommandFile(const std::vector<std::wstring>& command
     return true;
 }
 
-bool CPEMaker::_RunWimlibUpdate(const wchar_t* toolPath, const wchar_t* wimPath, const wchar_t* commandFile,
-                                std::wstring& output, bool rebuild)
+bool CPEMaker::_OptimizeWIM()
+{
+    wchar_t toolPath[pemaker::kPathChars] = {};
+    if (!_FindWimlibPath(toolPath)) {
+        TW_LOG(pemaker::kUpdateFunction, pemaker::kLogNoWimlib);
+        return false;
+    }
+    const wchar_t* const wim = _EditedWim();
+    std::wstring output;
+    if (_RunWimTool(pemaker::WimlibOptimizeCommandLine(toolPath, wim), nullptr, output)) {
+        return true;
+    }
+    if (!_Stopped()) {
+        TW_LOG(pemaker::kUpdateFunction, pemaker::kLogOptimizeFailed, WideToAnsi(wim).c_str(),
+               WideToAnsi(output).c_str());
+    }
+    return false;
+}
+
+bool CPEMaker::_RunWimTool(const std::wstring& commandLine, const wchar_t* inputFile, std::wstring& output)
 {
     OutputPipe pipe;
     if (!pipe.Create()) {
         return false;
     }
     SECURITY_ATTRIBUTES inheritable = InheritableAttributes();
-    UniqueHandle input(CreateFileW(commandFile, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!input.Valid()) {
-        return false;
+    UniqueHandle input;
+    if (inputFile) {
+        input.Reset(CreateFileW(inputFile, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!input.Valid()) {
+            return false;
+        }
     }
-    // A watched run reads the tool's progress, which --quiet would silence.
     ToolWatch* const watch = _Watch();
-    std::wstring commandLine = pemaker::WimlibUpdateCommandLine(toolPath, wimPath, rebuild, !watch);
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
     writable.push_back(L'\0');
 
