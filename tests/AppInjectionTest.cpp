@@ -46,7 +46,7 @@ TEST_F(AppInjectionTest, SourcesInTheHostFolderGoToTheAppFolderAndOneHoldingTheP
     std::smatch staging;
     const std::string robocopy = journal.CommandLine(2);
     ASSERT_TRUE(std::regex_match(robocopy, staging,
-                                 std::regex("ROBOCOPY +\"" + RegexEscape(ToUtf8(hostFolder)) + "\" \"(" +
+                                 std::regex(RegexEscape(ToolByPath("ROBOCOPY.exe")) + " +\"" + RegexEscape(ToUtf8(hostFolder)) + "\" \"(" +
                                             RegexEscape(ToUtf8(temp.path())) + "\\\\PEC[0-9A-Fa-f]+\\.tmp)\" /E /NFL /NDL "
                                             "/R:1 /W:1 /XD \"" + RegexEscape(ToUtf8(pe.path())) + "\" *")))
         << robocopy;

@@ -5,6 +5,7 @@
 #include "common/AnsiPieceDecoder.h"
 #include "common/CommandRunner.h"
 #include "common/KillProcessTree.h"
+#include "common/ProgramSearch.h"
 #include "common/ToolJob.h"
 #include "common/UniqueHandle.h"
 
@@ -308,6 +309,73 @@ TEST(CommandRunnerTest, RepeatedRunsLeaveTheHandleCountWhereItStarted)
         runner::RunCommandWithOutput(L"cd", output, L"C:\\no\\such\\folder", 60000);
     }
     EXPECT_LT(CountOpenHandles(), before + rounds / 2);
+}
+
+// The interpreter looks in its current folder before PATH. Windows' cmd
+// leaves that folder out when its environment holds
+// NoDefaultCurrentDirectoryInExePath=1; Wine's ignores the variable, so here
+// the full path alone keeps the planted programs from running.
+TEST(CommandRunnerTest, ToolsRunByTheirPathFromPathNeverFromTheCurrentFolder)
+{
+    struct Planted : std::vector<std::wstring> {
+        ~Planted()
+        {
+            for (const std::wstring& file : *this) {
+                DeleteFileW(file.c_str());
+            }
+        }
+    } planted;
+    for (const wchar_t* tool : {L"ROBOCOPY", L"bcdedit", L"shutdown"}) {
+        const std::wstring ran = CurrentFolder() + L"\\ran-" + tool;
+        planted.push_back(ran);
+        planted.push_back(CurrentFolder() + L"\\" + tool + L".bat");
+        ASSERT_TRUE(WriteBytes(planted.back(), "@echo ran> \"" + standin::ToUtf8(ran) + "\"\r\n"));
+    }
+    const auto plantedRan = [&] { return !ListNames(CurrentFolder(), L"ran-").empty(); };
+    // A value the host has is replaced in the child, and kept in the host.
+    EnvScope hostValue(L"NoDefaultCurrentDirectoryInExePath", L"0");
+    std::wstring output;
+    {
+        ToolsFirstOnPath tools;
+        StandinJournal journal;
+        EXPECT_TRUE(runner::RunCommand(L"ROBOCOPY \"a b\" c /E", 60000));
+        EXPECT_TRUE(runner::RunCommand(L"shutdown /r /t 0", 60000));
+        EXPECT_TRUE(runner::RunCommandWithOutput(L"bcdedit /enum", output, nullptr, 60000));
+        ASSERT_EQ(journal.Count(), 3u);
+        EXPECT_EQ(journal.CommandLine(1), ToolByPath("ROBOCOPY.exe") + " \"a b\" c /E");
+        EXPECT_EQ(journal.CommandLine(2), ToolByPath("shutdown.exe") + " /r /t 0");
+        EXPECT_EQ(journal.CommandLine(3), ToolByPath("bcdedit.exe") + " /enum");
+        EXPECT_FALSE(plantedRan());
+
+        ASSERT_TRUE(runner::RunCommandWithOutput(L"set NoDefaultCurrentDirectoryInExePath", output, nullptr, 60000));
+        EXPECT_EQ(output, L"NoDefaultCurrentDirectoryInExePath=1\r\n");
+        EXPECT_EQ(Env(L"NoDefaultCurrentDirectoryInExePath"), L"0");
+    }
+
+    // Found nowhere: no fallback to the bare name, which the planted one would answer.
+    ScratchFolder empty;
+    EnvScope path(L"PATH", empty.path());
+    LogWatch log;
+    EXPECT_FALSE(runner::RunCommand(L"bcdedit /enum", 60000));
+    EXPECT_FALSE(plantedRan());
+    EXPECT_TRUE(std::regex_search(log.Added(), std::regex("CPEMaker::_RunCommand:\\d+ PEMaker:RunCommand: program not "
+                                                          "found: bcdedit\r\n")))
+        << log.Added();
+}
+
+TEST(ProgramSearchTest, FirstFolderThenPathInOrderEachWithPathExtButNeverRelativeToTheCurrentFolder)
+{
+    ScratchFolder first;
+    ScratchFolder second;
+    ASSERT_TRUE(WriteBytes(first / L"tool.bat", "") && WriteBytes(second / L"tool.exe", "") &&
+                WriteBytes(second / L"named.txt", "") && WriteBytes(CurrentFolder() + L"\\here.exe", ""));
+    EnvScope pathExt(L"PATHEXT", L".exe;.bat");
+    EnvScope path(L"PATH", L".;here;;\"" + first.path() + L"\\\";" + second.path());
+    EXPECT_EQ(FindProgram(L"tool"), first / L"tool.bat") << "PATH's order before PATHEXT's";
+    EXPECT_EQ(FindProgram(L"tool", second.path().c_str()), second / L"tool.exe");
+    EXPECT_EQ(FindProgram(L"named.txt"), second / L"named.txt");
+    EXPECT_EQ(FindProgram(L"here"), L"");
+    DeleteFileW((CurrentFolder() + L"\\here.exe").c_str());
 }
 
 TEST(ToolJobTest, EndAllReturnsOnceTheToolAndWhatItStartedHaveGone)

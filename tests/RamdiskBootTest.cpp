@@ -49,24 +49,25 @@ TEST_F(RamdiskBootTest, RegistersTheEntryInOrderAndOrdersTheRestart)
     const std::string drive = ToUtf8(pe.Wim().substr(0, 2));
     const std::string wimRest = ToUtf8(pe.Wim().substr(2));
     const std::string sdiRest = ToUtf8((pe / L"ISO\\BOOT\\BOOT.SDI").substr(2));
+    const std::string bcdedit = ToolByPath("bcdedit.exe");
     const std::vector<std::string> expected{
-        "bcdedit /delete {ramdiskoptions} /f",
-        "bcdedit /create {ramdiskoptions} /d \"Ramdisk Options\"",
-        "bcdedit /set {ramdiskoptions} ramdisksdidevice partition=" + drive,
-        "bcdedit /set {ramdiskoptions} ramdisksdipath \"" + sdiRest + "\"",
-        "bcdedit /create /d \"Temporary WinPE\" /application osloader",
-        "bcdedit /set {" + id + "} device ramdisk=[" + drive + "]\"" + wimRest + "\",{ramdiskoptions}",
-        "bcdedit /set {" + id + "} path \\windows\\system32\\winload.efi",
-        "bcdedit /set {" + id + "} osdevice ramdisk=[" + drive + "]\"" + wimRest + "\",{ramdiskoptions}",
-        "bcdedit /set {" + id + "} systemroot \\windows",
-        "bcdedit /set {" + id + "} winpe yes",
-        "bcdedit /set {" + id + "} nx optin",
-        "bcdedit /set {" + id + "} detecthal yes",
-        "bcdedit /set {" + id + "} bootmenupolicy Standard",
-        "bcdedit /set {" + id + "} isolatedcontext yes",
-        "bcdedit /set {" + id + "} locale zh-CN",
-        "bcdedit /bootsequence {" + id + "} /addfirst",
-        "shutdown /r /t 0",
+        bcdedit + " /delete {ramdiskoptions} /f",
+        bcdedit + " /create {ramdiskoptions} /d \"Ramdisk Options\"",
+        bcdedit + " /set {ramdiskoptions} ramdisksdidevice partition=" + drive,
+        bcdedit + " /set {ramdiskoptions} ramdisksdipath \"" + sdiRest + "\"",
+        bcdedit + " /create /d \"Temporary WinPE\" /application osloader",
+        bcdedit + " /set {" + id + "} device ramdisk=[" + drive + "]\"" + wimRest + "\",{ramdiskoptions}",
+        bcdedit + " /set {" + id + "} path \\windows\\system32\\winload.efi",
+        bcdedit + " /set {" + id + "} osdevice ramdisk=[" + drive + "]\"" + wimRest + "\",{ramdiskoptions}",
+        bcdedit + " /set {" + id + "} systemroot \\windows",
+        bcdedit + " /set {" + id + "} winpe yes",
+        bcdedit + " /set {" + id + "} nx optin",
+        bcdedit + " /set {" + id + "} detecthal yes",
+        bcdedit + " /set {" + id + "} bootmenupolicy Standard",
+        bcdedit + " /set {" + id + "} isolatedcontext yes",
+        bcdedit + " /set {" + id + "} locale zh-CN",
+        bcdedit + " /bootsequence {" + id + "} /addfirst",
+        ToolByPath("shutdown.exe") + " /r /t 0",
     };
     for (unsigned call = 1; call <= 17; ++call) {
         EXPECT_EQ(journal.CommandLine(call), expected[call - 1]) << "call " << call;
@@ -80,8 +81,8 @@ TEST_F(RamdiskBootTest, RegistersTheEntryInOrderAndOrdersTheRestart)
     other.EnableReal();
     ASSERT_TRUE(maker.ConfigureBCD(L"C:\\App\\PE\\ISO\\SOURCES\\BOOT.wim", L"D:\\x\\BOOT.SDI"));
     ASSERT_EQ(other.Count(), 16u);
-    EXPECT_EQ(other.CommandLine(3), "bcdedit /set {ramdiskoptions} ramdisksdidevice partition=D:");
-    EXPECT_EQ(other.CommandLine(4), "bcdedit /set {ramdiskoptions} ramdisksdipath \"\\x\\BOOT.SDI\"");
+    EXPECT_EQ(other.CommandLine(3), bcdedit + " /set {ramdiskoptions} ramdisksdidevice partition=D:");
+    EXPECT_EQ(other.CommandLine(4), bcdedit + " /set {ramdiskoptions} ramdisksdipath \"\\x\\BOOT.SDI\"");
     EXPECT_TRUE(Holds(other.CommandLine(6), "ramdisk=[C:]\"\\App\\PE\\ISO\\SOURCES\\BOOT.wim\",{ramdiskoptions}"));
 }
 
@@ -101,7 +102,7 @@ TEST_F(RamdiskBootTest, AFailingStepNoIdentifierNoInitOrACancellationStopsTheSeq
         {6, 1, "", "Failed to set device"},
         {16, 1, "", "Failed to set bootsequence"},
     };
-    const std::regex deleteEntry(R"(bcdedit /delete \{[-0-9a-f]+\} /f)");
+    const std::regex deleteEntry(RegexEscape(ToolByPath("bcdedit.exe")) + R"( /delete \{[-0-9a-f]+\} /f)");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
         StandinJournal failing;

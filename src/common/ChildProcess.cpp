@@ -1,5 +1,8 @@
 #include "ChildProcess.h"
 
+#include "UniqueHandle.h"
+
+#include <cwchar>
 #include <initializer_list>
 
 namespace {
@@ -63,8 +66,11 @@ private:
 }  // namespace
 
 bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDir, const STARTUPINFOW& startup,
-                PROCESS_INFORMATION& info)
+                PROCESS_INFORMATION& info, wchar_t* environment)
 {
+    if (environment) {
+        creationFlags |= CREATE_UNICODE_ENVIRONMENT;
+    }
     HANDLE handles[kMaxInherited] = {};
     size_t count = 0;
     if (startup.dwFlags & STARTF_USESTDHANDLES) {
@@ -80,7 +86,7 @@ bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDi
     }
     if (count == 0) {
         STARTUPINFOW plain = startup;
-        return CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, workDir, &plain,
+        return CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, environment, workDir, &plain,
                               &info) != FALSE;
     }
 
@@ -93,5 +99,37 @@ bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDi
     extended.StartupInfo.cb = sizeof(extended);
     extended.lpAttributeList = attribute.Get();
     return CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, creationFlags | EXTENDED_STARTUPINFO_PRESENT,
-                          nullptr, workDir, &extended.StartupInfo, &info) != FALSE;
+                          environment, workDir, &extended.StartupInfo, &info) != FALSE;
+}
+
+std::wstring EnvironmentWith(const wchar_t* name, const wchar_t* value)
+{
+    const std::wstring added = std::wstring(name) + L"=" + value;
+    UniqueEnvironmentStrings current(GetEnvironmentStringsW());
+    if (!current) {
+        return std::wstring();
+    }
+    std::wstring block;
+    bool placed = false;
+    // Kept in the order of names, case ignored, as the system expects; an
+    // entry of that name is replaced.
+    for (const wchar_t* entry = current.get(); *entry; entry += std::wcslen(entry) + 1) {
+        // "=C:=C:\folder" entries keep the current folder of each drive: their name begins with '='.
+        const wchar_t* equals = std::wcschr(entry + 1, L'=');
+        const int nameLength = static_cast<int>(equals ? equals - entry : std::wcslen(entry));
+        const int order = CompareStringOrdinal(entry, nameLength, name, -1, TRUE);
+        if (order == CSTR_EQUAL) {
+            continue;
+        }
+        if (!placed && order == CSTR_GREATER_THAN) {
+            block.append(added).push_back(L'\0');
+            placed = true;
+        }
+        block.append(entry).push_back(L'\0');
+    }
+    if (!placed) {
+        block.append(added).push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
 }

@@ -1,8 +1,10 @@
 #include "CommandRunner.h"
 
+#include "ChildProcess.h"
 #include "KillProcessTree.h"
 #include "LogFile.h"
 #include "OutputPipe.h"
+#include "ProgramSearch.h"
 #include "ToolJob.h"
 #include "UniqueHandle.h"
 
@@ -20,6 +22,45 @@ void BuildShellCommandLine(const std::wstring& command, wchar_t (&buffer)[kComma
 }
 
 namespace {
+
+// A run's command line and its child's environment.
+struct PreparedRun {
+    wchar_t commandLine[kCommandLineChars];
+    std::wstring environment;
+};
+
+// The command, with a program of kSearchedPrograms named by its full path
+// (firstFolder searched first), in the shell's command line, and the
+// environment. False, logged under function, when that program is found
+// nowhere: falling back to its bare name would let the interpreter take one
+// from its current folder.
+bool Prepare(const std::wstring& command, const wchar_t* firstFolder, const char* function, PreparedRun& run)
+{
+    const std::wstring name = command.substr(0, command.find(L' '));
+    std::wstring named = command;
+    for (const wchar_t* searched : kSearchedPrograms) {
+        if (_wcsicmp(name.c_str(), searched) != 0) {
+            continue;
+        }
+        const std::wstring path = FindProgram(name, firstFolder);
+        if (path.empty()) {
+            TW_LOG(function, kLogProgramNotFound, WideToAnsi(name).c_str());
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return false;
+        }
+        // Windows' /C takes off the first and last quote of a line with more
+        // than two: one more pair around the whole line keeps the others.
+        named = L"\"\"" + path + L"\"" + command.substr(name.size()) + L"\"";
+        break;
+    }
+    run.environment = EnvironmentWith(kNoCurrentFolderVariable, kNoCurrentFolderValue);
+    if (run.environment.empty()) {
+        TW_LOG(function, kLogCreateFailed, GetLastError());
+        return false;
+    }
+    BuildShellCommandLine(named, run.commandLine);
+    return true;
+}
 
 // Waits for the process for limitMs; with a watch, in slices between which it
 // is asked whether to go on (false: watch->stopped set, WAIT_FAILED).
@@ -46,8 +87,10 @@ DWORD WaitWatched(HANDLE process, DWORD limitMs, ToolWatch* watch)
 
 bool RunCommand(const std::wstring& command, DWORD limitMs, ToolWatch* watch)
 {
-    wchar_t commandLine[kCommandLineChars];
-    BuildShellCommandLine(command, commandLine);
+    PreparedRun run;
+    if (!Prepare(command, nullptr, kRunCommandFunction, run)) {
+        return false;
+    }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -55,7 +98,7 @@ bool RunCommand(const std::wstring& command, DWORD limitMs, ToolWatch* watch)
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info = {};
     ToolJob job;
-    if (!job.Start(commandLine, CREATE_NO_WINDOW, nullptr, startup, info)) {
+    if (!job.Start(run.commandLine, CREATE_NO_WINDOW, nullptr, startup, info, &run.environment[0])) {
         TW_LOG(kRunCommandFunction, kLogCreateFailed, GetLastError());
         return false;
     }
@@ -82,12 +125,14 @@ bool RunCommand(const std::wstring& command, DWORD limitMs, ToolWatch* watch)
 bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, const wchar_t* workDir,
                           DWORD limitMs, DWORD* exitCode, ToolWatch* watch)
 {
+    PreparedRun run;
+    if (!Prepare(command, workDir, kRunWithOutputFunction, run)) {
+        return false;
+    }
     OutputPipe pipe;
     if (!pipe.Create()) {
         return false;
     }
-    wchar_t commandLine[kCommandLineChars];
-    BuildShellCommandLine(command, commandLine);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -98,7 +143,7 @@ bool RunCommandWithOutput(const std::wstring& command, std::wstring& output, con
     startup.hStdError = pipe.write.Get();
     PROCESS_INFORMATION info = {};
     ToolJob job;
-    if (!job.Start(commandLine, CREATE_NO_WINDOW, workDir, startup, info)) {
+    if (!job.Start(run.commandLine, CREATE_NO_WINDOW, workDir, startup, info, &run.environment[0])) {
         return false;
     }
     ProcessHandles child;

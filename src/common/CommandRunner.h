@@ -12,6 +12,9 @@
 namespace runner {
 
 // Each command runs in a job of its own (ToolJob.h), which ends with the call.
+// A command that begins with a program of kSearchedPrograms names it by the
+// full path FindProgram gives (a run's working folder first); one found
+// nowhere fails the run, logged. Every child gets kNoCurrentFolderVariable.
 
 // True only if the command ended within limitMs with exit code 0. On the time
 // limit the whole process tree is ended, and the job with it. A watch that

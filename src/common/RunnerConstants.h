@@ -7,6 +7,16 @@ namespace runner {
 
 constexpr const wchar_t* kShellPrefix = L"cmd.exe /C ";
 constexpr size_t kCommandLineChars = 2080;
+
+// The tools the runners name by their full path: the interpreter would look
+// for them in its current folder before PATH. A run's own working folder
+// (the PE folder, for the ISO tool) is searched first.
+constexpr const wchar_t* kSearchedPrograms[] = {L"ROBOCOPY", L"bcdedit", L"shutdown", L"oscdimg.exe"};
+constexpr const wchar_t* kDefaultPathExt = L".COM;.EXE;.BAT;.CMD";
+// Set in every child's environment: Windows' interpreter then leaves its
+// current folder out of its own search too.
+constexpr const wchar_t* kNoCurrentFolderVariable = L"NoDefaultCurrentDirectoryInExePath";
+constexpr const wchar_t* kNoCurrentFolderValue = L"1";
 constexpr DWORD kReadPieceBytes = 4095;
 constexpr size_t kReadBufferBytes = 4096;
 
@@ -43,6 +53,7 @@ constexpr const char* kRunWithOutputFunction = "CPEMaker::_RunCommandWithOutput"
 constexpr const char* kLogCreateFailed = "PEMaker:RunCommand: CreateProcess failed, error code: %lu";
 constexpr const char* kLogTimeoutKill =
     "PEMaker:RunCommand: command timeout, terminating process tree. pid=%lu, timeout=%lu, command=%s";
+constexpr const char* kLogProgramNotFound = "PEMaker:RunCommand: program not found: %s";
 constexpr const char* kLogOutputTimeout = "PEMaker:_RunCommandWithOutput: command timeout";
 
 }  // namespace runner

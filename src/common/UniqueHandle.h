@@ -76,6 +76,12 @@ struct ModuleFree {
 };
 using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
 
+// Sole owner of the environment block GetEnvironmentStringsW hands back.
+struct EnvironmentStringsFree {
+    void operator()(wchar_t* strings) const { FreeEnvironmentStringsW(strings); }
+};
+using UniqueEnvironmentStrings = std::unique_ptr<wchar_t, EnvironmentStringsFree>;
+
 // The two handles that process creation hands back.
 struct ProcessHandles {
     UniqueHandle process;

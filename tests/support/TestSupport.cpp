@@ -131,6 +131,11 @@ EnvScope::~EnvScope()
 
 ToolsFirstOnPath::ToolsFirstOnPath() : EnvScope(L"PATH", ExeFolder() + L"tools;" + Env(L"PATH")) {}
 
+std::string ToolByPath(const std::string& file)
+{
+    return "\"" + standin::ToUtf8(ExeFolder()) + "tools\\" + file + "\"";
+}
+
 bool IsRunning(DWORD pid)
 {
     const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));

@@ -69,6 +69,9 @@ class ToolsFirstOnPath : public EnvScope {
 public:
     ToolsFirstOnPath();
 };
+// A stand-in of bin\tools ("bcdedit.exe") as the builder's runners name it:
+// by its full path, quoted.
+std::string ToolByPath(const std::string& file);
 
 bool IsRunning(DWORD pid);
 // GetProcessHandleCount answers 0 under Wine, so the process's open handles
