@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 
 using namespace testsupport;
@@ -24,6 +25,23 @@ const std::string kShell = "%systemdrive%\\Windows\\System32\\cmd.exe";
 const std::string kProgressLines = "Archiving file data: 0 MiB of 2 MiB (0%) done\r"
                                    "Archiving file data: 1 MiB of 2 MiB (50%) done\r"
                                    "Archiving file data: 2 MiB of 2 MiB (100%) done\r\n";
+
+// The lines of a UTF-16 command file, temporary names masked as <tmp>.
+std::vector<std::string> CommandLines(const std::string& utf16)
+{
+    std::string text;
+    for (size_t i = 0; i < utf16.size(); i += 2) {
+        text += utf16[i];
+    }
+    text = std::regex_replace(text, std::regex(R"("[^"]*\\(PES|WIM)[0-9A-Fa-f]+\.tmp")"), "\"<tmp>\"");
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
 
 // mib files of 1 MiB of random bytes in folder, made by Linux.
 void RandomTree(const std::wstring& folder, unsigned mib)
@@ -200,6 +218,54 @@ TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealIm
 
 }  // namespace
 
+// The whole build is one run of the WIM tool, without a rebuild: the
+// clear-out, the sources, the drivers with load.cmd, then winpeshl.ini.
+TEST_F(MakePEOptionsTest, OneUpdateRunHoldsTheWholeBuildInOrder)
+{
+    MakeTree(pe / L"pe_requirements", {L"\\cef"});
+    const std::string toolset = "\"\\TarnwickToolset\"";
+    const std::string empty = "add \"" + ToUtf8(temp.path()) + "\\_wim_empty\" " + toolset;
+    const std::vector<std::string> designClearOut = {
+        "rename \"\\TarnwickToolset\\Brightmoor\" \"\\_Brightmoor\"", "delete --recursive " + toolset, empty,
+        "rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\""};
+    const std::string addApp = "add \"" + ToUtf8(app) + "\" \"\\TarnwickToolset\\app.exe\"";
+    const std::string winpeshl = "add \"<tmp>\" \"\\Windows\\System32\\winpeshl.ini\"";
+    const struct {
+        uint32_t flags;
+        std::vector<const wchar_t*> folders;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {0, {}, {}},
+        {kMakePENetwork, {}, {}},
+        {kMakePECleanAppFolder, {},
+         {"delete --force --recursive " + toolset, empty,
+          "add \"" + ToUtf8(pe / L"pe_requirements\\cef") + "\" \"\\TarnwickToolset\\Brightmoor\"", addApp, winpeshl}},
+        {0, {drivers1.c_str(), drivers2.c_str()},
+         {"add \"" + ToUtf8(drivers1) + "\" \"\\TarnwickToolset\\Drivers\\01\"",
+          "add \"" + ToUtf8(drivers2) + "\" \"\\TarnwickToolset\\Drivers\\02\"",
+          "add \"<tmp>\" \"\\TarnwickToolset\\Drivers\\load.cmd\"", winpeshl}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags + 10 * c.folders.size());
+        WriteBytes(pe.Wim(), "image");
+        StandinJournal tools;
+        RecordingSink records;
+        ASSERT_TRUE(Make(app.c_str(), c.flags, c.folders, records));
+        ASSERT_EQ(tools.Count(), 2u) << "one WIM run, then the ISO";
+        EXPECT_FALSE(Holds(tools.CommandLine(1), "--rebuild"));
+        std::vector<std::string> expected = c.lines;
+        if (!(c.flags & kMakePECleanAppFolder)) {
+            expected = designClearOut;
+            expected.push_back(addApp);
+            expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+            if (c.lines.empty()) {
+                expected.push_back(winpeshl);
+            }
+        }
+        EXPECT_EQ(CommandLines(tools.Stdin(1)), expected);
+    }
+}
+
 // The one WIM run's "(NN%)" moves the value from the one sent before it
 // towards the record that closes the stage.
 TEST_F(MakePEOptionsTest, ProgressInsideTheStagesFromTheWimToolsOwnLines)
@@ -231,6 +297,73 @@ TEST_F(MakePEOptionsTest, ProgressInsideTheStagesFromTheWimToolsOwnLines)
         }
     }
     EXPECT_GE(inside.size(), 10u) << "values inside the update's stage, from 5 to 90";
+}
+
+// With the real WIM tool: an unchanged application is only referenced
+// again, a changed file has its new content and a removed one is gone, the
+// PE folder stays out of a source that holds it (named in another case as
+// Windows allows), and builds whose every file changed keep the image within
+// half again of the same image rewritten whole.
+TEST_F(MakePEOptionsTest, AnUnchangedApplicationCostsNoDataAndTheImageStaysBounded)
+{
+    StandinJournal real;
+    real.EnableReal();
+    const std::wstring tree = scratch / L"tree";
+    MakeTree(tree, {L"\\TarnwickToolset", L"\\TarnwickToolset\\Brightmoor"});
+    const auto fresh = [&] {
+        DeleteFileW(pe.Wim().c_str());
+        ASSERT_TRUE(CaptureWim(tree, pe.Wim()));
+    };
+    const auto build = [&](const std::vector<std::wstring>& sources, const std::wstring& startup) {
+        RecordingSink records;
+        const MakePEOptions options = {sizeof(MakePEOptions), kMakePECleanAppFolder, nullptr, 0, 0, &records};
+        std::vector<const wchar_t*> list;
+        for (const std::wstring& source : sources) {
+            list.push_back(source.c_str());
+        }
+        LogWatch log;
+        const bool made = LibraryExport<MakePEWithOptions_Fn>("MakePEWithOptions")(
+            list.data(), static_cast<uint32_t>(list.size()), startup.c_str(), 2, nullptr, &options);
+        EXPECT_TRUE(made) << log.Added();
+        return made;
+    };
+    const auto bytes = [](const std::wstring& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+        return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    };
+
+    fresh();
+    const std::wstring big = scratch / L"big";
+    RandomTree(big, 100);
+    ASSERT_TRUE(build({big, app}, app));
+    const unsigned long long first = bytes(pe.Wim());
+    ASSERT_TRUE(build({big, app}, app));
+    EXPECT_LT(bytes(pe.Wim()) - first, 1u << 20) << "the unchanged 100 MiB were compressed again";
+    WriteBytes(big + L"\\part1.bin", "changed");
+    DeleteFileW((big + L"\\part2.bin").c_str());
+    ASSERT_TRUE(build({big, app}, app));
+    EXPECT_EQ(WimFile(pe.Wim(), "/TarnwickToolset/big/part1.bin"), "changed");
+    EXPECT_FALSE(Holds(WimListing(pe.Wim()), "/TarnwickToolset/big/part2.bin"));
+
+    std::wstring host = ExeFolder().substr(0, ExeFolder().size() - 1);
+    CharUpperW(&host[0]);
+    ASSERT_TRUE(build({host}, ThisProgram()));
+    const std::string listing = WimListing(pe.Wim());
+    EXPECT_TRUE(Holds(listing, "/TarnwickToolset/Brightmoor/make_pe_options_test.exe\n"));
+    EXPECT_FALSE(Holds(listing, "/TarnwickToolset/Brightmoor/PE")) << "the PE folder went into its own image";
+
+    fresh();
+    const std::wstring small = scratch / L"small";
+    for (int round = 0; round < 10; ++round) {
+        RandomTree(small, 2);
+        ASSERT_TRUE(build({small, app}, app));
+        std::cerr << "DEBUG " << ReadBytes(pe / L"tarnwick-image.size") << " " << bytes(pe.Wim()) << " runs " << real.Count() << " " << real.CommandLine(real.Count()-1) << "\n";
+    }
+    const std::wstring rewritten = scratch / L"rewritten.wim";
+    ASSERT_TRUE(CopyFileW(pe.Wim().c_str(), rewritten.c_str(), FALSE));
+    Sh("wimlib-imagex optimize '" + UnixPath(rewritten) + "' >/dev/null");
+    EXPECT_LE(bytes(pe.Wim()) * 2, bytes(rewritten) * 3);
 }
 
 // A host that says stop while a tool runs ends its job at once, the build

@@ -10,9 +10,11 @@
 namespace {
 
 constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-// "<volume>:<index> <bytes>" in ASCII.
-constexpr const char* kRewriteFormat = "%lu:%llu %llu\r\n";
-constexpr int kRewriteFields = 3;
+// "<volume>:<index> <image bytes> <bytes at the last rewrite>" in ASCII. The
+// image's size too: a file system may give a new file the number of one
+// deleted before.
+constexpr const char* kRewriteFormat = "%lu:%llu %llu %llu\r\n";
+constexpr int kRewriteFields = 4;
 // "new=<volume>:<index> previous=<volume>:<index>" in ASCII.
 constexpr const char* kStateFormat = "new=%lu:%llu previous=%lu:%llu\r\n";
 constexpr int kStateFields = 4;
@@ -274,13 +276,15 @@ unsigned long long BootImageTransaction::SizeAtLastRewrite() const
     DWORD read = 0;
     FileId recorded;
     FileId current;
+    unsigned long long imageBytes = 0;
     unsigned long long size = 0;
+    const unsigned long long now = FileBytes(m_wim);
     if (file.Valid() && ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr) &&
-        std::sscanf(text, kRewriteFormat, &recorded.volume, &recorded.index, &size) == kRewriteFields &&
-        IdentifyFile(m_wim, current) && current == recorded) {
+        std::sscanf(text, kRewriteFormat, &recorded.volume, &recorded.index, &imageBytes, &size) == kRewriteFields &&
+        IdentifyFile(m_wim, current) && current == recorded && imageBytes == now) {
         return size;
     }
-    return FileBytes(m_wim);
+    return now;
 }
 
 unsigned long long BootImageTransaction::WorkSize() const
@@ -295,7 +299,8 @@ void BootImageTransaction::RecordRewrite(unsigned long long size) const
         return;
     }
     char text[kStateBytes] = {};
-    const int length = std::snprintf(text, sizeof(text), kRewriteFormat, work.volume, work.index, size);
+    const int length =
+        std::snprintf(text, sizeof(text), kRewriteFormat, work.volume, work.index, FileBytes(m_work), size);
     UniqueHandle file(CreateFileW(m_rewriteRecord.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
