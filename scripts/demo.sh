@@ -235,7 +235,7 @@ wimlib-imagex info "$out/winre.wim" | grep -E '^(Image Count|Compression|Boot In
     indent '      '
 row winre "extract-winre (demo host)" "same SHA-256 as in the partition" "$out/winre.wim"
 
-echo "== The installation holds what it shipped with, and nothing any job wrote"
+echo "== The installation holds what it shipped with, and of what jobs wrote only the image's rewrite record"
 (cd "$app" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) > "$demo/layout.found"
 LC_ALL=C sort > "$demo/layout.shipped" <<'LAYOUT'
 tarnwick.exe
@@ -250,6 +250,7 @@ PE/etfsboot.com
 PE/efisys.bin
 PE/ISO/BOOT/BOOT.SDI
 PE/ISO/SOURCES/BOOT.wim
+PE/tarnwick-image.size
 PE/pe_requirements/cef/libcef.dll
 PE/pe_requirements/cef/locales/en-US.pak
 PE/pe_requirements/system/msvcp140.dll

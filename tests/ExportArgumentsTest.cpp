@@ -82,7 +82,7 @@ TEST(ExportArguments, RefusedOrCutAsDocumentedWithoutAFault)
         // the buffers is never cut: only its name goes into one.
         {L"MakePE 2 - " + Quoted(longFile) + L" " + Quoted(longFile), true, "",
          {clearOut, Utf16("add \"" + ToUtf8(longFile) + "\" \"\\TarnwickToolset\\" + std::string(20, 'e') + ".exe\""),
-          winpeshl, ToUtf8(Quoted(host + L"\\PE\\boot.iso"))}},
+          winpeshl, ToUtf8(Quoted(host + L"\\PE\\boot.iso.partial"))}},
         // A target beyond the buffers is looked for whole, before any tool.
         {L"MakePE 2 " + Quoted(longFolder) + L" \"\" " + exe, false,
          "CPEMaker::CreatePE: BuildPE: Target folder not found: " + ToUtf8(longFolder) + "\n", {}},
