@@ -563,6 +563,31 @@ TEST_F(PEFlowTest, ABuildThatDoesNotSucceedLeavesTheBootImageAsItWas)
     }
 }
 
+// PE\ISO on another volume: Windows reports another volume serial number and
+// the build is refused among its checks; Wine reports the drive letter's, so
+// here the rename across file systems fails (error 17) at the swap, which the
+// check stands in front of. Either way BOOT.wim stays and the next build is
+// not blocked by what this one left.
+TEST_F(PEFlowTest, AnIsoTreeOnAnotherVolumeLeavesTheImageAndBlocksNoLaterBuild)
+{
+    const std::string elsewhere = "/dev/shm/tw-iso-" + std::to_string(GetCurrentProcessId());
+    Sh("mv '" + UnixPath(pe / L"ISO") + "' " + elsewhere + " && ln -s " + elsewhere + " '" + UnixPath(pe / L"ISO") +
+       "'");
+    WriteBytes(pe.Wim(), "image");
+    for (int build = 0; build < 2; ++build) {
+        Attempt attempt;
+        EXPECT_FALSE(Make(attempt, 2, nullptr));
+        const std::string added = attempt.log.Added();
+        EXPECT_TRUE(Holds(added, " BuildPE: The boot image is on another volume than the PE folder\r\n") ||
+                    Holds(added, " BuildPE: Failed to put BOOT.wim in place, error code: 17\r\n"))
+            << added;
+        EXPECT_EQ(ReadBytes(pe.Wim()), "image");
+        EXPECT_EQ(ListNames(pe.path(), L"BOOT.wim"), std::vector<std::wstring>{});
+        EXPECT_FALSE(Exists(pe / L"tarnwick-build.state"));
+    }
+    Sh("rm '" + UnixPath(pe / L"ISO") + "' && mv " + elsewhere + " '" + UnixPath(pe / L"ISO") + "'");
+}
+
 // A host killed during a build leaves the old image in place, or the new one
 // with a record of the swap: the next call settles it by the image's
 // identity, and reclaims the killed call's temporary folder.
