@@ -8,6 +8,7 @@
 #include "UpdateCommands.h"
 #include "common/LogFile.h"
 #include "common/PathIdentity.h"
+#include "common/ProgramSearch.h"
 #include "common/UniqueHandle.h"
 
 #include <shlwapi.h>
@@ -53,67 +54,6 @@ bool IsDiskNumber(const wchar_t* text)
         value = value * 10 + static_cast<unsigned>(text[i] - L'0');
     }
     return value <= pemaker::kMaxDiskNumber;
-}
-
-// The entries of a list such as PATH: split at ';', quotes dropped, empty ones left out.
-std::vector<std::wstring> SplitList(const std::wstring& list)
-{
-    std::vector<std::wstring> entries;
-    size_t start = 0;
-    while (start <= list.size()) {
-        const size_t end = std::min(list.find(L';', start), list.size());
-        std::wstring entry;
-        for (size_t i = start; i < end; ++i) {
-            if (list[i] != L'"') {
-                entry += list[i];
-            }
-        }
-        if (!entry.empty()) {
-            entries.push_back(entry);
-        }
-        start = end + 1;
-    }
-    return entries;
-}
-
-std::wstring EnvironmentValue(const wchar_t* name)
-{
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) {
-        return std::wstring();
-    }
-    std::wstring value(size, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, &value[0], size);
-    value.resize(length < size ? length : 0);
-    return value;
-}
-
-// Where the command interpreter, started in firstFolder, finds name: that
-// folder, then each folder of PATH, each time the name as given and with
-// each extension of PATHEXT.
-bool InterpreterFinds(const wchar_t* firstFolder, const wchar_t* name)
-{
-    std::wstring pathExt = EnvironmentValue(L"PATHEXT");
-    if (pathExt.empty()) {
-        pathExt = pemaker::kDefaultPathExt;
-    }
-    const std::vector<std::wstring> extensions = SplitList(pathExt);
-    std::vector<std::wstring> folders{firstFolder};
-    for (const std::wstring& folder : SplitList(EnvironmentValue(L"PATH"))) {
-        folders.push_back(folder);
-    }
-    for (const std::wstring& folder : folders) {
-        const std::wstring candidate = WithoutTrailingSeparators(folder) + L"\\" + name;
-        if (IsFile(candidate)) {
-            return true;
-        }
-        for (const std::wstring& extension : extensions) {
-            if (IsFile(candidate + extension)) {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 // Larger than any INF; such a file is not read at all.
@@ -284,7 +224,8 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
             if (!IsFile(bootSector)) {
                 return pemaker::kErrorNoBootSector + WideToAnsi(bootSector);
             }
-            if (!InterpreterFinds(peDir, pemaker::kIsoToolName)) {
+            // Where the runner, started in the PE folder, finds it.
+            if (FindProgram(pemaker::kIsoToolName, peDir).empty()) {
                 return pemaker::kErrorNoIsoTool;
             }
             IsoTarget& iso = m_pFlow->iso.emplace(FullPath(isoPath));

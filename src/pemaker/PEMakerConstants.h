@@ -240,7 +240,6 @@ constexpr const char* kErrorTargetInSource = "BuildPE: Target folder is inside a
 constexpr const char* kLogReclaimed = "BuildPE: Removed %u work folders of interrupted calls";
 constexpr size_t kMaxDiskDigits = 10;
 constexpr unsigned long long kMaxDiskNumber = 2147483647;
-constexpr const wchar_t* kDefaultPathExt = L".COM;.EXE;.BAT;.CMD";
 
 constexpr const wchar_t* kPhysicalDrivePrefix = L"\\\\.\\PhysicalDrive";
 constexpr size_t kMessageChars = 256;
