@@ -13,7 +13,6 @@
 
 #include <shlwapi.h>
 
-#include <algorithm>
 #include <cwctype>
 
 namespace {
