@@ -31,7 +31,8 @@ bool SucceededOrGone(BOOL done, DWORD& error)
         return true;
     }
     error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND;
+    // Nothing there, not even the PE folder: nothing to settle.
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool CopyFlushed(const std::wstring& from, const std::wstring& to, DWORD& error)
