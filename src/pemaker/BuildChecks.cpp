@@ -191,16 +191,17 @@ bool CPEMaker::_CheckDriverFolders(const std::vector<std::wstring>& folders)
                 if (firstReason.empty()) {
                     firstReason = reason;
                 }
-                // They still travel in the folder; drvload skips them in WinPE too.
+                // They still travel in the folder; load.cmd leaves them out.
                 TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogDriverSkipped, (folder + L"\\" + inf).c_str(),
                        reason.c_str());
             }
             if (accepted.empty()) {
                 refusal = pemaker::kErrorNoUsableDriver + named + ": " +
                           (firstReason.empty() ? std::string(pemaker::kReasonNoInf) : firstReason);
+            } else {
+                m_pFlow->driverFolders.push_back(target);
+                m_pFlow->driverInfs.insert(m_pFlow->driverInfs.end(), accepted.begin(), accepted.end());
             }
-            m_pFlow->driverFolders.push_back(target);
-            m_pFlow->driverInfs.insert(m_pFlow->driverInfs.end(), accepted.begin(), accepted.end());
         }
         if (!refusal.empty()) {
             TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogFormat, refusal.c_str());
