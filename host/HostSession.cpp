@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,38 @@ std::vector<int> MakePeStageStarts(size_t sources, bool drivers)
     }
     starts.insert(starts.end(), {90, 100});
     return starts;
+}
+
+// The messages of the entries a build logs for each driver folder it
+// refuses and each INF it skips.
+const std::vector<const char*> kUnusableFolderEntries = {
+    "BuildPE: Driver folder not found: ", "BuildPE: A drive root cannot be a driver folder: ",
+    "BuildPE: Driver folder holds the PE folder: ", "BuildPE: No usable driver package in "};
+const char kSkippedInfEntry[] = "BuildPE: Driver package skipped: ";
+
+// From each line of the log that holds one of prefixes, the text from it on,
+// or with skipPrefix after it.
+std::vector<std::string> EntryMessages(const std::string& log, const std::vector<const char*>& prefixes,
+                                       bool skipPrefix)
+{
+    std::vector<std::string> messages;
+    size_t start = 0;
+    while (start < log.size()) {
+        const size_t end = std::min(log.find('\n', start), log.size());
+        std::string line = log.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        for (const char* prefix : prefixes) {
+            const size_t at = line.find(prefix);
+            if (at != std::string::npos) {
+                messages.push_back(line.substr(skipPrefix ? at + std::strlen(prefix) : at));
+                break;
+            }
+        }
+        start = end + 1;
+    }
+    return messages;
 }
 
 template <typename Fn>
@@ -154,6 +188,17 @@ int Run(const Options& options)
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: make-pe cancelled\n", stderr);
             return kExitFailure;
+        }
+        // Every refused driver folder, and on success every INF left out of load.cmd.
+        const std::string added = log.Added(std::numeric_limits<size_t>::max());
+        if (!ok) {
+            for (const std::string& message : EntryMessages(added, kUnusableFolderEntries, false)) {
+                std::fprintf(stderr, "tarnwick: %s\n", message.c_str());
+            }
+        } else {
+            for (const std::string& message : EntryMessages(added, {kSkippedInfEntry}, true)) {
+                std::printf("skipped: %s\n", message.c_str());
+            }
         }
         if (!ok && type == kMakePEWriteDisk) {
             return Report(ok, DiskFailure(options.target, sink.ReachedEnd(), log.Added()), log);

@@ -121,7 +121,7 @@ typedef bool (*MakePEFromList_Fn)(const wchar_t* const* appSources, uint32_t cou
 
 // Flags of MakePEOptions.
 enum {
-    kMakePENetwork = 1,         // WinPE starts its network (wpeinit) before the application
+    kMakePENetwork = 1,         // the application starts once WinPE's network is up
     kMakePECleanAppFolder = 2,  // \TarnwickToolset holds only this build's application and the requirements
 };
 

@@ -123,7 +123,7 @@ wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset | indent '  
 say '   \Windows\System32\winpeshl.ini inside SOURCES/BOOT.wim:'
 wimlib-imagex extract "$demo/pe-iso/BOOT.wim" 1 /Windows/System32/winpeshl.ini --to-stdout 2>/dev/null |
     iconv -f UTF-16LE -t UTF-8 | sed 's/\r$//' | tee "$demo/winpeshl.txt" | indent '      '
-grep -q 'Drivers\\load.cmd$' "$demo/winpeshl.txt" && grep -q 'wpeinit.exe$' "$demo/winpeshl.txt" ||
+grep -q 'Drivers\\load.cmd$' "$demo/winpeshl.txt" && grep -q 'wpeutil.exe, WaitForNetwork$' "$demo/winpeshl.txt" ||
     fail "winpeshl.ini starts neither the drivers nor the network"
 wimlib-imagex dir "$demo/pe-iso/BOOT.wim" 1 --path=/TarnwickToolset/Drivers | grep -q '/01/amd64/storage.sys$' ||
     fail "the driver package is not in the image"

@@ -13,6 +13,9 @@ using namespace testsupport;
 
 namespace {
 
+// An INF that drvload can install on x64, with its catalogue "d.cat".
+const std::string kUsableInf = "[Version]\r\nCatalogFile=d.cat\r\n[Manufacturer]\r\nV=M,NTamd64\r\n[M.NTamd64]\r\nD=I\r\n";
+
 host::ParseResult Parse(std::initializer_list<const wchar_t*> args)
 {
     return host::ParseCommandLine(std::vector<std::wstring>(args.begin(), args.end()));
@@ -317,7 +320,7 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
 
 // Ctrl+C stops the tool that runs, which would otherwise wait for ever, and
 // the ISO that stood in the target comes back. --clean and --driver reach the
-// library: its clean clear-out batch, its refusal of a folder without drivers.
+// library: its clean clear-out batch, and every driver folder it refuses.
 TEST_F(HostRun, MakePeCancelledWhileAToolRunsLeavesTheIsoThatStoodThere)
 {
     const std::wstring iso = start / L"out\\boot.iso";
@@ -341,10 +344,14 @@ TEST_F(HostRun, MakePeCancelledWhileAToolRunsLeavesTheIsoThatStoodThere)
         EXPECT_EQ(ReadBytes(iso), "old");
         EXPECT_FALSE(Exists(iso + L".previous"));
     }
-    const ChildResult refused =
-        Run(L"make-pe --deliver iso --network --driver out --force --target out --startup inst\\tarnwick.exe inst");
+    MakeTree(start / L"good", {}, {{L"\\d.inf", kUsableInf}, {L"\\d.cat", ""}});
+    const ChildResult refused = Run(L"make-pe --deliver iso --network --driver out --driver good --driver missing "
+                                    L"--force --target out --startup inst\\tarnwick.exe inst");
     EXPECT_EQ(refused.exitCode, 1u);
-    EXPECT_TRUE(Holds(refused.stderrBytes, At("error: BuildPE: No usable driver package in @\\out: no .inf file")));
+    EXPECT_TRUE(Holds(refused.stderrBytes, At("error: BuildPE: No usable driver package in @\\out: no .inf file\r\n"
+                                              "tarnwick: BuildPE: No usable driver package in @\\out: no .inf file\r\n"
+                                              "tarnwick: BuildPE: Driver folder not found: @\\missing\r\n")))
+        << refused.stderrBytes;
 }
 
 TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
@@ -379,14 +386,18 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
                    "@echo ran> \"" + ToUtf8(start / (L"ran-" + std::wstring(tool))) + "\"\r\n");
     }
     const std::wstring app = L" --startup \"" + Inst(L"tarnwick.exe") + L"\" \"" + (start / L"inst") + L"\"";
+    // A successful build names each INF it leaves out of load.cmd.
+    MakeTree(start / L"good", {}, {{L"\\d.inf", kUsableInf}, {L"\\d.cat", ""}, {L"\\autorun.inf", "[AutoRun]\r\n"}});
     const struct {
         std::wstring arguments;
         DWORD exitCode;
         const char* tool;  // must run, from the user's folder
+        std::string shown;
     } cases[] = {
-        {L"make-pe --deliver iso --target \"" + (start / L"out") + L"\"" + app, 0, "robocopy"},
-        {L"make-pe --deliver restart --yes" + app, 0, "bcdedit"},
-        {L"extract-winre \"" + (start / L"winre.wim") + L"\"", 1, "reagentc"},
+        {L"make-pe --deliver iso --driver good --target \"" + (start / L"out") + L"\"" + app, 0, "robocopy",
+         At("\r\nskipped: @\\good\\autorun.inf: no catalogue named in [Version]\r\n")},
+        {L"make-pe --deliver restart --yes" + app, 0, "bcdedit", ""},
+        {L"extract-winre \"" + (start / L"winre.wim") + L"\"", 1, "reagentc", ""},
     };
     for (const auto& c : cases) {
         StandinJournal journal;
@@ -394,6 +405,7 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
         journal.RespondTool(L"reagentc", 0, 0, "no recovery location\r\n");
         const ChildResult result = Run(c.arguments);
         EXPECT_EQ(result.exitCode, c.exitCode) << ToUtf8(c.arguments) << "\n" << result.stderrBytes;
+        EXPECT_TRUE(Holds(result.stdoutBytes, c.shown)) << result.stdoutBytes;
         for (const std::wstring& ran : ListNames(start.path(), L"ran-")) {
             ADD_FAILURE() << ToUtf8(ran) << " for " << ToUtf8(c.arguments);
             DeleteFileW((start / ran).c_str());

@@ -18,7 +18,9 @@ const std::string kGoodInf = "[Version]\r\nCatalogFile=stor.cat\r\n[Manufacturer
                              "[SourceDisksNames]\r\n1=d,,,amd64\r\n[SourceDisksFiles]\r\nstor.sys=1\r\n";
 const std::string kLaunch = "[LaunchApps]\r\n";
 const std::string kDrivers = "%SYSTEMROOT%\\System32\\cmd.exe, /c %SYSTEMDRIVE%\\TarnwickToolset\\Drivers\\load.cmd\r\n";
-const std::string kNetwork = "%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
+const std::string kSetup = "%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
+const std::string kNetwork = "%SYSTEMROOT%\\System32\\wpeutil.exe, InitializeNetwork\r\n"
+                             "%SYSTEMROOT%\\System32\\wpeutil.exe, WaitForNetwork\r\n";
 const std::string kApp = "\"%systemdrive%\\TarnwickToolset\\app.exe\"\r\n";
 const std::string kShell = "%systemdrive%\\Windows\\System32\\cmd.exe";
 
@@ -57,8 +59,8 @@ protected:
     {
         WriteBytes(app, "MZapp");
         // A package in a subfolder, and beside it what drvload skips.
-        MakeTree(drivers1, {L"\\net", L"\\net\\amd64", L"\\x86"},
-                 {{L"\\net\\net.inf", kGoodInf}, {L"\\net\\stor.cat", "cat"}, {L"\\net\\amd64\\stor.sys", "sys"},
+        MakeTree(drivers1, {L"\\n&5%", L"\\n&5%\\amd64", L"\\x86"},
+                 {{L"\\n&5%\\net.inf", kGoodInf}, {L"\\n&5%\\stor.cat", "cat"}, {L"\\n&5%\\amd64\\stor.sys", "sys"},
                   {L"\\x86\\old.inf", "[Version]\r\nCatalogFile=stor.cat\r\n[Manufacturer]\r\nV=M,NTx86\r\n"},
                   {L"\\x86\\stor.cat", "cat"}, {L"\\autorun.inf", "[AutoRun]\r\nopen=setup.exe\r\n"}});
         // UTF-16 with its byte-order mark, no source files.
@@ -108,6 +110,16 @@ TEST_F(MakePEOptionsTest, RefusalsComeBeforeAnyToolOrChange)
     const std::wstring percent = scratch / L"%TEMP%";
     MakeTree(empty, {});
     MakeTree(percent, {});
+    // What a symbolic link or junction is on Windows: Wine shows a Unix link as a reparse point.
+    const std::wstring linked = scratch / L"linked";
+    const std::wstring peLink = scratch / L"pe-link";
+    MakeTree(linked, {L"\\sub"});
+    Sh("ln -s '" + UnixPath(drivers2) + "' '" + UnixPath(linked) + "/sub/more' && ln -s '" + UnixPath(pe.path()) +
+       "' '" + UnixPath(peLink) + "'");
+    const std::wstring inPE = pe / L"ISO";
+    const std::wstring aroundPE = ExeFolder().substr(0, ExeFolder().size() - 1);
+    const std::string noUsable = "BuildPE: No usable driver package in ";
+    const std::string holdsPE = "BuildPE: Driver folder holds the PE folder: ";
     const std::vector<const wchar_t*> hundred(100, drivers2.c_str());
     const MakePEOptions valid = {sizeof(MakePEOptions), 0, nullptr, 0, 0, nullptr};
     const auto with = [&](uint32_t size, uint32_t flags, const wchar_t* const* folders, uint32_t count,
@@ -118,6 +130,7 @@ TEST_F(MakePEOptionsTest, RefusalsComeBeforeAnyToolOrChange)
         std::vector<const wchar_t*> folders;
         std::string text;
         bool record;
+        std::string alsoLogged = {};  // a further unusable folder
     } cases[] = {
         {"size", with(24, 0, nullptr, 0, 0), {}, "BuildPE: Invalid options", false},
         {"reserved", with(32, 0, nullptr, 0, 1), {}, "BuildPE: Invalid options", false},
@@ -127,10 +140,15 @@ TEST_F(MakePEOptionsTest, RefusalsComeBeforeAnyToolOrChange)
         {"missing folder", valid, {drivers2.c_str(), L"C:\\no\\such"}, "BuildPE: Driver folder not found: C:\\no\\such",
          true},
         {"drive root", valid, {L"C:\\"}, "BuildPE: A drive root cannot be a driver folder: C:\\", true},
-        {"no INF", valid, {empty.c_str()}, "BuildPE: No usable driver package in " + ToUtf8(empty) + ": no .inf file",
-         true},
-        {"x86 only", valid, {x86.c_str()},
-         "BuildPE: No usable driver package in " + ToUtf8(x86) + ": no NTamd64 models in [Manufacturer]", true},
+        {"no INF", valid, {empty.c_str()}, noUsable + ToUtf8(empty) + ": no .inf file", true},
+        {"x86 only", valid, {x86.c_str()}, noUsable + ToUtf8(x86) + ": no NTamd64 models in [Manufacturer]", true},
+        {"two unusable of three", valid, {drivers2.c_str(), empty.c_str(), x86.c_str()},
+         noUsable + ToUtf8(empty) + ": no .inf file", true,
+         noUsable + ToUtf8(x86) + ": no NTamd64 models in [Manufacturer]\r\n"},
+        {"link inside", valid, {linked.c_str()}, noUsable + ToUtf8(linked) + ": package holds a link: sub\\more", true},
+        {"PE folder through a link", valid, {peLink.c_str()}, holdsPE + ToUtf8(peLink), true},
+        {"inside the PE folder", valid, {inPE.c_str()}, holdsPE + ToUtf8(inPE), true},
+        {"around the PE folder", valid, {aroundPE.c_str()}, holdsPE + ToUtf8(aroundPE), true},
         {"interpreter", valid, {percent.c_str()}, "Path not supported by the command interpreter", true},
     };
     WriteBytes(pe.Wim(), "image");
@@ -150,6 +168,7 @@ TEST_F(MakePEOptionsTest, RefusalsComeBeforeAnyToolOrChange)
         EXPECT_EQ(records.records.empty() ? "" : records.records[0].message, c.record ? c.text : "");
         EXPECT_TRUE(Holds(log.Added(), "CPEMaker::CreatePE:"));
         EXPECT_TRUE(Holds(log.Added(), c.text));
+        EXPECT_TRUE(Holds(log.Added(), c.alsoLogged));
         EXPECT_EQ(tools.Count(), 0u);
         EXPECT_EQ(ReadBytes(pe.Wim()), "image");
     }
@@ -158,8 +177,9 @@ TEST_F(MakePEOptionsTest, RefusalsComeBeforeAnyToolOrChange)
     EXPECT_TRUE(Holds(log.Added(), " BuildPE: Invalid options\r\n"));
 }
 
-// Drivers start before the network, so that a network adapter's driver is
-// there when wpeinit starts it; both without the application as well.
+// wpeinit first in every image, then the drivers, then the network, so that
+// an adapter whose driver load.cmd loaded comes up; with and without the
+// application. load.cmd names the accepted INFs only.
 TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealImage)
 {
     const std::wstring tree = scratch / L"tree";
@@ -168,18 +188,22 @@ TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealIm
     const std::wstring stock = scratch / L"stock";
     MakeTree(stock, {L"\\Windows"});
     MakeTree(pe / L"pe_requirements", {L"\\cef"}, {{L"\\cef\\cef.pak", "cef"}});
+    // A folder given as a symbolic link or junction: its target goes in.
+    const std::wstring drivers2Link = scratch / L"drivers2-link";
+    Sh("ln -s '" + UnixPath(drivers2) + "' '" + UnixPath(drivers2Link) + "'");
     const struct {
         const wchar_t* startup;
         uint32_t flags;
         std::vector<const wchar_t*> folders;
         std::string winpeshl;
     } cases[] = {
-        {app.c_str(), kMakePENetwork, {}, kLaunch + kNetwork + kApp + kShell},
-        {L"", kMakePENetwork, {}, kLaunch + kNetwork + kShell},
-        {app.c_str(), 0, {drivers1.c_str()}, kLaunch + kDrivers + kApp + kShell},
-        {L"", kMakePECleanAppFolder, {drivers1.c_str(), drivers2.c_str()}, kLaunch + kDrivers + kShell},
+        {app.c_str(), 0, {}, kLaunch + kSetup + kApp + kShell},
+        {app.c_str(), kMakePENetwork, {}, kLaunch + kSetup + kNetwork + kApp + kShell},
+        {L"", kMakePENetwork, {}, kLaunch + kSetup + kNetwork + kShell},
+        {app.c_str(), 0, {drivers1.c_str()}, kLaunch + kSetup + kDrivers + kApp + kShell},
+        {L"", kMakePECleanAppFolder, {drivers1.c_str(), drivers2Link.c_str()}, kLaunch + kSetup + kDrivers + kShell},
         {app.c_str(), kMakePENetwork | kMakePECleanAppFolder, {drivers2.c_str()},
-         kLaunch + kDrivers + kNetwork + kApp + kShell},
+         kLaunch + kSetup + kDrivers + kNetwork + kApp + kShell},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.winpeshl);
@@ -203,15 +227,26 @@ TEST_F(MakePEOptionsTest, StartupFileDriverPackagesAndACleanAppFolderInTheRealIm
         if (c.folders.size() == 2) {
             EXPECT_EQ(Sh("wimlib-imagex dir '" + UnixPath(pe.Wim()) + "' 1 --path=/TarnwickToolset/Drivers"),
                       "/TarnwickToolset/Drivers\n/TarnwickToolset/Drivers/01\n/TarnwickToolset/Drivers/01/autorun.inf\n"
-                      "/TarnwickToolset/Drivers/01/net\n/TarnwickToolset/Drivers/01/net/amd64\n"
-                      "/TarnwickToolset/Drivers/01/net/amd64/stor.sys\n/TarnwickToolset/Drivers/01/net/net.inf\n"
-                      "/TarnwickToolset/Drivers/01/net/stor.cat\n/TarnwickToolset/Drivers/01/x86\n"
+                      "/TarnwickToolset/Drivers/01/n&5%\n/TarnwickToolset/Drivers/01/n&5%/amd64\n"
+                      "/TarnwickToolset/Drivers/01/n&5%/amd64/stor.sys\n/TarnwickToolset/Drivers/01/n&5%/net.inf\n"
+                      "/TarnwickToolset/Drivers/01/n&5%/stor.cat\n/TarnwickToolset/Drivers/01/x86\n"
                       "/TarnwickToolset/Drivers/01/x86/old.inf\n/TarnwickToolset/Drivers/01/x86/stor.cat\n"
                       "/TarnwickToolset/Drivers/02\n/TarnwickToolset/Drivers/02/d.cat\n"
                       "/TarnwickToolset/Drivers/02/disk.inf\n/TarnwickToolset/Drivers/load.cmd\n");
+            // The folder's % doubled, its & escaped where unquoted.
             EXPECT_EQ(WimFile(pe.Wim(), "/TarnwickToolset/Drivers/load.cmd"),
-                      "@echo off\r\nfor /r \"%~dp0\" %%f in (*.inf) do drvload \"%%f\" >> "
-                      "\"%SYSTEMROOT%\\Temp\\tarnwick-drivers.log\" 2>&1\r\nexit /b 0\r\n");
+                      "@echo off\r\n"
+                      "set LOG=%SYSTEMROOT%\\Temp\\tarnwick-drivers.log\r\n"
+                      ">>\"%LOG%\" echo %DATE% %TIME% tarnwick: loading 2 driver packages\r\n"
+                      "echo Loading driver 1 of 2: 01\\n^&5%%\\net.inf\r\n"
+                      ">>\"%LOG%\" echo %TIME% 01\\n^&5%%\\net.inf\r\n"
+                      "drvload \"%~dp001\\n&5%%\\net.inf\">>\"%LOG%\" 2>&1\r\n"
+                      ">>\"%LOG%\" echo %TIME% 01\\n^&5%%\\net.inf exit %ERRORLEVEL%\r\n"
+                      "echo Loading driver 2 of 2: 02\\disk.inf\r\n"
+                      ">>\"%LOG%\" echo %TIME% 02\\disk.inf\r\n"
+                      "drvload \"%~dp002\\disk.inf\">>\"%LOG%\" 2>&1\r\n"
+                      ">>\"%LOG%\" echo %TIME% 02\\disk.inf exit %ERRORLEVEL%\r\n"
+                      "exit /b 0\r\n");
         }
     }
 }

@@ -11,6 +11,8 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -79,6 +81,52 @@ std::wstring SpelledOnDisk(const std::wstring& base, const std::wstring& rest)
         start = end == std::wstring::npos ? rest.size() : end;
     }
     return spelled;
+}
+
+std::string Formatted(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list counting;
+    va_copy(counting, args);
+    const int length = std::vsnprintf(nullptr, 0, format, counting);
+    va_end(counting);
+    std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    if (length > 0) {
+        std::vsnprintf(&text[0], text.size(), format, args);
+    }
+    va_end(args);
+    text.pop_back();
+    return text;
+}
+
+// path as the interpreter shows it: % doubled in a script, and outside
+// quotes & and ^ escaped, so that a folder "A & B" names itself only.
+std::string ForScript(const std::string& path, bool quoted)
+{
+    std::string text;
+    for (const char c : path) {
+        if (c == '%') {
+            text += '%';
+        } else if (!quoted && (c == '&' || c == '^')) {
+            text += '^';
+        }
+        text += c;
+    }
+    return text;
+}
+
+// ASCII, CR LF: one block per INF, the paths below load.cmd's folder.
+std::string LoadCmdText(const std::vector<std::string>& infs)
+{
+    const unsigned count = static_cast<unsigned>(infs.size());
+    std::string text = Formatted(pemaker::kLoadCmdHeadFormat, count);
+    for (unsigned index = 0; index < count; ++index) {
+        const std::string shown = ForScript(infs[index], false);
+        text += Formatted(pemaker::kLoadCmdInfFormat, index + 1, count, shown.c_str(), shown.c_str(),
+                          ForScript(infs[index], true).c_str(), shown.c_str());
+    }
+    return text + pemaker::kLoadCmdEnd;
 }
 
 uint64_t SourceProgress(size_t index, size_t count)
@@ -244,11 +292,15 @@ bool CPEMaker::_CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer)
     }
     const BuildOptions* options = m_pFlow ? m_pFlow->options : nullptr;
     std::wstring text = pemaker::kLaunchAppsHeader;
-    if (options && !options->driverFolders.empty()) {
-        text += pemaker::kLaunchDrivers;
-    }
-    if (options && options->network) {
-        text += pemaker::kLaunchNetwork;
+    if (options) {
+        text += pemaker::kLaunchDeviceSetup;
+        if (!options->driverFolders.empty()) {
+            text += pemaker::kLaunchDrivers;
+        }
+        // After load.cmd, so that an adapter whose driver it loaded comes up too.
+        if (options->network) {
+            text += pemaker::kLaunchNetwork;
+        }
     }
     while (IsSeparator(*startupPath)) {
         ++startupPath;
@@ -266,15 +318,16 @@ bool CPEMaker::_CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer)
 
 bool CPEMaker::_DriverPackageCommands(std::vector<std::wstring>& batch, TempFile& loadCmd)
 {
-    if (!WriteTempFile(_TempFolder(), pemaker::kStartupFilePrefix, pemaker::kLoadCmdText, loadCmd.Buffer())) {
+    if (!WriteTempFile(_TempFolder(), pemaker::kStartupFilePrefix, LoadCmdText(m_pFlow->driverInfs),
+                       loadCmd.Buffer())) {
         return false;
     }
-    const std::vector<std::wstring>& folders = m_pFlow->options->driverFolders;
+    const std::vector<std::wstring>& folders = m_pFlow->driverFolders;
     for (size_t index = 0; index < folders.size(); ++index) {
         wchar_t destination[pemaker::kPathChars];
         FormatBounded(destination, pemaker::kPathChars, pemaker::kDriverFolderFormat,
                       static_cast<unsigned>(index + 1));
-        batch.push_back(MakeAddCommand(WithoutTrailingSeparators(folders[index]), destination));
+        batch.push_back(MakeAddCommand(folders[index], destination));
     }
     batch.push_back(MakeAddCommand(loadCmd.Path(), pemaker::kLoadCmdImagePath));
     return true;

@@ -13,6 +13,8 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <cwctype>
 
 namespace {
@@ -83,60 +85,136 @@ std::string InfReason(const std::wstring& infPath)
         bytes, [&folder](const std::wstring& relative) { return IsFile(folder + L"\\" + relative); });
 }
 
-// Every INF in folder and below, depth first; links to folders are not followed.
-void FindInfs(const std::wstring& folder, std::vector<std::wstring>& infs)
+// The INFs in root and below, depth first, relative to root. False at the
+// first file or folder that is a link, named in link: the WIM tool would
+// store the link, not what it leads to.
+bool FindInfs(const std::wstring& root, const std::wstring& below, std::vector<std::wstring>& infs,
+              std::wstring& link)
 {
     WIN32_FIND_DATAW found = {};
-    UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    UniqueFindHandle search(FindFirstFileW((root + L"\\" + below + L"*").c_str(), &found));
     if (!search.Valid()) {
-        return;
+        return true;
     }
     do {
         const std::wstring name = found.cFileName;
-        const std::wstring path = folder + L"\\" + name;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const std::wstring relative = below + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            link = relative;
+            return false;
+        }
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (name != L"." && name != L".." && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                FindInfs(path, infs);
+            if (!FindInfs(root, relative + L"\\", infs, link)) {
+                return false;
             }
         } else if (PathMatchSpecW(name.c_str(), pemaker::kInfPattern)) {
-            infs.push_back(path);
+            infs.push_back(relative);
         }
     } while (FindNextFileW(search.Get(), &found));
+    return true;
+}
+
+// The folder at the end of folder's links and junctions, without the "\\?\"
+// prefix where it has a drive letter or is a share; false when it cannot be opened.
+bool FinalFolder(const std::wstring& folder, std::wstring& target)
+{
+    const UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const DWORD needed = handle.Valid() ? GetFinalPathNameByHandleW(handle.Get(), nullptr, 0, VOLUME_NAME_DOS) : 0;
+    if (needed == 0) {
+        return false;
+    }
+    std::wstring path(needed, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(handle.Get(), &path[0], needed, VOLUME_NAME_DOS);
+    if (length == 0 || length >= needed) {
+        return false;
+    }
+    path.resize(length);
+    const size_t uncLength = std::wcslen(pemaker::kLongUncPrefix);
+    const size_t longLength = std::wcslen(pemaker::kLongPrefix);
+    if (path.compare(0, uncLength, pemaker::kLongUncPrefix) == 0) {
+        target = pemaker::kUncPrefix + path.substr(uncLength);
+    } else if (path.compare(0, longLength, pemaker::kLongPrefix) == 0) {
+        target = path.substr(longLength);
+    } else {
+        target = path;
+    }
+    return true;
+}
+
+bool IsPrintableAscii(const std::wstring& text)
+{
+    return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L' ' && c <= L'~'; });
 }
 
 }  // namespace
 
-std::string CPEMaker::_CheckDriverFolders(const std::vector<std::wstring>& folders)
+bool CPEMaker::_CheckDriverFolders(const std::vector<std::wstring>& folders)
 {
-    for (const std::wstring& given : folders) {
-        const std::wstring folder = WithoutTrailingSeparators(given);
-        if (!IsFolder(folder)) {
-            return pemaker::kErrorDriverFolderNotFound + WideToAnsi(folder);
-        }
-        if (IsDriveRoot(folder)) {
-            return pemaker::kErrorDriveRootDriverFolder + WideToAnsi(folder);
-        }
+    wchar_t peDir[pemaker::kPathChars] = {};
+    ComposePEFolder(peDir);
+    std::string firstRefusal;
+    for (size_t index = 0; index < folders.size(); ++index) {
+        const std::wstring folder = WithoutTrailingSeparators(folders[index]);
+        const std::string named = WideToAnsi(folder);
+        std::wstring target;
+        std::wstring link;
         std::vector<std::wstring> infs;
-        FindInfs(folder, infs);
-        std::vector<std::pair<std::wstring, std::string>> skipped;
-        bool usable = false;
-        for (const std::wstring& inf : infs) {
-            std::string reason = InfReason(inf);
-            usable = usable || reason.empty();
-            if (!reason.empty()) {
-                skipped.emplace_back(inf, std::move(reason));
+        std::string refusal;
+        if (!IsFolder(folder) || !FinalFolder(folder, target)) {
+            refusal = pemaker::kErrorDriverFolderNotFound + named;
+        } else if (IsDriveRoot(folder) || IsDriveRoot(target)) {
+            refusal = pemaker::kErrorDriveRootDriverFolder + named;
+        } else if (IsAtOrInside(peDir, target) || IsAtOrInside(target, peDir)) {
+            // The image being edited, its lock and the saved image would go onto the media.
+            refusal = pemaker::kErrorDriverFolderHoldsPE + named;
+        } else if (!FindInfs(target, std::wstring(), infs, link)) {
+            refusal = pemaker::kErrorNoUsableDriver + named + ": " + pemaker::kReasonHoldsLink + WideToAnsi(link);
+        } else {
+            wchar_t inImage[pemaker::kPathChars];
+            FormatBounded(inImage, pemaker::kPathChars, pemaker::kDriverInfFolderFormat,
+                          static_cast<unsigned>(index + 1));
+            std::vector<std::string> accepted;
+            std::string firstReason;
+            for (const std::wstring& inf : infs) {
+                std::string reason = InfReason(target + L"\\" + inf);
+                if (reason.empty() && !IsPrintableAscii(inf)) {
+                    reason = pemaker::kReasonNotAsciiPath;
+                }
+                if (reason.empty()) {
+                    accepted.push_back(WideToAnsi(inImage + inf));
+                    continue;
+                }
+                if (firstReason.empty()) {
+                    firstReason = reason;
+                }
+                // They still travel in the folder; load.cmd leaves them out.
+                TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogDriverSkipped, (folder + L"\\" + inf).c_str(),
+                       reason.c_str());
+            }
+            if (accepted.empty()) {
+                refusal = pemaker::kErrorNoUsableDriver + named + ": " +
+                          (firstReason.empty() ? std::string(pemaker::kReasonNoInf) : firstReason);
+            } else {
+                m_pFlow->driverFolders.push_back(target);
+                m_pFlow->driverInfs.insert(m_pFlow->driverInfs.end(), accepted.begin(), accepted.end());
             }
         }
-        if (!usable) {
-            return pemaker::kErrorNoUsableDriver + WideToAnsi(folder) + ": " +
-                   (skipped.empty() ? std::string(pemaker::kReasonNoInf) : skipped.front().second);
-        }
-        // They still travel in the folder; drvload skips them in WinPE too.
-        for (const auto& inf : skipped) {
-            TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogDriverSkipped, inf.first.c_str(), inf.second.c_str());
+        if (!refusal.empty()) {
+            TW_LOG(pemaker::kCreatePEFunction, pemaker::kLogFormat, refusal.c_str());
+            if (firstRefusal.empty()) {
+                firstRefusal = refusal;
+            }
         }
     }
-    return std::string();
+    if (firstRefusal.empty()) {
+        return true;
+    }
+    _ReportProgress(0, 0, firstRefusal.c_str());
+    return false;
 }
 
 std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,

@@ -112,14 +112,12 @@ bool CPEMaker::_CreatePE(const std::vector<std::wstring>& appSources, const wcha
 
     // Everything that would fail a delivery is found before the image is touched.
     CreateWindowsBootDiskFn createBootDisk = nullptr;
-    std::string refusal = _CheckBuildInputs(sources, startupExe, productionType, deliveryTarget, createBootDisk);
-    if (refusal.empty() && options) {
-        refusal = _CheckDriverFolders(options->driverFolders);
-    }
+    const std::string refusal =
+        _CheckBuildInputs(sources, startupExe, productionType, deliveryTarget, createBootDisk);
     bool result = false;
     if (!refusal.empty()) {
         _Fail(pemaker::kCreatePEFunction, refusal);
-    } else {
+    } else if (!options || _CheckDriverFolders(options->driverFolders)) {
         result = _BuildAndDeliver(sources, startupExe, productionType, deliveryTarget, createBootDisk);
     }
     m_pFlow = nullptr;

@@ -42,6 +42,10 @@ struct BuildFlowState {
     std::wstring captureConfig;
     // Type 3's ISO, in place for the boot-disk library, goes at the end.
     bool deleteIsoAtEnd = false;
+    // The driver folders as checked, each the final target of a link given,
+    // and the INFs load.cmd loads, below the image's Drivers folder ("01\a.inf").
+    std::vector<std::wstring> driverFolders;
+    std::vector<std::string> driverInfs;
     // A more precise failure text than the flow's own for CopyApp.
     const char* copyAppFailure = nullptr;
     // With options: the host asked while tools run, and progress read from
@@ -102,10 +106,13 @@ private:
     // library; for types 2 and 3 it locks the ISO path.
     std::string _CheckBuildInputs(const std::vector<std::wstring>& sources, const wchar_t* startupExe,
                                   int productionType, const wchar_t* target, CreateWindowsBootDiskFn& createBootDisk);
-    // The first driver folder that holds no package drvload can install, as
-    // a failure text; the packages it skips are logged.
-    std::string _CheckDriverFolders(const std::vector<std::wstring>& folders);
-    // The commands that add the driver folders and load.cmd (written to loadCmd).
+    // Whether every driver folder holds a package drvload can install and
+    // nothing else would go into the image. Each unusable folder and each
+    // INF skipped is logged; the first unusable folder is the failure record.
+    // Fills the flow's driver folders and INFs.
+    bool _CheckDriverFolders(const std::vector<std::wstring>& folders);
+    // The commands that add the checked driver folders and load.cmd, written
+    // into loadCmd.
     bool _DriverPackageCommands(std::vector<std::wstring>& batch, TempFile& loadCmd);
     // Settles the boot image an interrupted call left and reclaims the
     // temporary folders of killed calls; false, with the log entry and

@@ -53,16 +53,35 @@ constexpr const wchar_t* kRmdirFormat = L"rmdir /s /q \"%ls\"";
 // What MakePEWithOptions adds: driver packages, networking, a clean folder.
 constexpr const wchar_t* kCleanDeleteToolset = L"delete --force --recursive \"\\TarnwickToolset\"";
 constexpr const wchar_t* kDriverFolderFormat = L"\\TarnwickToolset\\Drivers\\%02u";
+// An accepted INF's folder below the image's Drivers folder, as load.cmd names it.
+constexpr const wchar_t* kDriverInfFolderFormat = L"%02u\\";
+// The forms of a final path; "\\?\UNC\server\share" is "\\server\share".
+constexpr const wchar_t* kLongPrefix = L"\\\\?\\";
+constexpr const wchar_t* kLongUncPrefix = L"\\\\?\\UNC\\";
+constexpr const wchar_t* kUncPrefix = L"\\\\";
 constexpr const wchar_t* kLoadCmdImagePath = L"\\TarnwickToolset\\Drivers\\load.cmd";
-// A command script cannot be UTF-16: plain ASCII.
-constexpr const char* kLoadCmdText =
+// load.cmd: a command script cannot be UTF-16, so plain ASCII. One block
+// per INF, each logged before and after with drvload's exit code. The log
+// lines put the redirection first: "exit 1>>" would redirect handle 1.
+constexpr const char* kLoadCmdHeadFormat =
     "@echo off\r\n"
-    "for /r \"%~dp0\" %%f in (*.inf) do drvload \"%%f\" >> \"%SYSTEMROOT%\\Temp\\tarnwick-drivers.log\" 2>&1\r\n"
-    "exit /b 0\r\n";
+    "set LOG=%%SYSTEMROOT%%\\Temp\\tarnwick-drivers.log\r\n"
+    ">>\"%%LOG%%\" echo %%DATE%% %%TIME%% tarnwick: loading %u driver packages\r\n";
+// Its texts: the INF's number, the count, then the INF's path four times,
+// escaped for where it stands.
+constexpr const char* kLoadCmdInfFormat =
+    "echo Loading driver %u of %u: %s\r\n"
+    ">>\"%%LOG%%\" echo %%TIME%% %s\r\n"
+    "drvload \"%%~dp0%s\">>\"%%LOG%%\" 2>&1\r\n"
+    ">>\"%%LOG%%\" echo %%TIME%% %s exit %%ERRORLEVEL%%\r\n";
+constexpr const char* kLoadCmdEnd = "exit /b 0\r\n";
 constexpr const wchar_t* kLaunchAppsHeader = L"[LaunchApps]\r\n";
+// Device setup and unattend handling; a list without it skips them.
+constexpr const wchar_t* kLaunchDeviceSetup = L"%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
 constexpr const wchar_t* kLaunchDrivers =
     L"%SYSTEMROOT%\\System32\\cmd.exe, /c %SYSTEMDRIVE%\\TarnwickToolset\\Drivers\\load.cmd\r\n";
-constexpr const wchar_t* kLaunchNetwork = L"%SYSTEMROOT%\\System32\\wpeinit.exe\r\n";
+constexpr const wchar_t* kLaunchNetwork = L"%SYSTEMROOT%\\System32\\wpeutil.exe, InitializeNetwork\r\n"
+                                          L"%SYSTEMROOT%\\System32\\wpeutil.exe, WaitForNetwork\r\n";
 constexpr const wchar_t* kLaunchAppFormat = L"\"%%systemdrive%%\\%ls\"\r\n";
 constexpr const wchar_t* kLaunchShell = L"%systemdrive%\\Windows\\System32\\cmd.exe";
 constexpr size_t kMaxDriverFolders = 99;
@@ -75,6 +94,10 @@ constexpr const char* kErrorNoUsableDriver = "BuildPE: No usable driver package 
 constexpr const char* kReasonNoInf = "no .inf file";
 constexpr const char* kReasonUnreadableInf = "cannot be read";
 constexpr const char* kLogDriverSkipped = "BuildPE: Driver package skipped: %ls: %s";
+constexpr const char* kErrorDriverFolderHoldsPE = "BuildPE: Driver folder holds the PE folder: ";
+constexpr const char* kReasonHoldsLink = "package holds a link: ";
+// load.cmd is ASCII, read by the interpreter in the OEM code page.
+constexpr const char* kReasonNotAsciiPath = "path is not ASCII, load.cmd cannot name it";
 constexpr const char* kErrorAddDrivers = "BuildPE: Failed to add driver packages";
 
 // Progress values of the flows.
