@@ -2,7 +2,7 @@
 // starts, with the same creation settings, and wait for each: the floor the
 // benchmarks subtract from a library run whose tools do no work.
 //   floor esd ESD ISO            the converter's five tools and its rmdir
-//   floor makepe APP TARGET      the builder's WIM updates, ROBOCOPY, rmdir, oscdimg
+//   floor makepe APP TARGET      MakePEWithOptions' one WIM update and oscdimg
 //   floor winre TOOLS VOLUMELIB  the recovery report and the volume library;
 //                                prints the seconds both took
 #include <windows.h>
@@ -79,15 +79,6 @@ int RunInherited(const std::wstring& command)
     return Run(command, startup, TRUE, nullptr);
 }
 
-// As the builder's plain interpreter runs: hidden, nothing inherited.
-int RunHidden(const std::wstring& command)
-{
-    STARTUPINFOW startup = {};
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    return Run(command, startup, FALSE, nullptr);
-}
-
 // As the builder's WIM updates and captured runs: hidden, output into a pipe
 // read to its end, and optionally a file as input.
 int RunCaptured(const std::wstring& command, const std::wstring& inputFile, const wchar_t* workDir)
@@ -136,32 +127,27 @@ int Esd(const std::wstring& esd, const std::wstring& iso)
     return failed ? 1 : 0;
 }
 
-int MakePe(const std::wstring& app, const std::wstring& target)
+int MakePe(const std::wstring& target)
 {
     const std::wstring pe = plainwin::ProgramFolder() + L"PE";
-    const std::wstring wimlib = Quoted(plainwin::ProgramFolder() + kWimlib) + L" update " +
-                                Quoted(pe + L"\\ISO\\SOURCES\\BOOT.wim") + L" 1";
     const std::wstring commandFile = TempFolder() + L"floor-update.txt";
-    if (!plainwin::WriteWholeFile(commandFile, std::string("d\0e\0l\0e\0t\0e\0\r\0\n\0", 16))) {
+    const std::wstring config = TempFolder() + L"floor-exclude.ini";
+    if (!plainwin::WriteWholeFile(commandFile, std::string("d\0e\0l\0e\0t\0e\0\r\0\n\0", 16)) ||
+        !plainwin::WriteWholeFile(config, "[ExclusionList]\r\n\\PE\r\n")) {
         return 1;
     }
-    wchar_t staging[MAX_PATH] = {};
-    GetTempFileNameW(TempFolder().c_str(), L"PEC", 0, staging);
-    DeleteFileW(staging);
-    CreateDirectoryW(staging, nullptr);
-
-    int failed = RunCaptured(wimlib + L" --rebuild --no-acls --quiet", commandFile, nullptr);
-    // ROBOCOPY's exit codes tell what it copied, as for the builder.
-    RunHidden(L"cmd.exe /C ROBOCOPY " + Quoted(app) + L" " + Quoted(staging) + L" /E /NFL /NDL /R:1 /W:1 /XD " +
-              Quoted(pe));
-    failed |= RunCaptured(wimlib + L" --no-acls --quiet", commandFile, nullptr);
-    failed |= RunCaptured(wimlib + L" --no-acls --quiet", commandFile, nullptr);
-    RunHidden(L"cmd.exe /C rmdir /s /q " + Quoted(staging));
+    // One watched update run with the PE folder excluded, as MakePEWithOptions
+    // makes it (the source is added straight, never staged).
+    int failed = RunCaptured(Quoted(plainwin::ProgramFolder() + kWimlib) + L" update " +
+                                 Quoted(pe + L"\\ISO\\SOURCES\\BOOT.wim") + L" 1 --no-acls --config=" +
+                                 Quoted(config),
+                             commandFile, nullptr);
     failed |= RunCaptured(L"cmd.exe /C oscdimg.exe -n -m -o -b" + Quoted(pe + L"\\etfsboot.com") +
                               L" -t07/09/2021,17:30:00 " + Quoted(pe + L"\\ISO") + L" " +
                               Quoted(target + L"\\boot.iso"),
                           std::wstring(), pe.c_str());
     DeleteFileW(commandFile.c_str());
+    DeleteFileW(config.c_str());
     return failed ? 1 : 0;
 }
 
@@ -199,7 +185,7 @@ int wmain(int argc, wchar_t** argv)
         return Esd(argv[2], argv[3]);
     }
     if (argc == 4 && std::wstring(argv[1]) == L"makepe") {
-        return MakePe(argv[2], argv[3]);
+        return MakePe(argv[3]);
     }
     if (argc == 4 && std::wstring(argv[1]) == L"winre") {
         return Winre(argv[2], argv[3]);

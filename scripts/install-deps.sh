@@ -1,9 +1,10 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need, if any
-# is missing, and the one locale the tests use besides C. Needs root (or sudo)
-# only when something must be installed.
+# Installs the Debian packages the build, the tests, the demo and the
+# benchmarks need (genisoimage for mkwinpeimg, the MakePE benchmark's peer), if
+# any is missing, and the one locale the tests use besides C. Needs root (or
+# sudo) only when something must be installed.
 set -e
-packages="cmake make procps locales g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 googletest wimtools xorriso ntfs-3g qemu-system-x86 ovmf nasm mtools llvm lld"
+packages="cmake make procps locales g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 googletest wimtools genisoimage xorriso ntfs-3g qemu-system-x86 ovmf nasm mtools llvm lld"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
