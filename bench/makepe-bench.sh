@@ -128,17 +128,18 @@ reset_pipeline() {
     mkdir -p "$1/ISO/SOURCES"
     cp -R "$pe/ISO/BOOT" "$1/ISO/"
     cp "$work/BOOT.wim" "$1/ISO/SOURCES/BOOT.wim"
-    stat -c %s "$work/BOOT.wim" > "$1/rewritten"
+    rm -f "$1/rewritten"
 }
 
 # MakePEWithOptions' tool runs for flags 0 on the state folder $1: the
 # working copy, one update run, the rewrite past 3/2 of the size at the last
-# one, the swap, the ISO.
+# one (with none recorded, the first build's size is recorded), the swap, the ISO.
 pipeline() {
     d="$1"
     cp "$d/ISO/SOURCES/BOOT.wim" "$d/BOOT.wim.work"
     wimlib-imagex update "$d/BOOT.wim.work" 1 --no-acls --config="$work/exclude.ini" < "$work/update.txt" >/dev/null
     grown=$(stat -c %s "$d/BOOT.wim.work")
+    [ -f "$d/rewritten" ] || echo "$grown" > "$d/rewritten"
     if [ $((grown * 2)) -gt $(($(cat "$d/rewritten") * 3)) ]; then
         wimlib-imagex optimize "$d/BOOT.wim.work" >/dev/null
         stat -c %s "$d/BOOT.wim.work" > "$d/rewritten"

@@ -352,8 +352,14 @@ bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std
     }
     // Without rebuilds the image keeps the space of data it no longer uses:
     // it is rewritten whole once it has grown half again since the last time.
+    // An image without a record was last written whole elsewhere (shipped,
+    // or by a build with a rebuild): what this build added is mostly the
+    // application, live data, so its size now is where counting starts.
     BootImageTransaction& image = *m_pFlow->image;
-    unsigned long long rewritten = image.SizeAtLastRewrite();
+    unsigned long long rewritten = 0;
+    if (!image.SizeAtLastRewrite(rewritten)) {
+        rewritten = image.WorkSize();
+    }
     if (image.WorkSize() * pemaker::kRewriteGrowthDenominator > rewritten * pemaker::kRewriteGrowthNumerator) {
         if (!_OptimizeWIM()) {
             return false;

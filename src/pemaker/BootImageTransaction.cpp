@@ -269,7 +269,7 @@ void BootImageTransaction::DeleteWorkCopies() const
     DeleteBeginningWith(m_peDir, pemaker::kWimWorkName);
 }
 
-unsigned long long BootImageTransaction::SizeAtLastRewrite() const
+bool BootImageTransaction::SizeAtLastRewrite(unsigned long long& size) const
 {
     UniqueHandle file(CreateFileW(m_rewriteRecord.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -278,14 +278,10 @@ unsigned long long BootImageTransaction::SizeAtLastRewrite() const
     FileId recorded;
     FileId current;
     unsigned long long imageBytes = 0;
-    unsigned long long size = 0;
-    const unsigned long long now = FileBytes(m_wim);
-    if (file.Valid() && ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr) &&
-        std::sscanf(text, kRewriteFormat, &recorded.volume, &recorded.index, &imageBytes, &size) == kRewriteFields &&
-        IdentifyFile(m_wim, current) && current == recorded && imageBytes == now) {
-        return size;
-    }
-    return now;
+    return file.Valid() && ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr) &&
+           std::sscanf(text, kRewriteFormat, &recorded.volume, &recorded.index, &imageBytes, &size) ==
+               kRewriteFields &&
+           IdentifyFile(m_wim, current) && current == recorded && imageBytes == FileBytes(m_wim);
 }
 
 unsigned long long BootImageTransaction::WorkSize() const

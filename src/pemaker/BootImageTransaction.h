@@ -48,8 +48,8 @@ public:
     bool Undo(DWORD& error);
 
     // The size of the image after its last full rewrite, recorded beside it
-    // by the image's identity; without a record for BOOT.wim, its size now.
-    unsigned long long SizeAtLastRewrite() const;
+    // by the image's identity and size; false when none is recorded for BOOT.wim.
+    bool SizeAtLastRewrite(unsigned long long& size) const;
     unsigned long long WorkSize() const;
     // Records size for the working copy, which becomes BOOT.wim.
     void RecordRewrite(unsigned long long size) const;
