@@ -100,6 +100,13 @@ TEST(InfPackageTest, VerdictOfEachInf)
         EXPECT_EQ(drivers::UnusableReason(c.inf, [&](const std::wstring& path) { return files.count(path) > 0; }),
                   c.reason);
     }
+    // One folder below the package folder, an INF may name a file beside its
+    // own folder (the whole package goes in), but not above the package.
+    const auto exists = [&](const std::wstring& path) { return files.count(path) > 0; };
+    const std::string shared = kVersion + kModels + "[SourceDisksNames]\r\n1=d,,,..\\shared\r\n"
+                                                    "[SourceDisksFiles]\r\nx.sys=1\r\n";
+    EXPECT_EQ(drivers::UnusableReason(shared, exists, 1), "");
+    EXPECT_EQ(drivers::UnusableReason(shared, exists, 0), "file outside the package folder: ..\\shared\\x.sys");
 }
 
 }  // namespace

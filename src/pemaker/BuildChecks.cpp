@@ -74,15 +74,18 @@ bool ReadInfBytes(const std::wstring& path, std::string& bytes)
            (ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
-std::string InfReason(const std::wstring& infPath)
+// The INF at inf below the package folder root.
+std::string InfReason(const std::wstring& root, const std::wstring& inf)
 {
     std::string bytes;
+    const std::wstring infPath = root + L"\\" + inf;
     if (!ReadInfBytes(infPath, bytes)) {
         return pemaker::kReasonUnreadableInf;
     }
     const std::wstring folder = infPath.substr(0, infPath.find_last_of(L'\\'));
+    const auto depth = static_cast<unsigned>(std::count(inf.begin(), inf.end(), L'\\'));
     return drivers::UnusableReason(
-        bytes, [&folder](const std::wstring& relative) { return IsFile(folder + L"\\" + relative); });
+        bytes, [&folder](const std::wstring& relative) { return IsFile(folder + L"\\" + relative); }, depth);
 }
 
 // The INFs in root and below, depth first, relative to root. False at the
@@ -180,7 +183,7 @@ bool CPEMaker::_CheckDriverFolders(const std::vector<std::wstring>& folders)
             std::vector<std::string> accepted;
             std::string firstReason;
             for (const std::wstring& inf : infs) {
-                std::string reason = InfReason(target + L"\\" + inf);
+                std::string reason = InfReason(target, inf);
                 if (reason.empty() && !IsPrintableAscii(inf)) {
                     reason = pemaker::kReasonNotAsciiPath;
                 }

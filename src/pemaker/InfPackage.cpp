@@ -218,12 +218,13 @@ std::wstring Join(const std::vector<std::wstring>& parts)
     return path;
 }
 
-// The path with "." and ".." gone; false when it climbs above its start.
-// Windows drops a name's trailing blanks, and more dots alone are read as
-// "..": no file can lie in a folder named so.
-bool Resolve(const std::wstring& path, std::wstring& resolved)
+// The path with "." and ".." gone, but for at most climb leading ".."; false
+// when it climbs further. Windows drops a name's trailing blanks, and more
+// dots alone are read as "..": no file can lie in a folder named so.
+bool Resolve(const std::wstring& path, unsigned climb, std::wstring& resolved)
 {
     std::vector<std::wstring> names;
+    unsigned climbed = 0;
     size_t start = 0;
     while (start <= path.size()) {
         const size_t end = std::min(path.find_first_of(L"\\/", start), path.size());
@@ -235,13 +236,18 @@ bool Resolve(const std::wstring& path, std::wstring& resolved)
         }
         if (bare.find_first_not_of(L'.') != std::wstring::npos) {
             names.push_back(bare);
-        } else if (names.empty()) {
-            return false;
-        } else {
+        } else if (!names.empty()) {
             names.pop_back();
+        } else if (climbed < climb) {
+            ++climbed;
+        } else {
+            return false;
         }
     }
     resolved.clear();
+    for (unsigned up = 0; up < climbed; ++up) {
+        resolved += up == 0 ? L".." : L"\\..";
+    }
     for (const std::wstring& name : names) {
         resolved += (resolved.empty() ? L"" : L"\\") + name;
     }
@@ -268,7 +274,7 @@ bool IsAmd64Decoration(const std::wstring& decoration)
 // The INF's names with the %tokens% of its undecorated [Strings] replaced.
 class Names {
 public:
-    explicit Names(const Sections& sections)
+    Names(const Sections& sections, unsigned depth) : depth_(depth)
     {
         for (const Entry& entry : Section(sections, L"strings")) {
             strings_[Lower(entry.key)] = Field(entry, 0);
@@ -288,7 +294,7 @@ public:
             part = expanded;
         }
         const std::wstring joined = Join(parts);
-        return Resolve(joined, relative) ? std::string() : kOutside + Narrow(joined);
+        return Resolve(joined, depth_, relative) ? std::string() : kOutside + Narrow(joined);
     }
 
 private:
@@ -325,19 +331,21 @@ private:
     }
 
     std::map<std::wstring, std::wstring> strings_;
+    // How many folders the INF lies below the package folder.
+    unsigned depth_;
     size_t budget_ = kMaxExpansion;
 };
 
 }  // namespace
 
-std::string UnusableReason(const std::string& infBytes, const FileExists& exists)
+std::string UnusableReason(const std::string& infBytes, const FileExists& exists, unsigned depth)
 {
     std::wstring text;
     if (!Decode(infBytes, text)) {
         return kNotText;
     }
     const Sections sections = Parse(text);
-    Names names(sections);
+    Names names(sections, depth);
 
     for (const Entry& entry : Section(sections, L"version")) {
         const std::wstring value = Lower(Field(entry, 0));
