@@ -169,6 +169,9 @@ std::wstring CheckOutputs(const Options& options)
 {
     if (options.command == Command::MakePe && options.deliver == L"iso") {
         // The next build's media would carry this ISO.
+        if (!IsFolder(options.target)) {
+            return CheckIsoFolder(options.target, options.force);
+        }
         if (IsAtOrInside(options.target, plainwin::ProgramFolder() + L"PE\\ISO")) {
             return L"--target folder " + options.target + L" is inside the ISO tree of the PE folder";
         }

@@ -43,7 +43,8 @@ extern "C" __declspec(dllexport) bool CreateWindowsBootDisk(const wchar_t* isoPa
     const UniqueHandle disk(CreateFileW(device.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
-    if (!iso.Valid() || !disk.Valid() || !GetFileSizeEx(iso.Get(), &size)) {
+    // An empty file (what a scripted ISO tool leaves) is no image to write.
+    if (!iso.Valid() || !disk.Valid() || !GetFileSizeEx(iso.Get(), &size) || size.QuadPart == 0) {
         return false;
     }
     const uint64_t total = static_cast<uint64_t>(size.QuadPart);
