@@ -260,7 +260,7 @@ TEST_F(MakePEOptionsTest, OneUpdateRunHoldsTheWholeBuildInOrder)
     MakeTree(pe / L"pe_requirements", {L"\\cef"});
     const std::string toolset = "\"\\TarnwickToolset\"";
     const std::string empty = "add \"" + ToUtf8(temp.path()) + "\\_wim_empty\" " + toolset;
-    const std::vector<std::string> designClearOut = {
+    const std::vector<std::string> keptAppClearOut = {
         "rename \"\\TarnwickToolset\\Brightmoor\" \"\\_Brightmoor\"", "delete --recursive " + toolset, empty,
         "rename \"\\_Brightmoor\" \"\\TarnwickToolset\\Brightmoor\""};
     const std::string addApp = "add \"" + ToUtf8(app) + "\" \"\\TarnwickToolset\\app.exe\"";
@@ -290,7 +290,7 @@ TEST_F(MakePEOptionsTest, OneUpdateRunHoldsTheWholeBuildInOrder)
         EXPECT_FALSE(Holds(tools.CommandLine(1), "--rebuild"));
         std::vector<std::string> expected = c.lines;
         if (!(c.flags & kMakePECleanAppFolder)) {
-            expected = designClearOut;
+            expected = keptAppClearOut;
             expected.push_back(addApp);
             expected.insert(expected.end(), c.lines.begin(), c.lines.end());
             if (c.lines.empty()) {
