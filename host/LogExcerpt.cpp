@@ -1,6 +1,7 @@
 #include "LogExcerpt.h"
 
 #include "FileText.h"
+#include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
@@ -10,25 +11,9 @@ namespace {
 
 const wchar_t kLogFile[] = L"tarnwick.log";
 
-std::wstring FullPath(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetFullPathNameW(name, MAX_PATH, path, nullptr);
-    return length > 0 && length < MAX_PATH ? path : name;
-}
-
-long long LogSize(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 }  // namespace
 
-LogExcerpt::LogExcerpt() : m_path(FullPath(kLogFile)), m_start(LogSize(m_path)) {}
+LogExcerpt::LogExcerpt() : m_path(FullPath(kLogFile)), m_start(static_cast<long long>(FileSize(m_path))) {}
 
 std::string LogExcerpt::Added(size_t maxLines) const
 {

@@ -99,6 +99,15 @@ bool IsAtOrInside(const std::wstring& path, const std::wstring& folder)
     }
 }
 
+unsigned long long FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 bool IsFile(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());

@@ -27,6 +27,9 @@ bool IdentifyFile(const std::wstring& path, FileId& id);
 // path's folders (other spellings, links and mounted drives meet).
 bool IsAtOrInside(const std::wstring& path, const std::wstring& folder);
 
+// The size of the file at path; 0 when it cannot be read.
+unsigned long long FileSize(const std::wstring& path);
+
 // Whether a file, or a folder, exists at path.
 bool IsFile(const std::wstring& path);
 bool IsFolder(const std::wstring& path);

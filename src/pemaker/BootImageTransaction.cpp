@@ -5,6 +5,8 @@
 #include "common/UniqueHandle.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <cwchar>
 
 namespace {
@@ -49,44 +51,45 @@ bool CopyFlushed(const std::wstring& from, const std::wstring& to, DWORD& error)
     return false;
 }
 
-bool WriteState(const std::wstring& path, const FileId& next, const FileId& previous, DWORD& error)
+// A record of a few ASCII fields, flushed so that it outlives a crash.
+bool WriteRecord(const std::wstring& path, const char* text, DWORD& error)
 {
-    char text[kStateBytes] = {};
-    const int length = std::snprintf(text, sizeof(text), kStateFormat, next.volume, next.index, previous.volume,
-                                     previous.index);
+    const DWORD length = static_cast<DWORD>(std::strlen(text));
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
     DWORD written = 0;
-    if (length > 0 && file.Valid() && WriteFile(file.Get(), text, static_cast<DWORD>(length), &written, nullptr) &&
-        written == static_cast<DWORD>(length) && FlushFileBuffers(file.Get())) {
+    if (file.Valid() && WriteFile(file.Get(), text, length, &written, nullptr) && written == length &&
+        FlushFileBuffers(file.Get())) {
         return true;
     }
     error = GetLastError();
     return false;
 }
 
-// The identity of the new image that a state file records.
-bool ReadState(const std::wstring& path, FileId& next)
+// The record at path, cut to kStateBytes; empty when there is none.
+std::string ReadRecord(const std::wstring& path)
 {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     char text[kStateBytes] = {};
     DWORD read = 0;
-    if (!file.Valid() || !ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr)) {
-        return false;
-    }
-    FileId previous;
-    return std::sscanf(text, kStateFormat, &next.volume, &next.index, &previous.volume, &previous.index) ==
-           kStateFields;
+    return file.Valid() && ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr) ? std::string(text)
+                                                                                          : std::string();
 }
 
-unsigned long long FileBytes(const std::wstring& path)
+bool WriteState(const std::wstring& path, const FileId& next, const FileId& previous, DWORD& error)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    char text[kStateBytes] = {};
+    std::snprintf(text, sizeof(text), kStateFormat, next.volume, next.index, previous.volume, previous.index);
+    return WriteRecord(path, text, error);
+}
+
+// The identity of the new image that a state file records.
+bool ReadState(const std::wstring& path, FileId& next)
+{
+    FileId previous;
+    return std::sscanf(ReadRecord(path).c_str(), kStateFormat, &next.volume, &next.index, &previous.volume,
+                       &previous.index) == kStateFields;
 }
 
 bool VolumeOf(const std::wstring& folder, DWORD& serial)
@@ -271,22 +274,17 @@ void BootImageTransaction::DeleteWorkCopies() const
 
 bool BootImageTransaction::SizeAtLastRewrite(unsigned long long& size) const
 {
-    UniqueHandle file(CreateFileW(m_rewriteRecord.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    char text[kStateBytes] = {};
-    DWORD read = 0;
     FileId recorded;
     FileId current;
     unsigned long long imageBytes = 0;
-    return file.Valid() && ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr) &&
-           std::sscanf(text, kRewriteFormat, &recorded.volume, &recorded.index, &imageBytes, &size) ==
-               kRewriteFields &&
-           IdentifyFile(m_wim, current) && current == recorded && imageBytes == FileBytes(m_wim);
+    return std::sscanf(ReadRecord(m_rewriteRecord).c_str(), kRewriteFormat, &recorded.volume, &recorded.index,
+                       &imageBytes, &size) == kRewriteFields &&
+           IdentifyFile(m_wim, current) && current == recorded && imageBytes == FileSize(m_wim);
 }
 
 unsigned long long BootImageTransaction::WorkSize() const
 {
-    return FileBytes(m_work);
+    return FileSize(m_work);
 }
 
 void BootImageTransaction::RecordRewrite(unsigned long long size) const
@@ -296,12 +294,8 @@ void BootImageTransaction::RecordRewrite(unsigned long long size) const
         return;
     }
     char text[kStateBytes] = {};
-    const int length =
-        std::snprintf(text, sizeof(text), kRewriteFormat, work.volume, work.index, FileBytes(m_work), size);
-    UniqueHandle file(CreateFileW(m_rewriteRecord.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (length > 0 && file.Valid()) {
-        WriteFile(file.Get(), text, static_cast<DWORD>(length), &written, nullptr);
-    }
+    std::snprintf(text, sizeof(text), kRewriteFormat, work.volume, work.index, FileSize(m_work), size);
+    // Without the record the next build only starts counting anew.
+    DWORD ignored = 0;
+    WriteRecord(m_rewriteRecord, text, ignored);
 }

@@ -21,12 +21,12 @@ namespace {
 constexpr unsigned long long kMiB = 1024ull * 1024ull;
 
 // The size of disk number; false when it cannot be read (a disk that is a
-// file has no size to keep to).
+// file has no size to keep to). The query needs read access to the disk.
 bool DiskLength(int number, unsigned long long& bytes)
 {
     const std::wstring path = pemaker::kPhysicalDrivePrefix + std::to_wstring(number);
-    UniqueHandle disk(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+    UniqueHandle disk(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
     GET_LENGTH_INFORMATION length = {};
     DWORD returned = 0;
     if (!disk.Valid() || !DeviceIoControl(disk.Get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
@@ -35,15 +35,6 @@ bool DiskLength(int number, unsigned long long& bytes)
     }
     bytes = static_cast<unsigned long long>(length.Length.QuadPart);
     return true;
-}
-
-unsigned long long FileBytes(const wchar_t* path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 }  // namespace
@@ -218,7 +209,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
 bool CPEMaker::_WriteDisk(const wchar_t* target, CreateWindowsBootDiskFn createBootDisk)
 {
     const int disk = _wtoi(target);
-    const unsigned long long isoBytes = FileBytes(m_szIsoPath);
+    const unsigned long long isoBytes = FileSize(m_szIsoPath);
     unsigned long long diskBytes = 0;
     if (DiskLength(disk, diskBytes) && diskBytes < isoBytes) {
         char text[pemaker::kMessageChars] = {};
