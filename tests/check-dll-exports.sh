@@ -24,7 +24,7 @@ done
 for name in $exported; do
     printf '%s\n' "$documented" | grep -qx "$name" || { echo "undocumented export: $name"; status=1; }
 done
-allowed='^(kernel32|msvcrt|shlwapi|advapi32|user32|shell32|ole32|ravenfs)\.dll$'
+allowed='^(kernel32|msvcrt|shlwapi|advapi32|bcrypt|user32|shell32|ole32|ravenfs)\.dll$'
 for import in $(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
     if ! printf '%s\n' "$import" | tr 'A-Z' 'a-z' | grep -Eq "$allowed"; then
         echo "unexpected import: $import"
