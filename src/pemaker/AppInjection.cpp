@@ -168,7 +168,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
     const bool oneRun = options != nullptr;
     std::vector<std::wstring> batch;
     std::vector<std::wstring> excluded;
-    BuildInputs inputs(oneRun);
+    BuildInputs inputs(oneRun, CLogFile::GetInstance().Path());
     const auto edit = [&](const std::vector<std::wstring>& commands, bool rebuild, uint64_t spanEnd) {
         if (oneRun) {
             batch.insert(batch.end(), commands.begin(), commands.end());

@@ -8,6 +8,7 @@
 #include <bcrypt.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -121,6 +122,9 @@ void BuildInputs::Folder(const std::wstring& root, const std::wstring& relative,
             continue;
         }
         const std::wstring below = relative + L"\\" + name;
+        if (!m_ownLog.empty() && _wcsicmp((root + below).c_str(), m_ownLog.c_str()) == 0) {
+            continue;
+        }
         Entry(below, &found);
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

@@ -10,7 +10,9 @@
 class BuildInputs {
 public:
     // Not taken: every call is a no-op (a build that never compares).
-    explicit BuildInputs(bool taken) : m_taken(taken) {}
+    // ownLog, the log this process writes while it builds, is passed over:
+    // no image can hold it as it is.
+    BuildInputs(bool taken, const std::wstring& ownLog) : m_taken(taken), m_ownLog(ownLog) {}
 
     void Text(const std::wstring& text);
     void Bytes(const std::string& bytes);
@@ -28,5 +30,6 @@ private:
     void Folder(const std::wstring& root, const std::wstring& relative, const std::wstring& excluded);
 
     bool m_taken;
+    std::wstring m_ownLog;
     std::string m_text;
 };
