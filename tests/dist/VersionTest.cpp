@@ -1,6 +1,8 @@
 // The version the build was configured with, as each shipped binary's version
-// resource and tarnwick --version give it.
+// resource, tarnwick --version and the DLL's TarnwickGetVersion give it.
+#include "TarnwickMedia.h"
 #include "TestSupport.h"
+#include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +61,20 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion)
         EXPECT_EQ(text(L"OriginalFilename"), binary.file);
         EXPECT_NE(text(L"FileDescription"), L"");
     }
+}
+
+TEST(LibraryVersion, TarnwickGetVersionPacksTheProjectVersionAsTheHeaderDoes)
+{
+    const UniqueModule dll(LoadLibraryW((ExeFolder() + L"TarnwickMedia.dll").c_str()));
+    ASSERT_TRUE(dll);
+    const auto get = reinterpret_cast<TarnwickGetVersion_Fn>(
+        reinterpret_cast<void*>(GetProcAddress(dll.get(), "TarnwickGetVersion")));
+    ASSERT_NE(get, nullptr);
+    const uint32_t version = get();
+    EXPECT_EQ(version, static_cast<uint32_t>(TARNWICK_VERSION));
+    EXPECT_EQ(std::to_wstring(version >> 16) + L"." + std::to_wstring((version >> 8) & 0xff) + L"." +
+                  std::to_wstring(version & 0xff),
+              kProjectVersion);
 }
 
 TEST(HostVersion, PrintsTheProjectVersionAndSucceeds)
