@@ -1,6 +1,6 @@
 /* A C host of TarnwickMedia: calls every export once and prints what each
    returned and every record its sink received. A key pressed while a call
-   runs (or a byte written to a piped standard input) cancels that call.
+   runs (or a byte of a redirected standard input) cancels that call.
      sample_c OUTPUT-FOLDER [ESD]
    It puts itself on the media: its own folder is the application, itself the
    program WinPE starts. The PE folder and tools\ lie beside it. */
@@ -17,17 +17,21 @@ typedef struct Sink {
     bool cancelled;
 } Sink;
 
-/* A key on a console, or a byte on a pipe; either is taken from the input. */
+/* A key on a console; with standard input redirected, a byte of it: from a
+   pipe only once one is there, so that the call goes on meanwhile. */
 static bool KeyPressed(void)
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD waiting = 0;
+    const DWORD type = GetFileType(input);
+    DWORD count = 0;
     char key;
-    if (GetFileType(input) == FILE_TYPE_CHAR) {
+    if (type == FILE_TYPE_CHAR) {
         return _kbhit() && _getch() >= 0;
     }
-    return PeekNamedPipe(input, NULL, 0, NULL, &waiting, NULL) && waiting > 0 &&
-           ReadFile(input, &key, 1, &waiting, NULL);
+    if (type == FILE_TYPE_PIPE && !(PeekNamedPipe(input, NULL, 0, NULL, &count, NULL) && count > 0)) {
+        return false;
+    }
+    return ReadFile(input, &key, 1, &count, NULL) && count == 1;
 }
 
 static bool OnProgress(IProgressSink* self, const ProgressInfo* info)

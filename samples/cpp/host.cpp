@@ -1,6 +1,6 @@
 // A C++ host of TarnwickMedia: calls every export once and prints what each
 // returned and every record its sink received. A key pressed while a call
-// runs (or a byte written to a piped standard input) cancels that call.
+// runs (or a byte of a redirected standard input) cancels that call.
 //   sample_cpp OUTPUT-FOLDER [ESD]
 // It puts itself on the media: its own folder is the application, itself the
 // program WinPE starts. The PE folder and tools\ lie beside it.
@@ -16,17 +16,21 @@
 
 namespace {
 
-// A key on a console, or a byte on a pipe; either is taken from the input.
+// A key on a console; with standard input redirected, a byte of it: from a
+// pipe only once one is there, so that the call goes on meanwhile.
 bool KeyPressed()
 {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (GetFileType(input) == FILE_TYPE_CHAR) {
+    const DWORD type = GetFileType(input);
+    if (type == FILE_TYPE_CHAR) {
         return _kbhit() && _getch() >= 0;
     }
-    DWORD waiting = 0;
+    DWORD count = 0;
+    if (type == FILE_TYPE_PIPE && !(PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) && count > 0)) {
+        return false;
+    }
     char key;
-    return PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
-           ReadFile(input, &key, 1, &waiting, nullptr);
+    return ReadFile(input, &key, 1, &count, nullptr) && count == 1;
 }
 
 class PrintingSink final : public IProgressSink {

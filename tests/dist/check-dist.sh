@@ -58,9 +58,9 @@ tree_tops=$(cd "$root" && ls -d -- */ | tr -d / | grep -vxF "$zip_tops")
     tr '\\' / | sort -u >"$work/guide-words"
 while read -r word; do
     top=${word%%/*}
-    if printf '%s\n' "$zip_tops" | grep -qxF "$top"; then
+    if printf '%s\n' "$zip_tops" | grep -qxF -e "$top"; then
         [ -e "$prefix/${word%/}" ] || { echo "the guide names $word, which the zip lacks"; status=1; }
-    elif [ "$top" != "$word" ] && printf '%s\n' "$tree_tops" | grep -qxF "$top"; then
+    elif [ "$top" != "$word" ] && printf '%s\n' "$tree_tops" | grep -qxF -e "$top"; then
         echo "the guide names $word, a file of the source tree"; status=1
     fi
 done <"$work/guide-words"
@@ -88,12 +88,13 @@ mkdir -p "$app/PE/pe_requirements/cef"
 printf 'runtime\n' >"$app/PE/pe_requirements/cef/runtime.dll"
 "$root/scripts/make-sample-esd.sh" "$work/run/install.esd" >/dev/null
 
-# The C++ host runs every export to its end; the C host gets a key at once,
-# which cancels its first call, and then runs the rest.
+# The C++ host runs every export to its end (its standard input an empty
+# pipe); the C host's standard input is a file of one key, which cancels its
+# first call, and it runs the rest.
 run_sample() {
     (cd "$work/run" && WINEPATH="$(winpath "$app/tools")" "$root/cmake/wine-run.sh" "$app/$1.exe" "$1-out" \
         "$(winpath "$work/run/${2:-missing.esd}")") >"$work/$1.out" 2>&1 || { echo "$1 failed"; status=1; }
-    tr -d '\r' <"$work/$1.out" | grep -E '^(TarnwickMedia|[A-Za-z]+:) |cancelling' | tr '\n' ';'
+    tr -d '\r' <"$work/$1.out" | grep -E '^(TarnwickMedia |[A-Za-z]+: (ok|failed|cancelled)$)|cancelling' | tr '\n' ';'
 }
 converted='ConvertESDToISO: ok;ConvertESDToISOEx: ok;ConvertESDToISOWithOptions: ok;ExtractWinreFromRecoveryPartition: failed;'
 seen=$(: | run_sample sample_cpp install.esd)
@@ -101,7 +102,8 @@ seen=$(: | run_sample sample_cpp install.esd)
     || { printf 'the C++ host saw\n%s\n' "$(cat "$work/sample_cpp.out")"; status=1; }
 [ -s "$work/run/sample_cpp-out/boot.iso" ] && [ -s "$work/run/sample_cpp-out/windows.iso" ] \
     || { echo "the C++ host made no boot.iso or windows.iso"; status=1; }
-seen=$(printf k | run_sample sample_c)
+printf k >"$work/key"
+seen=$(run_sample sample_c <"$work/key")
 [ "$seen" = "TarnwickMedia $version (header $version);  key pressed: cancelling;ConfigureBootWim: cancelled;MakePEFromList: ok;MakePE: ok;MakePEWithOptions: ok;ConvertESDToISO: failed;ConvertESDToISOEx: failed;ConvertESDToISOWithOptions: failed;ExtractWinreFromRecoveryPartition: failed;" ] \
     || { printf 'the C host saw\n%s\n' "$(cat "$work/sample_c.out")"; status=1; }
 grep -q '^  failure: Error: ESD file not found' "$work/sample_c.out" || { echo "the C host's sink got no failure record"; status=1; }
