@@ -12,7 +12,7 @@ param(
     [string]$BootWim = "$Adk\Windows Preinstallation Environment\amd64\en-us\winpe.wim",
     # The ISO tree: bootmgr, Boot\BCD, Boot\boot.sdi, EFI\...
     [string]$Media = "$Adk\Windows Preinstallation Environment\amd64\Media",
-    # etfsboot.com and, for media that also boot on UEFI PCs, efisys.bin.
+    # etfsboot.com, oscdimg.exe and, for media that also boot on UEFI PCs, efisys.bin.
     [string]$BootFiles = "$Adk\Deployment Tools\amd64\Oscdimg"
 )
 $ErrorActionPreference = 'Stop'
@@ -27,7 +27,10 @@ $wim = "$iso\SOURCES\BOOT.wim"
 Copy-Item -Path $BootWim -Destination $wim -Force
 Set-ItemProperty -Path $wim -Name IsReadOnly -Value $false
 Copy-Item -Path "$BootFiles\etfsboot.com" -Destination $Destination
-if (Test-Path "$BootFiles\efisys.bin") { Copy-Item -Path "$BootFiles\efisys.bin" -Destination $Destination }
+# The ISO tool too: the library looks for it in the PE folder first.
+foreach ($optional in 'efisys.bin', 'oscdimg.exe') {
+    if (Test-Path "$BootFiles\$optional") { Copy-Item -Path "$BootFiles\$optional" -Destination $Destination }
+}
 
 # The application goes into \TarnwickToolset\Brightmoor, which must exist.
 $mount = Join-Path ([IO.Path]::GetTempPath()) ("TarnwickMount-" + [Guid]::NewGuid())

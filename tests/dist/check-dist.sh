@@ -49,12 +49,14 @@ for name in $(sed -n '/^EXPORTS/,$p' "$prefix/lib/TarnwickMedia.def" | sed '1d' 
     grep -qF "\`$name" "$guide" || { printf "the zip's README does not name %s\n" "$name"; status=1; }
 done
 
-# Each word in backticks, and each link target, that begins with an entry of
+# Each word in backticks, each link target and the first word of each line of
+# a folder tree, that begins with an entry of
 # the zip's top folder is a path in the zip; one that begins with a folder of
 # the source tree that the zip lacks names a file the integrator does not have.
 zip_tops=$(cd "$prefix" && ls)
 tree_tops=$(cd "$root" && ls -d -- */ | tr -d / | grep -vxF "$zip_tops")
-{ grep -o '`[^`]*`' "$guide" | tr -d '`' | tr ' ' '\n'; grep -o '](\([^)]*\))' "$guide" | sed 's/^](//; s/)$//'; } |
+{ grep -o '`[^`]*`' "$guide" | tr -d '`' | tr ' ' '\n'; grep -o '](\([^)]*\))' "$guide" | sed 's/^](//; s/)$//'
+    sed -n 's/^    \([^ ]*\).*/\1/p' "$guide"; } |
     tr '\\' / | sort -u >"$work/guide-words"
 while read -r word; do
     top=${word%%/*}
