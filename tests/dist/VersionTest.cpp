@@ -2,7 +2,6 @@
 // resource, tarnwick --version and the DLL's TarnwickGetVersion give it.
 #include "TarnwickMedia.h"
 #include "TestSupport.h"
-#include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -65,10 +64,7 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion)
 
 TEST(LibraryVersion, TarnwickGetVersionPacksTheProjectVersionAsTheHeaderDoes)
 {
-    const UniqueModule dll(LoadLibraryW((ExeFolder() + L"TarnwickMedia.dll").c_str()));
-    ASSERT_TRUE(dll);
-    const auto get = reinterpret_cast<TarnwickGetVersion_Fn>(
-        reinterpret_cast<void*>(GetProcAddress(dll.get(), "TarnwickGetVersion")));
+    const auto get = LibraryExport<TarnwickGetVersion_Fn>("TarnwickGetVersion");
     ASSERT_NE(get, nullptr);
     const uint32_t version = get();
     EXPECT_EQ(version, static_cast<uint32_t>(TARNWICK_VERSION));
