@@ -14,7 +14,8 @@ ConvertESDToISOWithOptions
 ExtractWinreFromRecoveryPartition
 MakePE
 MakePEFromList
-MakePEWithOptions"
+MakePEWithOptions
+TarnwickGetVersion"
 table=$(x86_64-w64-mingw32-objdump -p "$dll")
 exported=$(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z_][A-Za-z0-9_@?]*\)$/\1/p' | sort)
 status=0
