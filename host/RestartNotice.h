@@ -7,7 +7,6 @@
 // restart with a delay, and the abort that Ctrl+C asks for within it.
 namespace host {
 
-constexpr int kExitCancelled = 130;
 constexpr unsigned long kRestartDelayMs = 5000;
 constexpr unsigned long kRestartPollMs = 100;
 constexpr unsigned long kAbortLimitMs = 30000;
