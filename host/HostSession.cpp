@@ -3,17 +3,19 @@
 #include "ConsoleSink.h"
 #include "LogExcerpt.h"
 #include "Preflight.h"
-#include "Question.h"
+#include "ResultLine.h"
 
 #include "TarnwickMedia.h"
 
 #include "ProgramFolder.h"
+#include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -149,13 +151,20 @@ int Run(const Options& options)
         sink.Finish();
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: esd-to-iso cancelled\n", stderr);
-            return kExitFailure;
+            return kExitCancelled;
         }
         return Report(ok, L"esd-to-iso failed", log);
     }
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
-        return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre failed", log) : kExitFailure;
+        if (!extract) {
+            return kExitFailure;
+        }
+        const bool ok = extract(options.winreTarget.c_str());
+        if (ok) {
+            PrintLine(MadeLine(kWinreCopied, options.winreTarget, FileSize(options.winreTarget)));
+        }
+        return Report(ok, L"extract-winre failed", log);
     }
     case Command::MakePe: {
         // The list form, so that the host need not share the DLL's standard library.
@@ -164,12 +173,6 @@ int Run(const Options& options)
             return kExitFailure;
         }
         const int type = ProductionType(options.deliver);
-        // --deliver restart reboots this machine at once, so it needs a yes first.
-        if (type == kMakePERestartToRamdisk && !options.yes &&
-            !AskYesNo("This adds a one-time boot entry and restarts this computer now. Continue? [y/N] ")) {
-            std::fputs("tarnwick: make-pe not started\n", stderr);
-            return kExitFailure;
-        }
         std::vector<const wchar_t*> sources;
         for (const std::wstring& source : options.sources) {
             sources.push_back(source.c_str());
@@ -179,6 +182,7 @@ int Run(const Options& options)
             drivers.push_back(folder.c_str());
         }
         ConsoleSink sink(false, MakePeStageStarts(sources.size(), !drivers.empty()));
+        sink.MeasureAtEnd(plainwin::ProgramFolder() + kDiskDeliveryIso);
         MakePEOptions peOptions = {sizeof(MakePEOptions), 0, drivers.data(), static_cast<uint32_t>(drivers.size()), 0,
                                    &sink};
         peOptions.flags = (options.network ? kMakePENetwork : 0) | (options.clean ? kMakePECleanAppFolder : 0);
@@ -187,7 +191,7 @@ int Run(const Options& options)
         sink.Finish();
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: make-pe cancelled\n", stderr);
-            return kExitFailure;
+            return kExitCancelled;
         }
         // Every refused driver folder, and on success every INF left out of load.cmd.
         const std::string added = log.Added(std::numeric_limits<size_t>::max());
@@ -198,6 +202,12 @@ int Run(const Options& options)
         } else {
             for (const std::string& message : EntryMessages(added, {kSkippedInfEntry}, true)) {
                 std::printf("skipped: %s\n", message.c_str());
+            }
+            if (type == kMakePEWriteIso) {
+                const std::wstring iso = IsoPathIn(options.target);
+                PrintLine(MadeLine(kIsoWritten, iso, FileSize(iso)));
+            } else if (type == kMakePEWriteDisk) {
+                PrintLine(DiskWrittenLine(std::wcstoul(options.target.c_str(), nullptr, 10), sink.SizeAtEnd()));
             }
         }
         if (!ok && type == kMakePEWriteDisk) {
@@ -213,6 +223,10 @@ int Run(const Options& options)
         ConsoleSink sink;
         const bool ok = configure(&sink);
         sink.Finish();
+        if (ok) {
+            const std::wstring image = plainwin::ProgramFolder() + kInstalledBootWim;
+            PrintLine(MadeLine(kBootWimConfigured, image, FileSize(image)));
+        }
         return Report(ok, L"configure-boot-wim failed", log);
     }
     default:

@@ -48,6 +48,20 @@ std::wstring ReplacingLine(const std::wstring& path, unsigned long long bytes, c
     return L"replacing " + path + L" (" + Widened(SizeText(bytes)) + L", " + date + L")";
 }
 
+std::wstring ReplacingNotice(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    SYSTEMTIME utc = {};
+    SYSTEMTIME local = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !FileTimeToSystemTime(&data.ftLastWriteTime, &utc) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+        return std::wstring();
+    }
+    const unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return ReplacingLine(path, bytes, local);
+}
+
 void PrintLine(const std::wstring& line)
 {
     std::fwprintf(stdout, L"%ls\n", line.c_str());

@@ -20,6 +20,9 @@ std::wstring DiskWrittenLine(unsigned long disk, unsigned long long bytes);
 // "replacing <path> (<size>, <YYYY-MM-DD hh:mm>)", the time being local.
 std::wstring ReplacingLine(const std::wstring& path, unsigned long long bytes, const SYSTEMTIME& written);
 
+// The "replacing" line of the file at path; empty when no file is there.
+std::wstring ReplacingNotice(const std::wstring& path);
+
 // The line on standard output, ended.
 void PrintLine(const std::wstring& line);
 

@@ -3,9 +3,14 @@
 
 #include "CommandLine.h"
 #include "DiskGuard.h"
+#include "HelpText.h"
+#include "HostConstants.h"
 #include "LogExcerpt.h"
 #include "ProgressBar.h"
 #include "Question.h"
+#include "ResultLine.h"
+
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -64,7 +69,9 @@ TEST(HostCommandLine, AcceptsEveryCommandWithItsArguments)
     EXPECT_EQ(r.options.winreTarget, L"C:\\winre.wim");
 
     EXPECT_EQ(Parse({L"configure-boot-wim"}).options.command, host::Command::ConfigureBootWim);
-    EXPECT_EQ(Parse({L"esd-to-iso", L"--help"}).options.command, host::Command::Help);
+    EXPECT_EQ(Parse({L"esd-to-iso", L"--help"}).options.helpFor, host::Command::EsdToIso);
+    EXPECT_EQ(Parse({L"help", L"make-pe"}).options.helpFor, host::Command::MakePe);
+    EXPECT_EQ(Parse({L"--help"}).options.helpFor, host::Command::None);
 }
 
 TEST(HostCommandLine, RejectsBadCommandLinesWithAReason)
@@ -173,7 +180,7 @@ TEST(HostProgressBar, TellsElapsedTimeAndTheRestAtTheStagesPace)
               "");
 }
 
-TEST(HostQuestion, OnlyYOrYesIsAYesAndTheDiskLineSaysWhatIsUnknown)
+TEST(HostQuestion, OnlyYOrYesIsAYes)
 {
     const struct {
         const char* answer;
@@ -183,8 +190,67 @@ TEST(HostQuestion, OnlyYOrYesIsAYesAndTheDiskLineSaysWhatIsUnknown)
     for (const auto& a : answers) {
         EXPECT_EQ(host::IsYes(a.answer), a.yes) << a.answer;
     }
-    EXPECT_EQ(host::DiskLine(3, "ACME SSD", 13421772800ull), "Disk 3: ACME SSD, 12.5 GiB\n");
-    EXPECT_EQ(host::DiskLine(7, "", 0), "Disk 7: unknown, unknown\n");
+}
+
+// Wine answers no disk query, so the decisions are driven with what the
+// queries of real disks answer.
+TEST(HostDiskGuard, RefusesADiskItCannotIdentifyOrWriteAndDescribesTheRest)
+{
+    host::DiskFacts usb;
+    usb.number = 3;
+    usb.model = "ACME Flash";
+    usb.bus = host::BusName(BusTypeUsb);
+    usb.bytes = 15682240512ull;
+    usb.system = host::Holds::No;
+    EXPECT_EQ(host::DiskRefusal(usb, false), "");
+    EXPECT_EQ(host::DiskDescription(usb), std::string("Disk 3: ACME Flash, 14.6 GiB, USB\n") + host::kBootsOn);
+
+    host::DiskFacts unknown = usb;
+    unknown.model = unknown.bus = "";
+    unknown.sizeError = ERROR_INVALID_FUNCTION;
+    unknown.system = host::Holds::Unknown;
+    EXPECT_EQ(host::DiskDescription(unknown),
+              std::string("Disk 3: unknown model, unknown size (error 1), unknown bus\n") + host::kBootsOn +
+                  "Note: whether disk 3 holds the running system could not be determined.\n");
+    host::DiskFacts locked = usb;
+    locked.writeProtected = true;
+    host::DiskFacts system = unknown;
+    system.system = host::Holds::Yes;
+    const char* const unidentified = "tarnwick: disk 3 cannot be identified (error 1); refusing to erase it";
+    const char* const protectedText = "tarnwick: disk 3 is write-protected; refusing to erase it";
+    const char* const systemText = "tarnwick: disk 3 holds the running system; refusing to erase it";
+    const struct {
+        const host::DiskFacts& facts;
+        bool unknownDisk;
+        const char* refusal;
+    } cases[] = {{unknown, false, unidentified}, {unknown, true, ""},         {locked, false, protectedText},
+                 {locked, true, protectedText},  {system, true, systemText}, {usb, true, ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(host::DiskRefusal(c.facts, c.unknownDisk), c.refusal);
+    }
+    EXPECT_EQ(host::BusName(BusTypeNvme), "NVMe");
+    EXPECT_EQ(host::BusName(BusTypeMaxReserved), "");
+}
+
+TEST(HostResultLine, SaysWhatWasMadeWithOneFormOfSize)
+{
+    const struct {
+        unsigned long long bytes;
+        const char* text;
+    } sizes[] = {{0, "0 bytes"},           {1023, "1023 bytes"},        {1024, "1.0 KiB"},
+                 {1048524, "1023.9 KiB"},  {1048525, "1.0 MiB"},         {367001600, "350.0 MiB"},
+                 {15682240512ull, "14.6 GiB"}, {1ull << 40, "1.0 TiB"}, {1ull << 52, "4096.0 TiB"}};
+    for (const auto& size : sizes) {
+        EXPECT_EQ(host::SizeText(size.bytes), size.text);
+    }
+    EXPECT_EQ(host::MadeLine(host::kIsoWritten, L"D:\\out\\boot.iso", 367001600),
+              L"ISO written: D:\\out\\boot.iso (350.0 MiB)");
+    EXPECT_EQ(host::MadeLine(host::kWinreCopied, L"C:\\w\\winre.wim", 537186304),
+              L"winre.wim copied: C:\\w\\winre.wim (512.3 MiB)");
+    EXPECT_EQ(host::DiskWrittenLine(1, 367001600), L"disk 1 written: 350.0 MiB");
+    const SYSTEMTIME written = {2026, 12, 1, 7, 9, 5, 59, 0};
+    EXPECT_EQ(host::ReplacingLine(L"D:\\out\\boot.iso", 2048, written),
+              L"replacing D:\\out\\boot.iso (2.0 KiB, 2026-12-07 09:05)");
 }
 
 TEST(HostLogExcerpt, KeepsTheLastLines)
@@ -203,6 +269,23 @@ TEST(HostProgram, HelpAndUsageErrors)
     EXPECT_EQ(help.exitCode, 0u);
     EXPECT_TRUE(Holds(help.stdoutBytes, "tarnwick esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO"));
     EXPECT_TRUE(Holds(help.stdoutBytes, "--deliver disk ERASES the disk"));
+    EXPECT_TRUE(Holds(help.stdoutBytes, "Exit codes:\r\n  0    done\r\n  1    failed\r\n  2    refused before any work"));
+    EXPECT_TRUE(Holds(help.stdoutBytes, "\r\n  130  cancelled: Ctrl+C, or any answer but yes to a question\r\n"));
+    // A command's help is its usage and options, and names no other command.
+    const struct {
+        const wchar_t* arguments;
+        const char* usage;
+        const char* other;
+    } commands[] = {{L" make-pe --deliver iso --help", "tarnwick make-pe --deliver", "esd-to-iso"},
+                    {L" help esd-to-iso", "tarnwick esd-to-iso [--uefi]", "make-pe"},
+                    {L" configure-boot-wim -h", "tarnwick configure-boot-wim\r\n", "extract-winre"},
+                    {L" extract-winre --help", "tarnwick extract-winre TARGET\r\n", "Exit codes"}};
+    for (const auto& c : commands) {
+        help = RunProgram(host + c.arguments);
+        EXPECT_EQ(help.exitCode, 0u);
+        EXPECT_EQ(help.stdoutBytes.find(c.usage), 0u) << help.stdoutBytes;
+        EXPECT_FALSE(Holds(help.stdoutBytes, c.other)) << help.stdoutBytes;
+    }
 
     ChildResult usage = RunProgram(host + L" esd-to-iso onlyone");
     EXPECT_EQ(usage.exitCode, 2u);
