@@ -390,9 +390,11 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
     const ChildResult cancelled =
         CtrlCWhen(L"esd-to-iso --force in.esd old.iso", [&] { return journal.Pid(4) != 0; });
-    EXPECT_EQ(cancelled.exitCode, 1u);
+    EXPECT_EQ(cancelled.exitCode, 130u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
-    EXPECT_EQ(cancelled.stdoutBytes.find("ESD file: "), 0u) << "the echo first, then the bar";
+    EXPECT_EQ(cancelled.stdoutBytes.find(At("replacing @\\old.iso (3 bytes, ")), 0u) << cancelled.stdoutBytes;
+    EXPECT_LT(cancelled.stdoutBytes.find("\r\nESD file: "), cancelled.stdoutBytes.find("progress"))
+        << "the echo first, then the bar";
     EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%  "));
     EXPECT_EQ(journal.Count(), 4u);
     EXPECT_FALSE(journal.Running(4));
@@ -421,7 +423,7 @@ TEST_F(HostRun, MakePeCancelledWhileAToolRunsLeavesTheIsoThatStoodThere)
             CtrlCWhen(L"make-pe --deliver iso --clean --force --target out --startup inst\\tarnwick.exe inst", [&] {
                 return journal.Pid(c.call) != 0 && (!c.toolWritesIso || WriteBytes(iso + L".partial", "new"));
             });
-        EXPECT_EQ(cancelled.exitCode, 1u);
+        EXPECT_EQ(cancelled.exitCode, 130u);
         EXPECT_TRUE(Holds(cancelled.stderrBytes, "tarnwick: make-pe cancelled\r\n")) << cancelled.stderrBytes;
         EXPECT_FALSE(journal.Running(c.call));
         EXPECT_TRUE(Holds(journal.Stdin(1), Utf16("delete --force --recursive \"\\TarnwickToolset\"\r\n")));
@@ -450,13 +452,14 @@ TEST_F(HostRun, MakePeReportsTheFailureRecordAndTheLogInTheUsersFolder)
     EXPECT_TRUE(Holds(failed.stderrBytes, "PEMaker::Init: Source WIM not found at"));
 }
 
-TEST_F(HostRun, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
+// A pipe cannot answer for the user: "y" from one restarts nothing.
+TEST_F(HostRun, RestartDeliveryWithoutAConsoleNeedsYes)
 {
     StandinJournal journal;
-    const ChildResult declined = Run(L"make-pe --deliver restart --startup inst\\tarnwick.exe inst", "n\r\n");
-    EXPECT_EQ(declined.exitCode, 1u);
-    EXPECT_TRUE(Holds(declined.stdoutBytes, "restarts this computer now. Continue? [y/N]"));
-    EXPECT_TRUE(Holds(declined.stderrBytes, "make-pe not started"));
+    const ChildResult refused = Run(L"make-pe --deliver restart --startup inst\\tarnwick.exe inst", "y\r\n");
+    EXPECT_EQ(refused.exitCode, 2u);
+    EXPECT_EQ(refused.stdoutBytes, "");
+    EXPECT_EQ(refused.stderrBytes, "tarnwick: --deliver restart restarts this computer; add --yes to confirm\r\n");
     EXPECT_EQ(journal.Count(), 0u);
     EXPECT_FALSE(Exists(WorkFolder() + L"\\tarnwick.log"));
 }
@@ -479,7 +482,8 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
         std::string shown;
     } cases[] = {
         {L"make-pe --deliver iso --driver good --target \"" + (start / L"out") + L"\"" + app, 0, "wimlib-imagex",
-         At("\r\nskipped: @\\good\\autorun.inf: no catalogue named in [Version]\r\n")},
+         At("\r\nskipped: @\\good\\autorun.inf: no catalogue named in [Version]\r\n"
+            "ISO written: @\\out\\boot.iso (0 bytes)\r\n")},
         {L"make-pe --deliver restart --yes" + app, 0, "bcdedit", ""},
         {L"extract-winre \"" + (start / L"winre.wim") + L"\"", 1, "reagentc", ""},
     };
@@ -510,7 +514,7 @@ TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
 {
     MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other", L"\\blocked", L"\\blocked\\boot.iso", L"\\notiso"},
              {{L"\\app\\app.exe", "MZ"}, {L"\\app\\readme.txt", "MZ"}, {L"\\app2\\app.exe", "MZ"},
-              {L"\\other\\tool.exe", "MZ"}, {L"\\notiso\\boot.iso", "notes"}});
+              {L"\\other\\tool.exe", "MZ"}, {L"\\notiso\\boot.iso", "notes"}, {L"\\app.exe", "MZ"}});
     // Later options win.
     const std::wstring iso = L"make-pe --deliver iso --target out ";
     const std::wstring disk = L"make-pe --deliver disk --target ";
@@ -536,7 +540,9 @@ TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
          "tarnwick: --target of --deliver disk must be a disk number from 0 to 2147483647\r\n"},
         {disk + L"2147483647 --yes" + app, 2, "tarnwick: disk 2147483647 not found\r\n"},
         {disk + L"0 --yes" + app, 2, "tarnwick: disk 0 holds the running system; refusing to erase it\r\n"},
-        {disk + L"7" + app, 2, "tarnwick: --deliver disk erases disk 7; add --yes to confirm\r\n"},
+        // Under Wine a disk answers no query (error 50, not supported): its size is unknown.
+        {disk + L"7 --yes" + app, 2, "tarnwick: disk 7 cannot be identified (error 50); refusing to erase it\r\n"},
+        {disk + L"7 --unknown-disk" + app, 2, "tarnwick: --deliver disk erases disk 7; add --yes to confirm\r\n"},
         {iso + L"--target nowhere" + app, 2, "tarnwick: --target folder @\\nowhere does not exist\r\n"},
         {iso + L"--target app\\readme.txt" + app, 2, "tarnwick: --target @\\app\\readme.txt is not a folder\r\n"},
         {iso + L"--target blocked" + app, 2, "tarnwick: ISO path is a folder: @\\blocked\\boot.iso\r\n"},
@@ -546,6 +552,8 @@ TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
         {iso + L"--target app\\sub\\.." + app, 2, "tarnwick: --target folder @\\app is inside SOURCE @\\app\r\n"},
         {iso + L"--startup APP\\App.EXE other app\\", 0, ""},
         {iso + L"--startup app\\app.exe APP\\APP.EXE", 0, ""},
+        // A relative --startup is looked for in the SOURCE folders before the current one.
+        {iso + L"--startup app.exe other app", 0, ""},
         {L"esd-to-iso app\\app.exe nowhere\\out.iso", 2,
          "tarnwick: folder of ISO @\\nowhere\\out.iso does not exist: @\\nowhere\\\r\n"},
         {L"esd-to-iso app\\app.exe APP\\APP.EXE", 2, "tarnwick: ISO @\\APP\\APP.EXE is the ESD file\r\n"},
@@ -585,7 +593,10 @@ TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
         if (c.exitCode == 2) {
             EXPECT_EQ(result.stdoutBytes, "") << ToUtf8(c.arguments);
             EXPECT_EQ(journal.Count(), 0u) << ToUtf8(c.arguments);
-            EXPECT_EQ(log, "") << ToUtf8(c.arguments);
+            // Only a refused disk is logged.
+            const bool diskRefused = c.message.compare(0, 15, "tarnwick: disk ") == 0;
+            EXPECT_EQ(log.empty(), !diskRefused) << ToUtf8(c.arguments) << "\n" << log;
+            EXPECT_TRUE(!diskRefused || Holds(log, c.message.substr(0, c.message.size() - 2))) << log;
         }
     }
     EXPECT_EQ(ReadBytes(start / L"notiso\\boot.iso"), "") << "replaced with --force by what the scripted tool wrote";
@@ -614,14 +625,58 @@ TEST_F(HostRun, FailedDiskDeliveryNamesTheDiskAndTheBootDiskLibraryResult)
         }
         StandinJournal journal;
         journal.RespondTool(L"oscdimg", c.isoToolExit);
-        const ChildResult result = Run(L"make-pe --deliver disk --target 7 --yes --startup inst\\tarnwick.exe inst");
+        const ChildResult result =
+            Run(L"make-pe --deliver disk --target 7 --yes --unknown-disk --startup inst\\tarnwick.exe inst");
         EXPECT_EQ(result.exitCode, 1u);
         EXPECT_TRUE(Holds(result.stderrBytes, c.reason));
         // Under Wine no system partition is recorded.
-        EXPECT_EQ(result.stderrBytes.find("tarnwick: warning: whether disk 7 holds the running system could not be "
-                                          "determined\r\n"),
+        EXPECT_EQ(result.stdoutBytes.find("Disk 7: unknown model, unknown size (error 50), unknown bus\r\n"
+                                          "The media boot on UEFI PCs; a raw ISO image on a disk does not boot on "
+                                          "BIOS.\r\nNote: whether disk 7 holds the running system could not be "
+                                          "determined.\r\n"),
                   0u);
     }
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The last line says what was made: the ISO (after the one it replaces), the
+// disk with the size of the media, the configured boot image. The relative
+// --startup is found in the SOURCE.
+TEST_F(HostRun, EveryCommandEndsWithWhatItMade)
+{
+    const std::wstring app = L" --startup tarnwick.exe inst";
+    WriteBytes(start / L"out\\boot.iso", "old");
+    StandinJournal journal;
+    ChildResult result = Run(L"make-pe --deliver iso --force --target out" + app);
+    EXPECT_EQ(result.exitCode, 0u) << result.stderrBytes;
+    EXPECT_EQ(result.stdoutBytes.find(At("replacing @\\out\\boot.iso (3 bytes, 20")), 0u) << result.stdoutBytes;
+    EXPECT_TRUE(EndsWith(result.stdoutBytes, At("\r\nISO written: @\\out\\boot.iso (0 bytes)\r\n")))
+        << result.stdoutBytes;
+
+    StandinJournal diskJournal;
+    diskJournal.Script(2, "0 0 0 wait=go");
+    StartedProgram disk(
+        L"\"" + Inst(L"tarnwick.exe") + L"\" make-pe --deliver disk --target 7 --yes --unknown-disk" + app,
+        start.path());
+    for (int tries = 0; tries < 600 && diskJournal.Pid(2) == 0; ++tries) {
+        Sleep(100);
+    }
+    EXPECT_EQ(diskJournal.Tool(2), "oscdimg");
+    WriteBytes(Inst(L"PE\\boot.iso.partial"), "media");
+    diskJournal.Release(L"go");
+    result = disk.Wait();
+    EXPECT_EQ(result.exitCode, 0u) << result.stderrBytes;
+    EXPECT_EQ(ReadBytes(start / L"disk7.img"), "media");
+    EXPECT_TRUE(EndsWith(result.stdoutBytes, "\r\ndisk 7 written: 5 bytes\r\n")) << result.stdoutBytes;
+
+    result = Run(L"configure-boot-wim");
+    EXPECT_EQ(result.exitCode, 0u) << result.stderrBytes;
+    EXPECT_TRUE(EndsWith(result.stdoutBytes, At("BOOT.wim configured: @\\inst\\PE\\ISO\\SOURCES\\BOOT.wim (0 bytes)\r\n")))
+        << result.stdoutBytes;
 }
 
 }  // namespace
