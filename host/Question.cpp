@@ -10,33 +10,27 @@ namespace host {
 namespace {
 
 constexpr DWORD kLongestAnswer = 64;
-// Ctrl+C ends the console read at once; the handler runs on a thread of its
-// own and may raise its flag a little later.
-constexpr int kCtrlCWaitSteps = 50;
-constexpr DWORD kCtrlCWaitStepMs = 10;
 
-volatile LONG g_interrupted = 0;
-
+// Nothing is done while a question waits, so Ctrl+C ends the process there
+// and then, whether or not the console read returns for it.
 BOOL WINAPI OnQuestionControl(DWORD event)
 {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        InterlockedExchange(&g_interrupted, 1);
-        return TRUE;
+        // The question's line is not ended.
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+        std::fputs(kCancelledText, stderr);
+        std::fflush(stderr);
+        ExitProcess(kExitCancelled);
     }
     return FALSE;
 }
 
-bool Interrupted()
-{
-    return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0;
-}
-
-// Ctrl+C and Ctrl+Break turn into a flag while the question waits.
+// The handler above for as long as the question waits.
 class QuestionControl {
 public:
     QuestionControl()
     {
-        InterlockedExchange(&g_interrupted, 0);
         // A parent may have passed on Ctrl+C ignored.
         SetConsoleCtrlHandler(nullptr, FALSE);
         SetConsoleCtrlHandler(OnQuestionControl, TRUE);
@@ -46,9 +40,7 @@ public:
     QuestionControl& operator=(const QuestionControl&) = delete;
 };
 
-enum class Answer { Yes, No, Cancelled };
-
-Answer Ask(const std::string& question)
+bool AskOnConsole(const std::string& question)
 {
     const QuestionControl control;
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -58,19 +50,14 @@ Answer Ask(const std::string& question)
     std::fflush(stdout);
     wchar_t line[kLongestAnswer] = {};
     DWORD read = 0;
-    const bool answered = ReadConsoleW(input, line, kLongestAnswer, &read, nullptr) && read > 0;
-    for (int step = 0; !answered && !Interrupted() && step < kCtrlCWaitSteps; ++step) {
-        Sleep(kCtrlCWaitStepMs);
-    }
-    if (Interrupted()) {
-        std::fputs("\n", stdout);
-        return Answer::Cancelled;
+    if (!ReadConsoleW(input, line, kLongestAnswer, &read, nullptr)) {
+        return false;
     }
     std::string narrow;
     for (DWORD i = 0; i < read; ++i) {
         narrow += line[i] < 0x80 ? static_cast<char>(line[i]) : '?';
     }
-    return answered && IsYes(narrow) ? Answer::Yes : Answer::No;
+    return IsYes(narrow);
 }
 
 }  // namespace
@@ -104,7 +91,7 @@ int Confirm(const std::string& question, bool yes, const std::string& refusal)
         std::fprintf(stderr, "tarnwick: %s\n", refusal.c_str());
         return kExitUsage;
     }
-    if (Ask(question) == Answer::Yes) {
+    if (AskOnConsole(question)) {
         return kExitSuccess;
     }
     std::fputs(kCancelledText, stderr);
