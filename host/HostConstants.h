@@ -5,7 +5,7 @@ namespace host {
 
 // One table, printed by --help: every exit path returns one of these.
 constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;  // the work was begun and failed
+constexpr int kExitFailure = 1;  // the library was called and failed
 constexpr int kExitUsage = 2;  // refused before any work
 constexpr int kExitCancelled = 130;  // Ctrl+C, or no yes to a question
 

@@ -132,14 +132,14 @@ int Run(const Options& options)
     if (!library.loaded()) {
         fwprintf(stderr, L"tarnwick: cannot load %lsTarnwickMedia.dll (error %lu)\n",
                  plainwin::ProgramFolder().c_str(), GetLastError());
-        return kExitFailure;
+        return kExitUsage;
     }
     const LogExcerpt log;
     switch (options.command) {
     case Command::EsdToIso: {
         auto convert = Require<ConvertESDToISOWithOptions_Fn>(library, "ConvertESDToISOWithOptions");
         if (!convert) {
-            return kExitFailure;
+            return kExitUsage;
         }
         // The library prints each command line before its run, so the bar
         // leaves the cursor at its start for the next line to replace it.
@@ -158,7 +158,7 @@ int Run(const Options& options)
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
         if (!extract) {
-            return kExitFailure;
+            return kExitUsage;
         }
         const bool ok = extract(options.winreTarget.c_str());
         if (ok) {
@@ -170,7 +170,7 @@ int Run(const Options& options)
         // The list form, so that the host need not share the DLL's standard library.
         auto makePe = Require<MakePEWithOptions_Fn>(library, "MakePEWithOptions");
         if (!makePe) {
-            return kExitFailure;
+            return kExitUsage;
         }
         const int type = ProductionType(options.deliver);
         std::vector<const wchar_t*> sources;
@@ -218,7 +218,7 @@ int Run(const Options& options)
     case Command::ConfigureBootWim: {
         auto configure = Require<ConfigureBootWim_Fn>(library, "ConfigureBootWim");
         if (!configure) {
-            return kExitFailure;
+            return kExitUsage;
         }
         ConsoleSink sink;
         const bool ok = configure(&sink);
