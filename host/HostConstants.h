@@ -11,6 +11,10 @@ constexpr int kExitCancelled = 130;  // Ctrl+C, or no yes to a question
 
 // Ctrl+C or a no at a question, which comes before any work.
 constexpr char kCancelledText[] = "tarnwick: cancelled, nothing written\n";
+// The characters of an answer read; how long an empty read waits for the
+// Ctrl+C handler to end the process.
+constexpr unsigned long kLongestAnswer = 64;
+constexpr unsigned long kCtrlCGraceMs = 1000;
 
 constexpr char kRestartQuestion[] =
     "This adds a one-time boot entry and restarts this computer now. Continue? [y/N] ";

@@ -9,8 +9,6 @@
 namespace host {
 namespace {
 
-constexpr DWORD kLongestAnswer = 64;
-
 // Nothing is done while a question waits, so Ctrl+C ends the process there
 // and then, whether or not the console read returns for it.
 BOOL WINAPI OnQuestionControl(DWORD event)
@@ -50,7 +48,11 @@ bool AskOnConsole(const std::string& question)
     std::fflush(stdout);
     wchar_t line[kLongestAnswer] = {};
     DWORD read = 0;
-    if (!ReadConsoleW(input, line, kLongestAnswer, &read, nullptr)) {
+    const bool ok = ReadConsoleW(input, line, kLongestAnswer, &read, nullptr) != FALSE;
+    // Windows ends the read empty on Ctrl+C, before the handler's thread
+    // has run: the handler has the last word.
+    if (!ok || read == 0) {
+        Sleep(kCtrlCGraceMs);
         return false;
     }
     std::string narrow;
