@@ -76,7 +76,8 @@ const wchar_t kExtractWinre[] =
     L"tarnwick extract-winre TARGET\n"
     L"\n"
     L"extract-winre copies winre.wim out of this machine's recovery partition to the\n"
-    L"file TARGET. It ends with \"winre.wim copied: <path> (<size>)\".\n";
+    L"file TARGET. It ends with \"winre.wim copied: <path> (<size>)\". Ctrl+C ends\n"
+    L"it at once and deletes the unfinished TARGET.\n";
 
 const wchar_t kCommon[] =
     L"The tools are looked for in tools\\ beside this program (oscdimg.exe in PE\\,\n"

@@ -11,6 +11,8 @@ constexpr int kExitCancelled = 130;  // Ctrl+C, or no yes to a question
 
 // Ctrl+C or a no at a question, which comes before any work.
 constexpr char kCancelledText[] = "tarnwick: cancelled, nothing written\n";
+// Ctrl+C while winre.wim is copied, which has no cancel.
+constexpr char kExtractCancelledText[] = "tarnwick: extract-winre cancelled; the copy is deleted\n";
 // The characters of an answer read; how long an empty read waits for the
 // Ctrl+C handler to end the process.
 constexpr unsigned long kLongestAnswer = 64;

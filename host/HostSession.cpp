@@ -1,5 +1,6 @@
 #include "HostSession.h"
 
+#include "CancelExit.h"
 #include "ConsoleSink.h"
 #include "LogExcerpt.h"
 #include "Preflight.h"
@@ -160,6 +161,8 @@ int Run(const Options& options)
         if (!extract) {
             return kExitUsage;
         }
+        // The copy cannot be stopped midway, and what it wrote is no image.
+        const CancelExit cancel(kExtractCancelledText, options.winreTarget);
         const bool ok = extract(options.winreTarget.c_str());
         if (ok) {
             PrintLine(MadeLine(kWinreCopied, options.winreTarget, FileSize(options.winreTarget)));
@@ -223,6 +226,10 @@ int Run(const Options& options)
         ConsoleSink sink;
         const bool ok = configure(&sink);
         sink.Finish();
+        if (!ok && sink.Cancelled()) {
+            std::fputs("tarnwick: configure-boot-wim cancelled\n", stderr);
+            return kExitCancelled;
+        }
         if (ok) {
             const std::wstring image = plainwin::ProgramFolder() + kInstalledBootWim;
             PrintLine(MadeLine(kBootWimConfigured, image, FileSize(image)));

@@ -1,5 +1,6 @@
 #include "Question.h"
 
+#include "CancelExit.h"
 #include "HostConstants.h"
 
 #include <windows.h>
@@ -9,38 +10,11 @@
 namespace host {
 namespace {
 
-// Nothing is done while a question waits, so Ctrl+C ends the process there
-// and then, whether or not the console read returns for it.
-BOOL WINAPI OnQuestionControl(DWORD event)
-{
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        // The question's line is not ended.
-        std::fputs("\n", stdout);
-        std::fflush(stdout);
-        std::fputs(kCancelledText, stderr);
-        std::fflush(stderr);
-        ExitProcess(kExitCancelled);
-    }
-    return FALSE;
-}
-
-// The handler above for as long as the question waits.
-class QuestionControl {
-public:
-    QuestionControl()
-    {
-        // A parent may have passed on Ctrl+C ignored.
-        SetConsoleCtrlHandler(nullptr, FALSE);
-        SetConsoleCtrlHandler(OnQuestionControl, TRUE);
-    }
-    ~QuestionControl() { SetConsoleCtrlHandler(OnQuestionControl, FALSE); }
-    QuestionControl(const QuestionControl&) = delete;
-    QuestionControl& operator=(const QuestionControl&) = delete;
-};
-
 bool AskOnConsole(const std::string& question)
 {
-    const QuestionControl control;
+    // Nothing is done while a question waits: Ctrl+C ends the process there
+    // and then, whether or not the console read returns for it.
+    const CancelExit cancel(kCancelledText);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     // What was typed while the command started must not answer.
     FlushConsoleInputBuffer(input);
