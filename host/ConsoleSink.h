@@ -4,6 +4,7 @@
 
 #include "TarnwickMedia.h"
 
+#include <string>
 #include <vector>
 
 namespace host {
@@ -15,8 +16,8 @@ public:
     static constexpr bool kCursorHome = true;
     // cursorHome: a bar drawn on a terminal leaves the cursor at its start.
     // stageStarts: the percentages at which the call's stages begin; empty
-    // when every record begins one.
-    explicit ConsoleSink(bool cursorHome = false, std::vector<int> stageStarts = {});
+    // when every record begins one. model (may be null) places the bar.
+    explicit ConsoleSink(bool cursorHome = false, std::vector<int> stageStarts = {}, BarModel* model = nullptr);
     ~ConsoleSink();
     ConsoleSink(const ConsoleSink&) = delete;
     ConsoleSink& operator=(const ConsoleSink&) = delete;
@@ -27,12 +28,18 @@ public:
     // Ends a bar still on its line; call before printing anything else.
     void Finish();
     bool Cancelled() const;
+    // Failure records are kept, for the caller to print or replace, instead
+    // of printed as they come.
+    void HoldFailures() { m_holdFailures = true; }
+    const std::string& HeldFailure() const { return m_heldFailure; }
     // Whether a progress record reported the whole amount done.
     bool ReachedEnd() const { return m_reachedEnd; }
 
 private:
     ProgressBar m_bar;
     bool m_reachedEnd = false;
+    bool m_holdFailures = false;
+    std::string m_heldFailure;
 };
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #include "HostSession.h"
 
 #include "ConsoleSink.h"
+#include "EsdToIso.h"
 #include "LogExcerpt.h"
 #include "Preflight.h"
 #include "Question.h"
@@ -139,19 +140,17 @@ int Run(const Options& options)
         if (!convert) {
             return kExitFailure;
         }
-        // The library prints each command line before its run, so the bar
-        // leaves the cursor at its start for the next line to replace it.
-        // Its stages: extraction, boot.wim, install.wim, the ISO.
-        ConsoleSink sink(ConsoleSink::kCursorHome, {0, 10, 30, 60, 90, 100});
-        EsdIsoOptions esdOptions = {sizeof(EsdIsoOptions), 0, options.edition, 0, &sink};
-        esdOptions.flags = (options.uefi ? kEsdIsoUefi : 0) | (options.allEditions ? kEsdIsoAllEditions : 0);
-        const bool ok = convert(options.esd.c_str(), options.iso.c_str(), &esdOptions);
-        sink.Finish();
-        if (!ok && sink.Cancelled()) {
+        switch (ConvertEsd(convert, options, log)) {
+        case EsdOutcome::Done:
+            return kExitSuccess;
+        case EsdOutcome::Cancelled:
             std::fputs("tarnwick: esd-to-iso cancelled\n", stderr);
             return kExitFailure;
+        case EsdOutcome::ToolFailed:
+            return kExitFailure;
+        default:
+            return Report(false, L"esd-to-iso failed", log);
         }
-        return Report(ok, L"esd-to-iso failed", log);
     }
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
