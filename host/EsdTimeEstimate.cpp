@@ -124,16 +124,26 @@ int EsdTimeEstimate::Place(int percent)
 }
 
 // The running stage's data per ms since it began, its tool's start
-// included. Stages differ too much in what a byte costs (copying,
-// compressing) for one stage's pace to tell another's.
+// included; before it has shown one, that of the finished stage that moved
+// the most data. A byte costs each stage differently, so the small stages
+// tell little.
 bool EsdTimeEstimate::Pace(double& bytesPerMs) const
 {
-    const Progress& p = m_progress[static_cast<size_t>(m_current)];
-    if (p.lastBytes <= 0 || p.lastMs < p.startMs + esdtoiso::kPaceAfterMs) {
-        return false;
+    const Progress& running = m_progress[static_cast<size_t>(m_current)];
+    if (running.lastBytes > 0 && running.lastMs >= running.startMs + esdtoiso::kPaceAfterMs) {
+        bytesPerMs = running.lastBytes / static_cast<double>(running.lastMs - running.startMs);
+        return true;
     }
-    bytesPerMs = p.lastBytes / static_cast<double>(p.lastMs - p.startMs);
-    return true;
+    double most = 0;
+    for (int s = 0; s < m_current; ++s) {
+        const Progress& p = m_progress[static_cast<size_t>(s)];
+        const double bytes = StageBytes(static_cast<size_t>(s));
+        if (bytes > most && p.endMs > p.startMs) {
+            most = bytes;
+            bytesPerMs = bytes / static_cast<double>(p.endMs - p.startMs);
+        }
+    }
+    return most > 0;
 }
 
 // What a finished stage took beyond its data at that pace, per run: the start
@@ -167,17 +177,23 @@ bool EsdTimeEstimate::Left(std::uint64_t& ms) const
     }
     double pace = 0;
     if (!Pace(pace)) {
-        // The stage has not shown its pace yet: the rest at the whole call's pace so far.
+        // No stage has shown a pace yet: the rest at the whole call's pace so far.
         ms = static_cast<std::uint64_t>(static_cast<double>(now - m_startMs) * (m_total - done) / done);
         return true;
     }
     const double runCost = RunCostMs(pace);
     const size_t current = static_cast<size_t>(m_current);
     const EsdStage& stage = m_stages[current];
-    // The runs after the one that moves data start their tools too.
-    const size_t runsAfter = stage.runBytes.size() > progress.run + 1 ? stage.runBytes.size() - progress.run - 1 : 0;
-    const double pending = (StageBytes(current) - progress.lastBytes) / pace +
-                           runCost * static_cast<double>(runsAfter) - static_cast<double>(now - progress.lastMs);
+    // The runs after the one that moves data start their tools too; before
+    // it moved any, so do it and the silent runs ahead of it.
+    double pending = 0;
+    if (progress.lastBytes > 0) {
+        const size_t after = stage.runBytes.size() > progress.run + 1 ? stage.runBytes.size() - progress.run - 1 : 0;
+        pending = (StageBytes(current) - progress.lastBytes) / pace + runCost * static_cast<double>(after) -
+                  static_cast<double>(now - progress.lastMs);
+    } else {
+        pending = StageBytes(current) / pace + runCost * StageRuns(current) - static_cast<double>(now - progress.startMs);
+    }
     double left = pending > 0 ? pending : 0;
     for (size_t s = current + 1; s < m_stages.size(); ++s) {
         left += StageBytes(s) / pace + runCost * StageRuns(s);
