@@ -32,8 +32,8 @@ bool OutputIsTerminal()
 
 }  // namespace
 
-ConsoleSink::ConsoleSink(bool cursorHome, std::vector<int> stageStarts, BarModel* model)
-    : m_bar(BarStyle{OutputIsTerminal(), cursorHome, std::move(stageStarts)}, [] { return GetTickCount64(); }, model)
+ConsoleSink::ConsoleSink(std::vector<int> stageStarts, BarModel* model)
+    : m_bar(BarStyle{OutputIsTerminal(), std::move(stageStarts)}, [] { return GetTickCount64(); }, model)
 {
     InterlockedExchange(&g_cancelRequested, 0);
     // A parent may have passed on Ctrl+C ignored (a new process group does),

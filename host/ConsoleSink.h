@@ -13,11 +13,9 @@ namespace host {
 // errors, and answers the library's cancellation checks after Ctrl+C.
 class ConsoleSink : public IProgressSink {
 public:
-    static constexpr bool kCursorHome = true;
-    // cursorHome: a bar drawn on a terminal leaves the cursor at its start.
     // stageStarts: the percentages at which the call's stages begin; empty
     // when every record begins one. model (may be null) places the bar.
-    explicit ConsoleSink(bool cursorHome = false, std::vector<int> stageStarts = {}, BarModel* model = nullptr);
+    explicit ConsoleSink(std::vector<int> stageStarts = {}, BarModel* model = nullptr);
     ~ConsoleSink();
     ConsoleSink(const ConsoleSink&) = delete;
     ConsoleSink& operator=(const ConsoleSink&) = delete;

@@ -44,7 +44,7 @@ EsdOutcome ConvertEsd(ConvertESDToISOWithOptions_Fn convert, const Options& opti
     const std::vector<EsdImage> images = ReadEsdImages(options.esd);
     EsdTimeEstimate estimate(EsdStages(images, options.edition, options.allEditions), [] { return GetTickCount64(); });
     // The library echoes into the log, so the bar has the console to itself.
-    ConsoleSink sink(false, {}, &estimate);
+    ConsoleSink sink({}, &estimate);
     sink.HoldFailures();
     EsdIsoOptions esdOptions = {sizeof(EsdIsoOptions), kEsdIsoQuiet, options.edition, 0, &sink};
     esdOptions.flags |= (options.uefi ? kEsdIsoUefi : 0) | (options.allEditions ? kEsdIsoAllEditions : 0);

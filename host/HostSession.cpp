@@ -138,14 +138,14 @@ int Run(const Options& options)
     case Command::EsdToIso: {
         auto convert = Require<ConvertESDToISOWithOptions_Fn>(library, "ConvertESDToISOWithOptions");
         if (!convert) {
-            return kExitFailure;
+            return kExitUsage;
         }
         switch (ConvertEsd(convert, options, log)) {
         case EsdOutcome::Done:
             return kExitSuccess;
         case EsdOutcome::Cancelled:
             std::fputs("tarnwick: esd-to-iso cancelled\n", stderr);
-            return kExitFailure;
+            return kExitCancelled;
         case EsdOutcome::ToolFailed:
             return kExitFailure;
         default:
@@ -177,7 +177,7 @@ int Run(const Options& options)
         for (const std::wstring& folder : options.drivers) {
             drivers.push_back(folder.c_str());
         }
-        ConsoleSink sink(false, MakePeStageStarts(sources.size(), !drivers.empty()));
+        ConsoleSink sink(MakePeStageStarts(sources.size(), !drivers.empty()));
         MakePEOptions peOptions = {sizeof(MakePEOptions), 0, drivers.data(), static_cast<uint32_t>(drivers.size()), 0,
                                    &sink};
         peOptions.flags = (options.network ? kMakePENetwork : 0) | (options.clean ? kMakePECleanAppFolder : 0);

@@ -125,7 +125,7 @@ std::string ProgressBar::Line(const std::string& timeText)
         bar.append(m_drawnLength - drawn, ' ');
     }
     m_drawnLength = drawn;
-    return "\r" + bar + (m_style.cursorHome ? "\r" : "");
+    return "\r" + bar;
 }
 
 }  // namespace host

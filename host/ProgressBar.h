@@ -27,9 +27,6 @@ using Clock = std::function<std::uint64_t()>;
 
 struct BarStyle {
     bool terminal = false;
-    // On a terminal the bar ends with CR, so that the next line written (a
-    // longer one) replaces it.
-    bool cursorHome = false;
     // The percentages at which a stage begins; empty: every record begins one.
     std::vector<int> stageStarts;
 };

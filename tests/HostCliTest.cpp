@@ -128,7 +128,7 @@ struct BarStep {
 std::string RunBar(bool terminal, const std::vector<BarStep>& steps, std::vector<int> stageStarts)
 {
     std::uint64_t now = 0;
-    host::ProgressBar bar({terminal, false, std::move(stageStarts)}, [&now] { return now; });
+    host::ProgressBar bar({terminal, std::move(stageStarts)}, [&now] { return now; });
     std::string mismatches;
     for (const BarStep& step : steps) {
         now = step.ms;
@@ -413,7 +413,7 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     const std::vector<std::wstring> workFolders = ListNames(TempFolder(), L"ESD_");
     const ChildResult cancelled =
         CtrlCWhen(L"esd-to-iso --force in.esd old.iso", [&] { return journal.Pid(4) != 0; });
-    EXPECT_EQ(cancelled.exitCode, 1u);
+    EXPECT_EQ(cancelled.exitCode, 130u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
     // Without the ESD's image sizes the records are the bar.
     EXPECT_EQ(cancelled.stdoutBytes.find("progress   0%  "), 0u) << "no echo before the bar";
