@@ -34,8 +34,8 @@ bool OutputIsTerminal()
 
 }  // namespace
 
-ConsoleSink::ConsoleSink(bool cursorHome, std::vector<int> stageStarts)
-    : m_bar(BarStyle{OutputIsTerminal(), cursorHome, std::move(stageStarts)}, [] { return GetTickCount64(); })
+ConsoleSink::ConsoleSink(std::vector<int> stageStarts, BarModel* model)
+    : m_bar(BarStyle{OutputIsTerminal(), std::move(stageStarts)}, [] { return GetTickCount64(); }, model)
 {
     InterlockedExchange(&g_cancelRequested, 0);
     // A parent may have passed on Ctrl+C ignored (a new process group does),
@@ -67,7 +67,11 @@ bool ConsoleSink::OnProgress(const ProgressInfo* info)
     const ConsoleText text = m_bar.Update(record);
     std::fputs(text.out.c_str(), stdout);
     std::fflush(stdout);
-    std::fputs(text.err.c_str(), stderr);
+    if (m_holdFailures) {
+        m_heldFailure += text.err;
+    } else {
+        std::fputs(text.err.c_str(), stderr);
+    }
     return true;
 }
 

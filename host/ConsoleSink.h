@@ -13,11 +13,9 @@ namespace host {
 // errors, and answers the library's cancellation checks after Ctrl+C.
 class ConsoleSink : public IProgressSink {
 public:
-    static constexpr bool kCursorHome = true;
-    // cursorHome: a bar drawn on a terminal leaves the cursor at its start.
     // stageStarts: the percentages at which the call's stages begin; empty
-    // when every record begins one.
-    explicit ConsoleSink(bool cursorHome = false, std::vector<int> stageStarts = {});
+    // when every record begins one. model (may be null) places the bar.
+    explicit ConsoleSink(std::vector<int> stageStarts = {}, BarModel* model = nullptr);
     ~ConsoleSink();
     ConsoleSink(const ConsoleSink&) = delete;
     ConsoleSink& operator=(const ConsoleSink&) = delete;
@@ -28,6 +26,10 @@ public:
     // Ends a bar still on its line; call before printing anything else.
     void Finish();
     bool Cancelled() const;
+    // Failure records are kept, for the caller to print or replace, instead
+    // of printed as they come.
+    void HoldFailures() { m_holdFailures = true; }
+    const std::string& HeldFailure() const { return m_heldFailure; }
     // Whether a progress record reported the whole amount done.
     bool ReachedEnd() const { return m_reachedEnd; }
     // The size file had when the record of the whole amount came: make-pe's
@@ -40,6 +42,8 @@ private:
     bool m_reachedEnd = false;
     std::wstring m_measured;
     unsigned long long m_sizeAtEnd = 0;
+    bool m_holdFailures = false;
+    std::string m_heldFailure;
 };
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include "CancelExit.h"
 #include "ConsoleSink.h"
+#include "EsdToIso.h"
 #include "LogExcerpt.h"
 #include "Preflight.h"
 #include "RestartNotice.h"
@@ -143,19 +144,17 @@ int Run(const Options& options)
         if (!convert) {
             return kExitUsage;
         }
-        // The library prints each command line before its run, so the bar
-        // leaves the cursor at its start for the next line to replace it.
-        // Its stages: extraction, boot.wim, install.wim, the ISO.
-        ConsoleSink sink(ConsoleSink::kCursorHome, {0, 10, 30, 60, 90, 100});
-        EsdIsoOptions esdOptions = {sizeof(EsdIsoOptions), 0, options.edition, 0, &sink};
-        esdOptions.flags = (options.uefi ? kEsdIsoUefi : 0) | (options.allEditions ? kEsdIsoAllEditions : 0);
-        const bool ok = convert(options.esd.c_str(), options.iso.c_str(), &esdOptions);
-        sink.Finish();
-        if (!ok && sink.Cancelled()) {
+        switch (ConvertEsd(convert, options, log)) {
+        case EsdOutcome::Done:
+            return kExitSuccess;
+        case EsdOutcome::Cancelled:
             std::fputs("tarnwick: esd-to-iso cancelled\n", stderr);
             return kExitCancelled;
+        case EsdOutcome::ToolFailed:
+            return kExitFailure;
+        default:
+            return Report(false, L"esd-to-iso failed", log);
         }
-        return Report(ok, L"esd-to-iso failed", log);
     }
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
@@ -185,7 +184,7 @@ int Run(const Options& options)
         for (const std::wstring& folder : options.drivers) {
             drivers.push_back(folder.c_str());
         }
-        ConsoleSink sink(false, MakePeStageStarts(sources.size(), !drivers.empty()));
+        ConsoleSink sink(MakePeStageStarts(sources.size(), !drivers.empty()));
         sink.MeasureAtEnd(plainwin::ProgramFolder() + kDiskDeliveryIso);
         MakePEOptions peOptions = {sizeof(MakePEOptions), 0, drivers.data(), static_cast<uint32_t>(drivers.size()), 0,
                                    &sink};

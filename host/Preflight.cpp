@@ -1,6 +1,8 @@
 #include "Preflight.h"
 
+#include "EsdToIsoConstants.h"
 #include "ProgramFolder.h"
+#include "common/IsoTarget.h"
 #include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
@@ -130,6 +132,25 @@ std::wstring CheckIsoFolder(const std::wstring& folder, bool force)
     return problem.empty() ? problem : L"--target folder " + folder + L": " + iso + L" " + problem;
 }
 
+// Whether the ISO tool could write its file, and the volume hold an ISO about
+// the ESD's size: both would otherwise fail only after the whole conversion.
+std::wstring CheckIsoFolderRoom(const Options& options, const std::wstring& folder)
+{
+    const std::wstring shown = folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder;
+    const std::wstring problem = CheckWritable(IsoTarget::PartialPathOf(options.iso));
+    if (!problem.empty()) {
+        return shown + L" " + problem;
+    }
+    ULARGE_INTEGER available = {};
+    const unsigned long long needed = FileSize(options.esd);
+    if (options.force || !GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) ||
+        available.QuadPart >= needed) {
+        return std::wstring();
+    }
+    return shown + L" has " + std::to_wstring(available.QuadPart / esdtoiso::kMiB) + L" MiB free; the ISO needs about " +
+           std::to_wstring((needed + esdtoiso::kMiB - 1) / esdtoiso::kMiB) + L" MiB\ntarnwick: " + esdtoiso::kAddForce;
+}
+
 }  // namespace
 
 void MakePathsAbsolute(Options& options)
@@ -222,7 +243,8 @@ std::wstring CheckOutputs(const Options& options)
     if (!IsFolder(folder)) {
         return L"folder of ISO " + options.iso + L" does not exist: " + folder;
     }
-    return CheckIsoPath(options.iso, options.force);
+    const std::wstring problem = CheckIsoPath(options.iso, options.force);
+    return problem.empty() ? CheckIsoFolderRoom(options, folder) : problem;
 }
 
 std::wstring WorkFolder()

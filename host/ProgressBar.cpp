@@ -23,8 +23,8 @@ std::string Duration(std::uint64_t ms)
 
 }  // namespace
 
-ProgressBar::ProgressBar(BarStyle style, Clock clock)
-    : m_style(std::move(style)), m_clock(std::move(clock)), m_start(m_clock())
+ProgressBar::ProgressBar(BarStyle style, Clock clock, BarModel* model)
+    : m_style(std::move(style)), m_clock(std::move(clock)), m_model(model), m_start(m_clock())
 {
 }
 
@@ -54,7 +54,7 @@ ConsoleText ProgressBar::Update(const ProgressRecord& record)
     if (percent > 100) {
         percent = 100;
     }
-    const int value = static_cast<int>(percent);
+    const int value = m_model ? m_model->Place(static_cast<int>(percent)) : static_cast<int>(percent);
     if (value == m_lastPercent) {
         return text;
     }
@@ -96,10 +96,14 @@ std::string ProgressBar::Finish()
 std::string ProgressBar::TimeText(std::uint64_t now) const
 {
     std::string text = "  " + Duration(now - m_start) + " elapsed";
+    std::uint64_t left = 0;
+    if (m_model) {
+        return m_model->Left(left) ? text + ", about " + Duration(left) + " left" : text;
+    }
     const std::uint64_t stageTime = now - m_stageStart;
     if (stageTime >= kEstimateAfterMs && m_lastPercent > m_stagePercent) {
-        const std::uint64_t left = static_cast<std::uint64_t>(100 - m_lastPercent) * stageTime /
-                                   static_cast<std::uint64_t>(m_lastPercent - m_stagePercent);
+        left = static_cast<std::uint64_t>(100 - m_lastPercent) * stageTime /
+               static_cast<std::uint64_t>(m_lastPercent - m_stagePercent);
         text += ", about " + Duration(left) + " left";
     }
     return text;
@@ -121,7 +125,7 @@ std::string ProgressBar::Line(const std::string& timeText)
         bar.append(m_drawnLength - drawn, ' ');
     }
     m_drawnLength = drawn;
-    return "\r" + bar + (m_style.cursorHome ? "\r" : "");
+    return "\r" + bar;
 }
 
 }  // namespace host

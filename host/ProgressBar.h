@@ -27,17 +27,26 @@ using Clock = std::function<std::uint64_t()>;
 
 struct BarStyle {
     bool terminal = false;
-    // On a terminal the bar ends with CR, so that the next line written (a
-    // longer one) replaces it.
-    bool cursorHome = false;
     // The percentages at which a stage begins; empty: every record begins one.
     std::vector<int> stageStarts;
 };
 
+// Where a record puts the bar and how much time is left; without one, a
+// record's percentage is the bar's and the rest goes at the running stage's pace.
+class BarModel {
+public:
+    virtual int Place(int percent) = 0;
+    // False while it cannot tell.
+    virtual bool Left(std::uint64_t& ms) const = 0;
+
+protected:
+    ~BarModel() = default;
+};
+
 class ProgressBar {
 public:
-    // The elapsed time counts from construction.
-    ProgressBar(BarStyle style, Clock clock);
+    // The elapsed time counts from construction. model may be null.
+    ProgressBar(BarStyle style, Clock clock, BarModel* model = nullptr);
 
     ConsoleText Update(const ProgressRecord& record);
     // On a terminal, the bar again when its time text changed; else nothing.
@@ -56,6 +65,7 @@ private:
 
     BarStyle m_style;
     Clock m_clock;
+    BarModel* m_model;
     std::uint64_t m_start;
     bool m_barOnLine = false;
     int m_lastPercent = -1;

@@ -179,6 +179,7 @@ typedef bool (*ConvertESDToISO_Fn)(const wchar_t* esdPath, const wchar_t* isoPat
 enum {
     kEsdIsoUefi = 1,         // also boot on UEFI firmware, from the setup media's efi\microsoft\boot\efisys.bin
     kEsdIsoAllEditions = 2,  // every edition (images 4 to the last) into install.wim; EsdIsoOptions only
+    kEsdIsoQuiet = 4,        // no echo on standard output: the echoed lines go to the log; EsdIsoOptions only
 };
 
 // ConvertESDToISO with flags; flags 0 converts exactly as ConvertESDToISO.
@@ -189,7 +190,7 @@ typedef bool (*ConvertESDToISOEx_Fn)(const wchar_t* esdPath, const wchar_t* isoP
 // Options of ConvertESDToISOWithOptions, 24 bytes.
 typedef struct EsdIsoOptions {
     uint32_t size;        // sizeof(EsdIsoOptions): 24
-    uint32_t flags;       // kEsdIsoUefi | kEsdIsoAllEditions
+    uint32_t flags;       // kEsdIsoUefi | kEsdIsoAllEditions | kEsdIsoQuiet
     uint32_t edition;     // 0: image 4, as ConvertESDToISO; N >= 4: image N only; ignored with kEsdIsoAllEditions
     uint32_t reserved;    // 0
     IProgressSink* sink;  // may be null: no records, no cancellation
@@ -204,8 +205,11 @@ static_assert(offsetof(EsdIsoOptions, sink) == 16, "EsdIsoOptions::sink");
 // 30, 60, 90, 100 and values in between from the WIM tool's own progress) and
 // a failure record go to options->sink, which is asked before each tool run
 // and at least every 250 ms during one; a tool is ended only after printing
-// nothing for 5 minutes. Refused before anything is done: null or malformed
-// options, null paths, unknown flag bits, an edition from 1 to 3.
+// nothing for 5 minutes. With kEsdIsoQuiet the inputs and "Command: " lines
+// are logged instead of written to standard output, for a host that draws on
+// the console; a tool that fails also logs its last output line. Refused
+// before anything is done: null or malformed options, null paths, unknown
+// flag bits, an edition from 1 to 3.
 TARNWICK_API bool ConvertESDToISOWithOptions(const wchar_t* esdPath, const wchar_t* isoPath,
                                              const EsdIsoOptions* options);
 typedef bool (*ConvertESDToISOWithOptions_Fn)(const wchar_t* esdPath, const wchar_t* isoPath,

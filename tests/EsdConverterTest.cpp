@@ -544,6 +544,20 @@ TEST_F(EsdConverterTest, ExportEchoesInputsAndCommandsToStandardOutput)
         expected += "Command: " + journal.CommandLine(call) + "\r\n";
     }
     EXPECT_EQ(child.stdoutBytes, expected);
+
+    // kEsdIsoQuiet: the same lines, one log entry each, and nothing on standard output.
+    LogWatch log;
+    const ChildResult quiet =
+        RunExport(L"ConvertESDToISOWithOptions \"" + esdPath + L"\" \"" + isoPath + L"\" 4:0", true);
+    EXPECT_EQ(quiet.exitCode, 0u);
+    EXPECT_EQ(quiet.stdoutBytes.find_first_not_of("record 0123456789\n"), std::string::npos) << quiet.stdoutBytes;
+    ASSERT_EQ(journal.Count(), 10u);
+    expected = "ESD file: " + ToUtf8(esdPath) + "\nISO file: " + ToUtf8(isoPath) + "\nISO label: Windows\n";
+    for (unsigned call = 6; call <= 10; ++call) {
+        expected += "Command: " + journal.CommandLine(call) + "\n";
+    }
+    EXPECT_EQ(LogEntries(log), std::regex_replace(expected, std::regex("([^\n]*)\n"),
+                                                  "<time>    CESDConverter::convert $1\r\n"));
 }
 
 TEST_F(EsdConverterTest, ExRefusesNullPathsAndUnknownFlagsBeforeAnything)
@@ -652,8 +666,8 @@ TEST_F(EsdConverterTest, WithOptionsRefusesInItsOrderBeforeAnything)
         {L"- - 9:2:23:0", "invalid options", false},
         {paths + L"0:0:24:1", "invalid options", false},
         {esd + L"- 9:2", "null path argument", true},
-        {paths + L"4:0", "unknown flags", true},
-        {paths + L"5:3", "unknown flags", true},
+        {paths + L"8:0", "unknown flags", true},
+        {paths + L"13:3", "unknown flags", true},
         {paths + L"0:3", "invalid edition", true},
         {paths + L"1:1", "invalid edition", true},
     };
@@ -695,9 +709,14 @@ TEST_F(EsdConverterTest, WithOptionsByDefaultRunsAsConvertESDToISOAndSendsItsFai
     const std::wstring paths = L"\"" + esdPath + L"\" \"" + (scratch / std::wstring(100, L'i')) + L".iso\"";
     const std::string plain = observe(L"ConvertESDToISO " + paths);
     EXPECT_EQ(records, "");
-    EXPECT_EQ(observe(L"ConvertESDToISOWithOptions " + paths + L" 0:0"),
+    // Only a watched run keeps the tool's last output line, for the log.
+    const std::string watched = observe(L"ConvertESDToISOWithOptions " + paths + L" 0:0");
+    const std::string toolEntry =
+        "<time>    CESDConverter::runWatchedCommand Tool failed: cdimage.exe exit code 1, last output line: \r\n";
+    EXPECT_TRUE(Holds(watched, toolEntry));
+    EXPECT_EQ(std::regex_replace(watched, std::regex(RegexEscape(toolEntry)), ""),
               std::regex_replace(plain, std::regex("    ConvertESDToISO "), "    X "));
-    const std::string status = logged.substr(logged.find("failed: ") + 8);
+    const std::string status = logged.substr(logged.find("ConvertESDToISO failed: ") + 24);
     ASSERT_GT(status.size(), 260u);
     EXPECT_EQ(records, "record 2 0 100 \nrecord 2 10 100 \nrecord 2 30 100 \nrecord 2 60 100 \nrecord 2 90 100 \n"
                        "record 3 0 0 " + status.substr(0, 255) + "\n");

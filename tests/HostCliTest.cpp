@@ -3,12 +3,18 @@
 
 #include "CommandLine.h"
 #include "DiskGuard.h"
+#include "EsdImages.h"
+#include "EsdTimeEstimate.h"
+#include "EsdToIso.h"
 #include "HelpText.h"
 #include "HostConstants.h"
 #include "LogExcerpt.h"
 #include "ProgressBar.h"
 #include "Question.h"
 #include "ResultLine.h"
+#include "ToolCause.h"
+
+#include "common/PathIdentity.h"
 
 #include <winioctl.h>
 
@@ -128,7 +134,7 @@ struct BarStep {
 std::string RunBar(bool terminal, const std::vector<BarStep>& steps, std::vector<int> stageStarts)
 {
     std::uint64_t now = 0;
-    host::ProgressBar bar({terminal, false, std::move(stageStarts)}, [&now] { return now; });
+    host::ProgressBar bar({terminal, std::move(stageStarts)}, [&now] { return now; });
     std::string mismatches;
     for (const BarStep& step : steps) {
         now = step.ms;
@@ -178,6 +184,104 @@ TEST(HostProgressBar, TellsElapsedTimeAndTheRestAtTheStagesPace)
                       {45000, -2, "\n"}},
                      {}),
               "");
+}
+
+// The 100 MiB sample as esd-to-iso sees it, on a scripted clock: tools that
+// take 0.4 to 0.9 s to start, an install export whose steps vary by a fifth
+// around 0.7 s, and an ISO run of 1.5 s.
+TEST(HostEsdEstimate, WeightsStagesByTheirImagesAndStaysWithinAThirdOfTheRestAfterAQuarter)
+{
+    const std::vector<host::EsdImage> images = {
+        {1, L"Setup Media", 400000}, {2, L"PE", 300000}, {3, L"Setup", 200000}, {4, L"Windows 10 Pro", 104857600}};
+    std::uint64_t now = 0;
+    host::EsdTimeEstimate estimate(host::EsdStages(images, 0, false), [&now] { return now; });
+    std::vector<std::pair<std::uint64_t, int>> records = {{100, 0}, {300, 10}, {1100, 30}, {2000, 45}, {2800, 60}};
+    std::uint64_t t = 3700;
+    const std::uint64_t steps[] = {560, 700, 840, 620, 780};
+    for (int value = 61; value < 90; ++value) {
+        records.push_back({t, value});
+        t += steps[value % 5];
+    }
+    const std::uint64_t end = t + 1500;
+    records.insert(records.end(), {{t, 90}, {end, 100}});
+    std::vector<int> placed;
+    for (const auto& record : records) {
+        now = record.first;
+        placed.push_back(estimate.Place(record.second));
+        std::uint64_t left = 0;
+        const bool told = estimate.Left(left);
+        EXPECT_EQ(told, placed.back() >= 5 && placed.back() < 100) << placed.back();
+        const double truth = static_cast<double>(end - now);
+        if (told && placed.back() >= 25) {
+            EXPECT_NEAR(static_cast<double>(left), truth, std::max(0.3 * truth, 1000.0)) << placed.back();
+        }
+    }
+    // The edition is 98.8 % of the data: the small stages barely move the bar.
+    EXPECT_EQ(std::vector<int>(placed.begin(), placed.begin() + 7), (std::vector<int>{0, 0, 0, 0, 0, 4, 7}));
+    EXPECT_EQ(placed.back(), 100);
+
+    // Every edition: each run of the install stage weighs its own image.
+    const std::vector<host::EsdImage> three = {{1, L"", 100}, {2, L"", 100}, {3, L"", 100},
+                                               {4, L"", 600},  {5, L"", 300}, {6, L"", 100}};
+    host::EsdTimeEstimate editions(host::EsdStages(three, 0, true), [&now] { return now; });
+    EXPECT_EQ(editions.Place(60), 21);  // 300 of 1400 done
+    EXPECT_EQ(editions.Place(70), 64);  // the first edition exported
+    EXPECT_EQ(editions.Place(75), 75);  // and half the second
+    EXPECT_EQ(editions.Place(90), 92);
+    // Without the sizes, the records are the bar.
+    host::EsdTimeEstimate unknown(host::EsdStages({}, 0, false), [&now] { return now; });
+    for (const int value : {0, 10, 20, 30, 60, 75, 90, 100}) {
+        EXPECT_EQ(unknown.Place(value), value);
+    }
+}
+
+TEST(HostEsdImages, NamesAndSizesFromTheXmlNameTheEditions)
+{
+    const std::vector<host::EsdImage> images = host::ImagesOfWimXml(
+        L"\xFEFF<WIM><TOTALBYTES>9</TOTALBYTES><IMAGE INDEX=\"1\"><TOTALBYTES>77</TOTALBYTES><NAME>Setup</NAME>"
+        L"</IMAGE><IMAGE INDEX=\"4\"><DIRCOUNT>3</DIRCOUNT><TOTALBYTES>123456</TOTALBYTES><WINDOWS><EDITIONID>Pro"
+        L"</EDITIONID></WINDOWS><NAME>Windows 10 Pro &amp; N</NAME><DISPLAYNAME>x</DISPLAYNAME></IMAGE>"
+        L"<IMAGE INDEX=\"5\"></IMAGE></WIM>");
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[0].bytes, 77u);
+    EXPECT_EQ(images[1].index, 4u);
+    EXPECT_EQ(images[1].bytes, 123456u);
+    EXPECT_EQ(images[2].bytes, 0u);
+    EXPECT_EQ(host::EditionNames(images, 0, false), L"Windows 10 Pro & N");
+    EXPECT_EQ(host::EditionNames(images, 5, false), L"image 5");
+    EXPECT_EQ(host::EditionNames(images, 0, true), L"Windows 10 Pro & N, image 5");
+    EXPECT_EQ(host::EditionNames({}, 0, true), L"every image from 4 on");
+}
+
+TEST(HostToolCause, ATableOfLastLinesInWordsWithTheExitCode)
+{
+    const struct {
+        const char* tool;
+        unsigned long exitCode;
+        const char* line;
+        const char* cause;
+    } cases[] = {
+        {"cdimage.exe", 32, "xorriso : FAILURE : Cannot open 'x.iso.partial': Permission denied",
+         "cdimage: the ISO folder cannot be written (exit 32)"},
+        {"cdimage.exe", 5, "ERROR: Access is denied.", "cdimage: the ISO folder cannot be written (exit 5)"},
+        {"cdimage.exe", 1, "Error 112: There is not enough space on the disk.",
+         "cdimage: the ISO folder's disk is full (exit 1)"},
+        {"wimlib-imagex.exe", 28, "[ERROR] Write error: No space left on device",
+         "wimlib-imagex: the disk of the temporary folder is full (exit 28)"},
+        {"wimlib-imagex.exe", 18, "[ERROR] 9 is not a valid image in \"D:\\x.esd\"!",
+         "wimlib-imagex: the ESD has no such image (exit 18)"},
+        {"wimlib-imagex.exe", 9, "[ERROR] The WIM file is CORRUPT!", "wimlib-imagex: the ESD is damaged (exit 9)"},
+        {"wimlib-imagex.exe", 2, "Access is denied.", "wimlib-imagex: a file cannot be written (exit 2)"},
+        {"cdimage.exe", 7, "something else", "cdimage: something else (exit 7)"},
+        {"cdimage.exe", 3221225477, "", "cdimage: failed (exit 3221225477)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(host::ToolCause(c.tool, c.exitCode, c.line), c.cause) << c.line;
+    }
+    EXPECT_EQ(host::ToolCauseInLog("[Tarnwick]2026-01-02 03:04:05    CESDConverter::runWatchedCommand:88 Tool failed: "
+                                   "cdimage.exe exit code 32, last output line: Permission denied\r\n[Tarnwick]x\r\n"),
+              "cdimage: the ISO folder cannot be written (exit 32)");
+    EXPECT_EQ(host::ToolCauseInLog("ConvertESDToISO failed: Error: ESD file not found\r\n"), "");
 }
 
 TEST(HostQuestion, OnlyYOrYesIsAYes)
@@ -344,7 +448,8 @@ TEST_F(HostRun, EsdToIsoWorksInTheUsersFolderOnAbsolutePaths)
 {
     const ChildResult failed = Run(L"esd-to-iso missing.esd out.iso");
     EXPECT_EQ(failed.exitCode, 1u);
-    EXPECT_TRUE(Holds(failed.stdoutBytes, At("ESD file: @\\missing.esd")));
+    EXPECT_FALSE(Holds(failed.stdoutBytes, "ESD file: ")) << "the echo goes to the log";
+    EXPECT_TRUE(Holds(ReadBytes(WorkFolder() + L"\\tarnwick.log"), At(" ESD file: @\\missing.esd")));
     EXPECT_TRUE(
         Holds(failed.stderrBytes, "tarnwick: esd-to-iso failed\r\nLog file: " + ToUtf8(WorkFolder()) + "\\tarnwick.log"));
     EXPECT_TRUE(Holds(failed.stderrBytes, "ConvertESDToISO failed: Error: ESD file not found"));
@@ -393,8 +498,9 @@ TEST_F(HostRun, EsdToIsoStopsOnCtrlCLeavingNothing)
     EXPECT_EQ(cancelled.exitCode, 130u);
     EXPECT_EQ(cancelled.stderrBytes, "tarnwick: esd-to-iso cancelled\r\n");
     EXPECT_EQ(cancelled.stdoutBytes.find(At("replacing @\\old.iso (3 bytes, ")), 0u) << cancelled.stdoutBytes;
-    EXPECT_LT(cancelled.stdoutBytes.find("\r\nESD file: "), cancelled.stdoutBytes.find("progress"))
-        << "the echo first, then the bar";
+    // No echo, and without the ESD's image sizes the records are the bar.
+    EXPECT_FALSE(Holds(cancelled.stdoutBytes, "ESD file: "));
+    EXPECT_TRUE(Holds(cancelled.stdoutBytes, "\r\nprogress   0%  ")) << cancelled.stdoutBytes;
     EXPECT_TRUE(Holds(cancelled.stdoutBytes, "progress  60%  "));
     EXPECT_EQ(journal.Count(), 4u);
     EXPECT_FALSE(journal.Running(4));
@@ -554,9 +660,11 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
 
 TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
 {
-    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other", L"\\blocked", L"\\blocked\\boot.iso", L"\\notiso"},
+    MakeTree(start.path(), {L"\\app", L"\\app2", L"\\other", L"\\blocked", L"\\blocked\\boot.iso", L"\\notiso",
+                            L"\\locked", L"\\locked\\new.iso.partial"},
              {{L"\\app\\app.exe", "MZ"}, {L"\\app\\readme.txt", "MZ"}, {L"\\app2\\app.exe", "MZ"},
               {L"\\other\\tool.exe", "MZ"}, {L"\\notiso\\boot.iso", "notes"}, {L"\\app.exe", "MZ"}});
+    Sh("truncate -s 15T '" + UnixPath(start / L"huge.esd") + "'");
     // Later options win.
     const std::wstring iso = L"make-pe --deliver iso --target out ";
     const std::wstring disk = L"make-pe --deliver disk --target ";
@@ -601,6 +709,13 @@ TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
         {L"esd-to-iso app\\app.exe APP\\APP.EXE", 2, "tarnwick: ISO @\\APP\\APP.EXE is the ESD file\r\n"},
         {L"esd-to-iso app\\app.exe blocked", 2, "tarnwick: ISO path is a folder: @\\blocked\r\n"},
         {L"esd-to-iso app\\app.exe app\\readme.txt", 2, std::string("tarnwick: @\\app\\readme.txt") + notIso},
+        // An ISO folder the ISO tool cannot write its file into (on Windows, one
+        // whose ACL denies it; here a folder is in the way), and a volume with
+        // less room than the ESD's size (a sparse 15 TiB ESD).
+        {L"esd-to-iso app\\app.exe locked\\new.iso", 2, "tarnwick: @\\locked cannot be written (error "},
+        {L"esd-to-iso huge.esd new.iso", 2,
+         " MiB free; the ISO needs about 15728640 MiB\r\ntarnwick: add --force to try anyway\r\n"},
+        {L"esd-to-iso --force huge.esd new.iso", 1, "error: Error: Not a WIM or ESD file\r\n"},
         // The library reads the header first and refuses before the ISO is touched.
         {L"esd-to-iso --force app\\app.exe app\\readme.txt", 1, "error: Error: Not a WIM or ESD file\r\n"},
         {L"configure-boot-wim", 2,
@@ -644,6 +759,36 @@ TEST_F(HostRun, ChecksFilesTargetsToolsAndDisksBeforeCallingTheLibrary)
     EXPECT_EQ(ReadBytes(start / L"notiso\\boot.iso"), "") << "replaced with --force by what the scripted tool wrote";
     EXPECT_EQ(ReadBytes(start / L"app\\readme.txt"), "MZ");
     EXPECT_FALSE(Exists(Inst(L"tarnwick.log")));
+}
+
+// A sample ESD converted by journalling tools ends with the ISO and the
+// editions its XML names; a failing tool is named with its cause in words.
+TEST_F(HostRun, EsdToIsoEndsWithTheIsoAndItsEditionsOrTheToolsCause)
+{
+    Sh(SourceDir() + "/scripts/make-sample-esd.sh '" + UnixPath(start / L"s.esd") + "'");
+    const std::wstring iso = start / L"out.iso";
+    const struct {
+        const wchar_t* options;
+        std::string editions;
+    } cases[] = {{L"", "Windows 10 Pro"}, {L"--edition all ", "Windows 10 Pro, Windows 10 Home, Windows 10 Education"}};
+    for (const auto& c : cases) {
+        StandinJournal journal;
+        journal.Respond(4, 0, 0, "Image Count: 6\n");
+        DeleteFileW(iso.c_str());
+        const ChildResult done = Run(std::wstring(L"esd-to-iso ") + c.options + L"s.esd out.iso");
+        EXPECT_EQ(done.exitCode, 0u) << done.stderrBytes;
+        const std::string line = "install ISO written: " + ToUtf8(iso) + " (" + host::SizeText(FileSize(iso)) +
+                                 "), editions: " + c.editions + "\r\n";
+        EXPECT_EQ(done.stdoutBytes.substr(done.stdoutBytes.size() - std::min(line.size(), done.stdoutBytes.size())),
+                  line);
+        EXPECT_FALSE(Holds(done.stdoutBytes, "Command: "));
+    }
+    StandinJournal journal;
+    journal.RespondTool(L"cdimage", 32, 0, "xorriso : FAILURE : Cannot open 'out.iso.partial': Permission denied\n");
+    const ChildResult failed = Run(L"esd-to-iso --force s.esd out.iso");
+    EXPECT_EQ(failed.exitCode, 1u);
+    EXPECT_EQ(failed.stderrBytes, "tarnwick: cdimage: the ISO folder cannot be written (exit 32)\r\nLog file: " +
+                                      ToUtf8(WorkFolder()) + "\\tarnwick.log\r\n");
 }
 
 TEST_F(HostRun, FailedDiskDeliveryNamesTheDiskAndTheBootDiskLibraryResult)

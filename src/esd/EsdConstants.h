@@ -79,6 +79,8 @@ constexpr const wchar_t* kStatusExitCode = L"Command failed with exit code: ";
 constexpr const wchar_t* kStatusCommandSuffix = L" - Command: ";
 
 constexpr const char* kLogTimeout = "EsdConverter:RunCommand: command timeout\n";
+// A watched tool that failed: its file name, exit code and last output line.
+constexpr const char* kLogToolFailed = "Tool failed: %s exit code %lu, last output line: %s";
 constexpr const char* kConvertFunction = "ConvertESDToISO";
 constexpr const char* kConvertExFunction = "ConvertESDToISOEx";
 constexpr const char* kLogConvertFailed = "ConvertESDToISO failed: %s\n";

@@ -7,6 +7,7 @@
 #include "common/RunnerConstants.h"
 #include "common/ToolOutputLines.h"
 #include "common/IsoTarget.h"
+#include "common/LogFile.h"
 #include "common/PathIdentity.h"
 #include "common/ProgressReport.h"
 #include "common/UniqueHandle.h"
@@ -17,17 +18,6 @@
 #include <iostream>
 
 namespace {
-
-// Writes one line to standard wide output. A character the stream cannot
-// convert sets its fail bit; clearing it keeps later lines from being lost.
-void EchoLine(const std::wstring& prefix, const std::wstring& text)
-{
-    std::wcout << prefix << text << std::endl;
-    if (!std::wcout) {
-        std::wcout.clear();
-        std::wcout << std::flush;
-    }
-}
 
 // Makes the work folder and removes it when the conversion leaves, whatever
 // the path. Its lock goes first: the removal cannot delete a held lock file.
@@ -79,6 +69,7 @@ CESDConverter::CESDConverter()
       m_cdimagePath(esd::kDefaultCdimagePath),
       m_progress(esd::kProgressStart),
       m_verbose(false),
+      m_echoToLog(false),
       m_uefi(false),
       m_watched(false),
       m_allEditions(false),
@@ -98,6 +89,7 @@ CESDConverter::~CESDConverter() = default;
 void CESDConverter::setWimlibPath(const std::wstring& path) { m_wimlibPath = path; }
 void CESDConverter::setCdimagePath(const std::wstring& path) { m_cdimagePath = path; }
 void CESDConverter::enableVerbose() { m_verbose = true; }
+void CESDConverter::echoToLog() { m_echoToLog = true; }
 void CESDConverter::enableUefi() { m_uefi = true; }
 void CESDConverter::selectEdition(unsigned edition) { m_edition = edition; }
 void CESDConverter::enableAllEditions() { m_allEditions = true; }
@@ -146,8 +138,26 @@ void CESDConverter::report(int value)
     }
 }
 
+// One line to standard wide output, or to the log. A character the stream
+// cannot convert sets its fail bit; clearing it keeps later lines from being lost.
+void CESDConverter::echo(const wchar_t* prefix, const std::wstring& text)
+{
+    if (m_echoToLog) {
+        TW_LOG("CESDConverter::convert", "%s", WideToAnsi(prefix + text).c_str());
+        return;
+    }
+    std::wcout << prefix << text << std::endl;
+    if (!std::wcout) {
+        std::wcout.clear();
+        std::wcout << std::flush;
+    }
+}
+
 void CESDConverter::onToolLine(const std::wstring& line)
 {
+    if (line.find_first_not_of(L" \t") != std::wstring::npos) {
+        m_lastLine = line;
+    }
     unsigned number = 0;
     if (m_countingImages) {
         if (m_imageCount == 0 && esd::ImageCount(line, number)) {
@@ -174,7 +184,7 @@ bool CESDConverter::runEchoed(const std::wstring& command)
 bool CESDConverter::runAsked(const std::wstring& command)
 {
     if (m_verbose) {
-        EchoLine(L"Command: ", command);
+        echo(L"Command: ", command);
     }
     return m_watched ? runWatchedCommand(command) : runCommand(command);
 }
@@ -187,9 +197,9 @@ bool CESDConverter::convert(const std::wstring& esdArgument, const std::wstring&
     const std::wstring esdPath = FullPath(esdArgument);
     const std::wstring isoPath = FullPath(isoArgument);
     if (m_verbose) {
-        EchoLine(L"ESD file: ", esdPath);
-        EchoLine(L"ISO file: ", isoPath);
-        EchoLine(L"ISO label: ", label);
+        echo(L"ESD file: ", esdPath);
+        echo(L"ISO file: ", isoPath);
+        echo(L"ISO label: ", label);
     }
     // The first record after the echo, so that a console host's bar follows it.
     setStage(esd::kProgressStart, esd::kStatusStart);

@@ -21,6 +21,8 @@ public:
     void setWimlibPath(const std::wstring& path);
     void setCdimagePath(const std::wstring& path);
     void enableVerbose();
+    // The verbose echo goes to the log instead of standard output.
+    void echoToLog();
     // The ISO also boots on UEFI firmware, from the setup media's efisys.bin.
     void enableUefi();
     // Runs the tools through runWatchedCommand: their output is read for
@@ -75,6 +77,7 @@ private:
     bool goOn();
     void report(int value);
     void onToolLine(const std::wstring& line);
+    void echo(const wchar_t* prefix, const std::wstring& text);
     bool runEchoed(const std::wstring& command);
     bool runAsked(const std::wstring& command);
     bool headerHoldsEdition(const std::wstring& esdPath);
@@ -87,6 +90,7 @@ private:
     std::wstring m_statusMessage;
     int m_progress;
     bool m_verbose;
+    bool m_echoToLog;
     bool m_uefi;
     bool m_watched;
     bool m_allEditions;
@@ -98,4 +102,7 @@ private:
     int m_reported;
     IProgressSink* m_sink;
     RunSpan m_span;
+    // The last non-empty line of the watched run's output, which names the
+    // cause when the tool fails.
+    std::wstring m_lastLine;
 };

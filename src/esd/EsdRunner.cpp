@@ -24,6 +24,14 @@ std::wstring CannotExecute(DWORD error)
     return esd::kStatusCannotExecute + std::to_wstring(error) + L")";
 }
 
+// The file name of a command line's first, quoted token.
+std::wstring ToolName(const std::wstring& command)
+{
+    const size_t end = command.find(L'"', 1);
+    const std::wstring path = command.substr(1, end == std::wstring::npos ? std::wstring::npos : end - 1);
+    return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
 }  // namespace
 
 bool CESDConverter::runCommand(const std::wstring& command)
@@ -74,6 +82,11 @@ bool CESDConverter::finishRun(HANDLE process, const std::vector<wchar_t>& comman
     if (exitCode == 0) {
         return true;
     }
+    // The stage's status may replace the runner's text; the log keeps the tool's own words.
+    if (m_watched) {
+        TW_LOG("CESDConverter::runWatchedCommand", esd::kLogToolFailed, WideToAnsi(ToolName(commandLine.data())).c_str(),
+               exitCode, WideToAnsi(m_lastLine).c_str());
+    }
     m_statusMessage = esd::kStatusExitCode + std::to_wstring(exitCode) + esd::kStatusCommandSuffix +
                       std::wstring(commandLine.data());
     return false;
@@ -104,6 +117,7 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
     // Ours must go, or the pipe would never end.
     pipe.write.Reset();
 
+    m_lastLine.clear();
     runner::ToolOutputLines lines([this](const std::wstring& line) { onToolLine(line); });
     // Reads at most limit bytes, of those already in the pipe: never blocks.
     const auto readWaiting = [&pipe, &lines](DWORD limit) {

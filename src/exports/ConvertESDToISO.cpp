@@ -34,6 +34,9 @@ bool Run(const char* function, const wchar_t* esdPath, const wchar_t* isoPath, c
         converter.setWimlibPath(esd::kDefaultWimlibPath);
         converter.setCdimagePath(esd::kDefaultCdimagePath);
         converter.enableVerbose();
+        if (request.flags & kEsdIsoQuiet) {
+            converter.echoToLog();
+        }
         if (request.flags & kEsdIsoUefi) {
             converter.enableUefi();
         }
@@ -86,7 +89,7 @@ const char* RefusalOf(const wchar_t* esdPath, const wchar_t* isoPath, const EsdI
     if (!esdPath || !isoPath) {
         return esd::kErrorNullPath;
     }
-    if (options.flags & ~static_cast<uint32_t>(kEsdIsoUefi | kEsdIsoAllEditions)) {
+    if (options.flags & ~static_cast<uint32_t>(kEsdIsoUefi | kEsdIsoAllEditions | kEsdIsoQuiet)) {
         return esd::kErrorUnknownFlags;
     }
     if (!(options.flags & kEsdIsoAllEditions) && options.edition != 0 && options.edition < esd::kFirstEditionImage) {
