@@ -3,6 +3,7 @@
 
 #include "BcdOutput.h"
 #include "BoundedText.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 
 #include <cwchar>
@@ -116,7 +117,7 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateEntry);
     std::wstring output;
     if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs, nullptr, false)) {
-        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, ErrorTextAnsi(GetLastError()).c_str());
         return false;
     }
     std::wstring id;
