@@ -225,7 +225,7 @@ TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderOrIsLockedFailsBeforeAnyTool
     EXPECT_EQ(journal.Count(), 0u);
 }
 
-// What the design found only after the extraction and the exports (a missing
+// What would fail only after the extraction and the exports (a missing
 // ISO folder, a missing tool) is refused before any folder, file or tool.
 TEST_F(EsdConverterTest, MissingIsoFolderOrToolIsRefusedBeforeAnythingRuns)
 {

@@ -462,7 +462,8 @@ TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExistAndStopsAtAFa
             EXPECT_TRUE(Holds(attempt.log.Added(),
                               c.text.empty() ? " Operation cancelled by user\r\n" : "CPEMaker::ConfigureBootWim:"));
         }
-        const std::string none = " ConfigureBootWim: no requirements found in " + ToUtf8(pe / L"pe_requirements") + "\r";
+        const std::string none =
+            " ConfigureBootWim: no requirements found in " + ToUtf8(pe / L"pe_requirements") + "\r";
         EXPECT_EQ(Holds(attempt.log.Added(), none), !c.requirements && c.withWim);
     }
 }

@@ -86,8 +86,8 @@ bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDi
     }
     if (count == 0) {
         STARTUPINFOW plain = startup;
-        return CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, creationFlags, environment, workDir, &plain,
-                              &info) != FALSE;
+        return CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, creationFlags, environment, workDir,
+                              &plain, &info) != FALSE;
     }
 
     HandleListAttribute attribute(handles, count);

@@ -277,8 +277,8 @@ bool CESDConverter::headerHoldsEdition(const std::wstring& esdPath)
     return true;
 }
 
-// Refuses, before any folder or tool, what the design found only after the
-// extraction and the exports: a missing ISO folder, a missing ISO tool.
+// Refuses, before any folder or tool, what would fail only after the
+// extraction and the exports: a missing ISO folder, a missing tool.
 bool CESDConverter::isoFolderAndToolsFound(const std::wstring& isoPath)
 {
     std::wstring folder = isoPath.substr(0, isoPath.find_last_of(L"\\/"));

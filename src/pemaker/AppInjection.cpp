@@ -210,7 +210,8 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
         }
         const DWORD attributes = GetFileAttributesW(entry.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogAttributesFailed, entry.c_str(), ErrorTextAnsi(GetLastError()).c_str());
+            TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogAttributesFailed, entry.c_str(),
+                   ErrorTextAnsi(GetLastError()).c_str());
             continue;
         }
         wchar_t destination[pemaker::kPathChars] = {};
