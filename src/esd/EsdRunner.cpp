@@ -34,8 +34,8 @@ std::wstring CESDConverter::toolProgram(const std::wstring& tool)
     return FirstFileOf(RelativeProgramPlaces(tool));
 }
 
-// The program runs by the full path the conversion's checks found, so that
-// what was checked is what runs, wherever the current folder is by then.
+// The program runs by the full path of the search the conversion's checks
+// made: what was checked is what runs, and nothing else is looked for.
 bool CESDConverter::startTool(ToolJob& job, std::vector<wchar_t>& commandLine, const STARTUPINFOW& startup,
                               PROCESS_INFORMATION& info)
 {
