@@ -14,7 +14,8 @@
 #             this script with Debian's wimlib-imagex and xorriso (working
 #             copy, one update run without a rebuild, the PE folder left out
 #             by a capture configuration, the image rewritten once it has
-#             grown half again) against Debian's mkwinpeimg --iso --wim
+#             grown half again; none of it when the image was built from the
+#             same inputs) against Debian's mkwinpeimg --iso --wim
 #             --overlay, which starts from the round's image every time;
 #   overhead  tarnwick.exe make-pe --deliver iso ("library") against the
 #             native pipeline's first build ("direct"); "no work", the same
@@ -131,10 +132,33 @@ reset_pipeline() {
     rm -f "$1/rewritten"
 }
 
-# MakePEWithOptions' tool runs for flags 0 on the state folder $1: the
-# working copy, one update run, the rewrite past 3/2 of the size at the last
-# one (with none recorded, the first build's size is recorded), the swap, the ISO.
+# The inputs of a build as the library sums them up: the batch, the start-up
+# file, and every file of the application but the PE folder by name, size
+# and times.
+build_inputs() {
+    { cat "$work/update.txt" "$work/winpeshl.ini" "$work/exclude.ini"
+      find "$app" -path "$pe" -prune -o -printf '%P %y %s %T@ %C@\n'; } | sha256sum | cut -c1-64
+}
+
+# MakePEWithOptions' tool runs for flags 0 on the state folder $1: unless the
+# image's record says it was built from the same inputs, the working copy,
+# one update run, the rewrite past 3/2 of the size at the last one (with none
+# recorded, the first build's size is recorded) and the swap; then the ISO.
 pipeline() {
+    d="$1"
+    inputs=$(build_inputs)
+    if [ "$(cat "$d/built" 2>/dev/null)" != "$(stat -c '%i %s %.9Y' "$d/ISO/SOURCES/BOOT.wim") $inputs" ]; then
+        update_image "$d"
+        echo "$(stat -c '%i %s %.9Y' "$d/ISO/SOURCES/BOOT.wim") $inputs" > "$d/built"
+    fi
+    rm -f "$d/boot.iso"
+    xorriso -as mkisofs -quiet -iso-level 3 -J -joliet-long -R -graft-points -o "$d/boot.iso" \
+        --set_all_file_dates "$stamp" --modification-date="$stamp" -hide etfsboot.com -hide-joliet etfsboot.com \
+        -c boot.catalog -hide boot.catalog -hide-joliet boot.catalog -b etfsboot.com -no-emul-boot \
+        "/=$d/ISO" "/etfsboot.com=$pe/etfsboot.com" 2>/dev/null
+}
+
+update_image() {
     d="$1"
     cp "$d/ISO/SOURCES/BOOT.wim" "$d/BOOT.wim.work"
     wimlib-imagex update "$d/BOOT.wim.work" 1 --no-acls --config="$work/exclude.ini" < "$work/update.txt" >/dev/null
@@ -146,11 +170,6 @@ pipeline() {
         echo "$d" >> "$work/rewrites"
     fi
     mv "$d/BOOT.wim.work" "$d/ISO/SOURCES/BOOT.wim"
-    rm -f "$d/boot.iso"
-    xorriso -as mkisofs -quiet -iso-level 3 -J -joliet-long -R -graft-points -o "$d/boot.iso" \
-        --set_all_file_dates "$stamp" --modification-date="$stamp" -hide etfsboot.com -hide-joliet etfsboot.com \
-        -c boot.catalog -hide boot.catalog -hide-joliet boot.catalog -b etfsboot.com -no-emul-boot \
-        "/=$d/ISO" "/etfsboot.com=$pe/etfsboot.com" 2>/dev/null
 }
 
 # The peer from the round's image; the first failure is kept as the reason

@@ -1,6 +1,6 @@
 # The release zip, TarnwickMedia-<version>-win64.zip: the binaries, import
-# libraries for GNU and Microsoft linkers, the public headers and a package
-# config for find_package(TarnwickMedia).
+# libraries for GNU and Microsoft linkers, the public headers, a package
+# config for find_package(TarnwickMedia), the guide and the samples.
 include(CMakePackageConfigHelpers)
 
 set(TW_DEF_FILE ${PROJECT_SOURCE_DIR}/src/exports/TarnwickMedia.def)
@@ -35,34 +35,11 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/TarnwickMediaConfig.cmake
               ${PROJECT_BINARY_DIR}/packaging/TarnwickMediaConfigVersion.cmake
         DESTINATION ${TW_CMAKE_DIR})
 
-# The zip's README is the integration guide: the parts of README.md between
-# the lines "<!-- guide -->" and "<!-- /guide -->", in order, so that the
-# repository and the release carry one text.
-set(tw_readme ${PROJECT_SOURCE_DIR}/README.md)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${tw_readme})
-file(READ ${tw_readme} tw_rest)
-set(tw_open "\n<!-- guide -->\n")
-set(tw_close "\n<!-- /guide -->\n")
-string(LENGTH "${tw_open}" tw_open_length)
-set(TW_GUIDE "")
-string(FIND "${tw_rest}" "${tw_open}" tw_at)
-while(NOT tw_at EQUAL -1)
-    math(EXPR tw_at "${tw_at} + ${tw_open_length}")
-    string(SUBSTRING "${tw_rest}" ${tw_at} -1 tw_rest)
-    string(FIND "${tw_rest}" "${tw_close}" tw_end)
-    if(tw_end EQUAL -1)
-        message(FATAL_ERROR "${tw_readme}: a part of the guide is not closed")
-    endif()
-    string(SUBSTRING "${tw_rest}" 0 ${tw_end} tw_part)
-    string(APPEND TW_GUIDE "${tw_part}\n\n")
-    string(SUBSTRING "${tw_rest}" ${tw_end} -1 tw_rest)
-    string(FIND "${tw_rest}" "${tw_open}" tw_at)
-endwhile()
-if(TW_GUIDE STREQUAL "")
-    message(FATAL_ERROR "${tw_readme} marks no part of the guide")
-endif()
-configure_file(${PROJECT_SOURCE_DIR}/packaging/README.in ${PROJECT_BINARY_DIR}/packaging/README @ONLY)
+# The zip's README is the integrator's guide; samples/ holds the sample hosts
+# and the PE folder makers it refers to.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/GUIDE.md ${PROJECT_BINARY_DIR}/packaging/README @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/README ${PROJECT_SOURCE_DIR}/packaging/LICENSE DESTINATION .)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/samples/ DESTINATION samples USE_SOURCE_PERMISSIONS)
 
 # The zip itself: cmake -DTW_DIST_DIR=<folder> -P <build>/packaging/make-zip.cmake
 configure_file(${PROJECT_SOURCE_DIR}/packaging/make-zip.cmake.in ${PROJECT_BINARY_DIR}/packaging/make-zip.cmake @ONLY)

@@ -20,6 +20,13 @@
 #define TARNWICK_EXTERN_C
 #endif
 
+// The version of this header, the release's MAJOR.MINOR.PATCH. The DLL's
+// TarnwickGetVersion returns TARNWICK_VERSION of the header it was built with.
+#define TARNWICK_VERSION_MAJOR 1
+#define TARNWICK_VERSION_MINOR 0
+#define TARNWICK_VERSION_PATCH 0
+#define TARNWICK_VERSION ((TARNWICK_VERSION_MAJOR << 16) | (TARNWICK_VERSION_MINOR << 8) | TARNWICK_VERSION_PATCH)
+
 // The DLL exports by its .def file only, so its own build needs no attribute.
 #ifdef TARNWICKMEDIA_BUILD
 #define TARNWICK_API TARNWICK_EXTERN_C
@@ -102,6 +109,9 @@ enum {
 // the host application (appSources: files and folders; startupExe: the program
 // WinPE starts) and delivers it by productionType. Returns false on failure or
 // cancellation; details go to the log file and a failure record to sink.
+// Its WIM tool is "tools\wimlib-imagex.exe" beside the host executable, else
+// in the current directory; oscdimg.exe (ISO and disk) is looked for in the PE
+// folder, then in each folder of PATH, never in the current directory.
 // The vector must have the DLL's standard-library layout (libstdc++ in the
 // mingw-w64 build): a host of another compiler calls MakePEFromList.
 #ifdef __cplusplus
@@ -157,9 +167,11 @@ TARNWICK_API bool ConfigureBootWim(IProgressSink* sink);
 typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
 
 // Converts a Windows installation ESD into a bootable installation ISO with
-// the volume label "Windows". Tools are run from "tools\" relative to the
-// current directory. Returns false on failure; the reason goes to the log
-// file "tarnwick.log" in the current directory.
+// the volume label "Windows". Its tools are started as "tools\wimlib-imagex.exe"
+// and "tools\cdimage.exe", which Windows looks for beside the host's
+// executable first, then in the current directory, the system folders and
+// PATH. Returns false on failure; the reason goes to the log file
+// "tarnwick.log" in the current directory.
 TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath);
 typedef bool (*ConvertESDToISO_Fn)(const wchar_t* esdPath, const wchar_t* isoPath);
 
@@ -205,3 +217,9 @@ typedef bool (*ConvertESDToISOWithOptions_Fn)(const wchar_t* esdPath, const wcha
 // image was copied; the reason for a failure goes to "tarnwick.log".
 TARNWICK_API bool ExtractWinreFromRecoveryPartition(const wchar_t* targetPath);
 typedef bool (*ExtractWinreFromRecoveryPartition_Fn)(const wchar_t* targetPath);
+
+// The DLL's version: MAJOR << 16 | MINOR << 8 | PATCH, as TARNWICK_VERSION.
+// A host compares it with the TARNWICK_VERSION it was built with: the same
+// major version keeps every declaration above.
+TARNWICK_API uint32_t TarnwickGetVersion(void);
+typedef uint32_t (*TarnwickGetVersion_Fn)(void);

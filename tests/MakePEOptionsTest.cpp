@@ -334,8 +334,8 @@ TEST_F(MakePEOptionsTest, ProgressInsideTheStagesFromTheWimToolsOwnLines)
     EXPECT_GE(inside.size(), 10u) << "values inside the update's stage, from 5 to 90";
 }
 
-// With the real WIM tool: an unchanged application is only referenced
-// again, a changed file has its new content and a removed one is gone, the
+// With the real WIM tool: the same sources leave the image as it is, an
+// unchanged application with new times is only referenced again, a changed file has its new content and a removed one is gone, the
 // PE folder stays out of a source that holds it (named in another case as
 // Windows allows), and builds whose every file changed keep the image within
 // half again of the same image rewritten whole.
@@ -368,12 +368,31 @@ TEST_F(MakePEOptionsTest, AnUnchangedApplicationCostsNoDataAndTheImageStaysBound
         return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     };
 
+    const auto updateRuns = [&] {
+        unsigned runs = 0;
+        for (unsigned call = 0; call < real.Count(); ++call) {
+            runs += Holds(real.CommandLine(call), " update ") ? 1 : 0;
+        }
+        return runs;
+    };
+
     fresh();
     const std::wstring big = scratch / L"big";
     RandomTree(big, 100);
     ASSERT_TRUE(build({big, app}, app));
     const unsigned long long first = bytes(pe.Wim());
+    const unsigned runs = updateRuns();
+    {
+        LogWatch log;
+        ASSERT_TRUE(build({big, app}, app));
+        EXPECT_TRUE(Holds(log.Added(), "already holds these sources as they are; not updated")) << log.Added();
+    }
+    EXPECT_EQ(updateRuns(), runs) << "the image of the same sources was updated again";
+    EXPECT_EQ(bytes(pe.Wim()), first);
+    // The same bytes with new times: the tool runs and only references them.
+    Sh("touch '" + UnixPath(big) + "'/*");
     ASSERT_TRUE(build({big, app}, app));
+    EXPECT_EQ(updateRuns(), runs + 1);
     EXPECT_LT(bytes(pe.Wim()) - first, 1u << 20) << "the unchanged 100 MiB were compressed again";
     WriteBytes(big + L"\\part1.bin", "changed");
     DeleteFileW((big + L"\\part2.bin").c_str());
@@ -393,7 +412,6 @@ TEST_F(MakePEOptionsTest, AnUnchangedApplicationCostsNoDataAndTheImageStaysBound
     for (int round = 0; round < 10; ++round) {
         RandomTree(small, 2);
         ASSERT_TRUE(build({small, app}, app));
-        std::cerr << "DEBUG " << ReadBytes(pe / L"tarnwick-image.size") << " " << bytes(pe.Wim()) << " runs " << real.Count() << " " << real.CommandLine(real.Count()-1) << "\n";
     }
     const std::wstring rewritten = scratch / L"rewritten.wim";
     ASSERT_TRUE(CopyFileW(pe.Wim().c_str(), rewritten.c_str(), FALSE));

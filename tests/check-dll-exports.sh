@@ -14,7 +14,8 @@ ConvertESDToISOWithOptions
 ExtractWinreFromRecoveryPartition
 MakePE
 MakePEFromList
-MakePEWithOptions"
+MakePEWithOptions
+TarnwickGetVersion"
 table=$(x86_64-w64-mingw32-objdump -p "$dll")
 exported=$(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z_][A-Za-z0-9_@?]*\)$/\1/p' | sort)
 status=0
@@ -24,7 +25,7 @@ done
 for name in $exported; do
     printf '%s\n' "$documented" | grep -qx "$name" || { echo "undocumented export: $name"; status=1; }
 done
-allowed='^(kernel32|msvcrt|shlwapi|advapi32|user32|shell32|ole32|ravenfs)\.dll$'
+allowed='^(kernel32|msvcrt|shlwapi|advapi32|bcrypt|user32|shell32|ole32|ravenfs)\.dll$'
 for import in $(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
     if ! printf '%s\n' "$import" | tr 'A-Z' 'a-z' | grep -Eq "$allowed"; then
         echo "unexpected import: $import"

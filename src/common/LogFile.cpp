@@ -282,6 +282,18 @@ std::string FormatConvertingWideText(const char* format, va_list args)
 
 // Call sites pass GetLastError() as an argument, which is evaluated after this
 // call; opening the file on first use must not change it.
+namespace {
+
+std::wstring FullLogPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    const std::wstring name(kLogFileName, kLogFileName + sizeof(kLogFileName) - 1);
+    const DWORD length = GetFullPathNameW(name.c_str(), MAX_PATH, path, nullptr);
+    return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+}  // namespace
+
 CLogFile& CLogFile::GetInstance()
 {
     const DWORD lastError = GetLastError();
@@ -292,7 +304,7 @@ CLogFile& CLogFile::GetInstance()
 
 // Text-mode append with deny-none sharing; a failed open leaves m_stream null
 // and every later entry is dropped silently.
-CLogFile::CLogFile() : m_stream(_fsopen(kLogFileName, "a", _SH_DENYNO))
+CLogFile::CLogFile() : m_path(FullLogPath()), m_stream(_fsopen(kLogFileName, "a", _SH_DENYNO))
 {
     std::memset(m_message, 0, sizeof(m_message));
 }

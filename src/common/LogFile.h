@@ -16,6 +16,8 @@ public:
     void Write(int level, const char* function, unsigned int line, const char* format, ...) noexcept;
     void WriteV(const char* function, unsigned int line, const char* format, va_list args) noexcept;
     std::string GetTimeString();
+    // The file's full path as it was opened.
+    const std::wstring& Path() const { return m_path; }
 
     CLogFile(const CLogFile&) = delete;
     CLogFile& operator=(const CLogFile&) = delete;
@@ -29,6 +31,7 @@ private:
 
     static constexpr size_t kMessageBufferSize = 1024;
 
+    std::wstring m_path;
     FILE* m_stream;
     char m_message[kMessageBufferSize];
 };

@@ -169,6 +169,7 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
     const bool oneRun = options != nullptr;
     std::vector<std::wstring> batch;
     std::vector<std::wstring> excluded;
+    BuildInputs inputs(oneRun, CLogFile::GetInstance().Path());
     const auto edit = [&](const std::vector<std::wstring>& commands, bool rebuild, uint64_t spanEnd) {
         if (oneRun) {
             batch.insert(batch.end(), commands.begin(), commands.end());
@@ -192,6 +193,14 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
         if (PathFileExistsW(cefFolder)) {
             clearOut.push_back(MakeAddCommand(cefFolder, pemaker::kAppImageFolder));
         }
+    }
+    for (const std::wstring& command : clearOut) {
+        inputs.Text(command);
+    }
+    if (options && options->cleanAppFolder) {
+        wchar_t cefFolder[pemaker::kPathChars] = {};
+        PathCombineW(cefFolder, m_szPEDir, pemaker::kCefRequirements);
+        inputs.Tree(cefFolder, std::wstring());
     }
     if (!edit(clearOut, true, pemaker::kProgressCleared)) {
         if (!_Stopped()) {
@@ -238,6 +247,8 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
                 }
                 folderToAdd = stagingFolder;
             }
+            inputs.Text(destination);
+            inputs.Tree(folderToAdd, m_szPEDir);
             if (!edit({MakeAddCommand(folderToAdd, destination)}, false, SourceProgress(index, count))) {
                 return false;
             }
@@ -249,6 +260,8 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             }
         } else {
             PathCombineW(destination, pemaker::kToolsetFolder, PathFindFileNameW(entry.c_str()));
+            inputs.Text(destination);
+            inputs.Tree(entry, std::wstring());
             if (!edit({MakeAddCommand(entry, destination)}, false, SourceProgress(index, count))) {
                 return false;
             }
@@ -265,6 +278,10 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             m_pFlow->copyAppFailure = pemaker::kErrorAddDrivers;
             return false;
         }
+        for (const std::wstring& folder : m_pFlow->driverFolders) {
+            inputs.Tree(folder, std::wstring());
+        }
+        inputs.Content(loadCmd.Path());
     }
     // Drivers and the network are started by the start-up file, with or without the application.
     const bool startsMore = options && (options->network || !options->driverFolders.empty());
@@ -279,8 +296,9 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
             !edit({MakeAddCommand(startupFile.Path(), pemaker::kWinpeshlImagePath)}, false, 0)) {
             return false;
         }
+        inputs.Content(startupFile.Path());
     }
-    if (oneRun && !_UpdateInOneRun(batch, excluded)) {
+    if (oneRun && !_UpdateInOneRun(batch, excluded, inputs)) {
         return false;
     }
     _ReportProgress(pemaker::kProgressInjected, pemaker::kProgressTotal, nullptr);
@@ -335,8 +353,25 @@ bool CPEMaker::_DriverPackageCommands(std::vector<std::wstring>& batch, TempFile
     return true;
 }
 
-bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std::vector<std::wstring>& excluded)
+bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std::vector<std::wstring>& excluded,
+                               BuildInputs& inputs)
 {
+    for (const std::wstring& path : excluded) {
+        inputs.Text(path);
+    }
+    // The same sources, unchanged by the test a mirroring copy makes, into
+    // the image their last build made: that build's image is this one's.
+    BootImageTransaction& image = *m_pFlow->image;
+    const std::string digest = inputs.Digest();
+    if (image.HoldsBuild(digest)) {
+        TW_LOG(pemaker::kUpdateFunction, pemaker::kLogFormat, pemaker::kLogImageUpToDate);
+        return true;
+    }
+    DWORD error = 0;
+    if (!image.Begin(error)) {
+        m_pFlow->copyAppFailure = pemaker::kErrorCopyWimFailed + ErrorTextAnsi(error);
+        return false;
+    }
     TempFile config;
     if (!excluded.empty()) {
         if (!WriteTempFile(_TempFolder(), pemaker::kUpdateFilePrefix, pemaker::ExclusionConfig(excluded),
@@ -357,7 +392,6 @@ bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std
     // An image without a record was last written whole elsewhere (shipped,
     // or by a build with a rebuild): what this build added is mostly the
     // application, live data, so its size now is where counting starts.
-    BootImageTransaction& image = *m_pFlow->image;
     unsigned long long rewritten = 0;
     if (!image.SizeAtLastRewrite(rewritten)) {
         rewritten = image.WorkSize();
@@ -368,7 +402,7 @@ bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std
         }
         rewritten = image.WorkSize();
     }
-    image.RecordRewrite(rewritten);
+    image.RecordBuild(rewritten, digest);
     return true;
 }
 

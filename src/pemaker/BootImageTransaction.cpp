@@ -12,15 +12,17 @@
 namespace {
 
 constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-// "<volume>:<index> <image bytes> <bytes at the last rewrite>" in ASCII. The
-// image's size too: a file system may give a new file the number of one
-// deleted before.
-constexpr const char* kRewriteFormat = "%lu:%llu %llu %llu\r\n";
-constexpr int kRewriteFields = 4;
+// "<volume>:<index> <image bytes> <last write> <bytes at the last rewrite>
+// <digest of the build's inputs>" in ASCII. The image's size and time too: a
+// file system may give a new file the number of one deleted before.
+constexpr const char* kRecordWriteFormat = "%lu:%llu %llu %llu %llu %s\r\n";
+constexpr const char* kRecordReadFormat = "%lu:%llu %llu %llu %llu %64s";
+constexpr int kRecordFields = 6;
+constexpr size_t kDigestChars = 64;
 // "new=<volume>:<index> previous=<volume>:<index>" in ASCII.
 constexpr const char* kStateFormat = "new=%lu:%llu previous=%lu:%llu\r\n";
 constexpr int kStateFields = 4;
-constexpr DWORD kStateBytes = 128;
+constexpr DWORD kStateBytes = 192;
 
 bool Exists(const std::wstring& path)
 {
@@ -90,6 +92,17 @@ bool ReadState(const std::wstring& path, FileId& next)
     FileId previous;
     return std::sscanf(ReadRecord(path).c_str(), kStateFormat, &next.volume, &next.index, &previous.volume,
                        &previous.index) == kStateFields;
+}
+
+// 100-ns units; 0 when the file cannot be read.
+unsigned long long LastWriteTime(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
 }
 
 bool VolumeOf(const std::wstring& folder, DWORD& serial)
@@ -272,14 +285,33 @@ void BootImageTransaction::DeleteWorkCopies() const
     DeleteBeginningWith(m_peDir, pemaker::kWimWorkName);
 }
 
-bool BootImageTransaction::SizeAtLastRewrite(unsigned long long& size) const
+bool BootImageTransaction::ReadImageRecord(unsigned long long& rewriteSize, std::string& digest) const
 {
     FileId recorded;
     FileId current;
     unsigned long long imageBytes = 0;
-    return std::sscanf(ReadRecord(m_rewriteRecord).c_str(), kRewriteFormat, &recorded.volume, &recorded.index,
-                       &imageBytes, &size) == kRewriteFields &&
-           IdentifyFile(m_wim, current) && current == recorded && imageBytes == FileSize(m_wim);
+    unsigned long long written = 0;
+    char text[kDigestChars + 1] = {};
+    if (std::sscanf(ReadRecord(m_rewriteRecord).c_str(), kRecordReadFormat, &recorded.volume, &recorded.index,
+                    &imageBytes, &written, &rewriteSize, text) != kRecordFields) {
+        return false;
+    }
+    digest = text;
+    return IdentifyFile(m_wim, current) && current == recorded && imageBytes == FileSize(m_wim) &&
+           written == LastWriteTime(m_wim);
+}
+
+bool BootImageTransaction::SizeAtLastRewrite(unsigned long long& size) const
+{
+    std::string digest;
+    return ReadImageRecord(size, digest);
+}
+
+bool BootImageTransaction::HoldsBuild(const std::string& inputs) const
+{
+    unsigned long long size = 0;
+    std::string digest;
+    return !inputs.empty() && ReadImageRecord(size, digest) && digest == inputs;
 }
 
 unsigned long long BootImageTransaction::WorkSize() const
@@ -287,14 +319,15 @@ unsigned long long BootImageTransaction::WorkSize() const
     return FileSize(m_work);
 }
 
-void BootImageTransaction::RecordRewrite(unsigned long long size) const
+void BootImageTransaction::RecordBuild(unsigned long long size, const std::string& inputs) const
 {
     FileId work;
-    if (!IdentifyFile(m_work, work)) {
+    if (!IdentifyFile(m_work, work) || inputs.size() > kDigestChars) {
         return;
     }
     char text[kStateBytes] = {};
-    std::snprintf(text, sizeof(text), kRewriteFormat, work.volume, work.index, FileSize(m_work), size);
+    std::snprintf(text, sizeof(text), kRecordWriteFormat, work.volume, work.index, FileSize(m_work),
+                  LastWriteTime(m_work), size, inputs.empty() ? "-" : inputs.c_str());
     // Without the record the next build only starts counting anew.
     DWORD ignored = 0;
     WriteRecord(m_rewriteRecord, text, ignored);

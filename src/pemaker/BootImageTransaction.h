@@ -48,13 +48,18 @@ public:
     bool Undo(DWORD& error);
 
     // The size of the image after its last full rewrite, recorded beside it
-    // by the image's identity and size; false when none is recorded for BOOT.wim.
+    // by the image's identity, size and time; false when none is recorded for BOOT.wim.
     bool SizeAtLastRewrite(unsigned long long& size) const;
+    // Whether BOOT.wim is the image a build of these inputs (a BuildInputs
+    // digest) made, as recorded beside it.
+    bool HoldsBuild(const std::string& inputs) const;
     unsigned long long WorkSize() const;
-    // Records size for the working copy, which becomes BOOT.wim.
-    void RecordRewrite(unsigned long long size) const;
+    // Records for the working copy, which becomes BOOT.wim, its size at the
+    // last rewrite and the digest of the inputs it was built from.
+    void RecordBuild(unsigned long long size, const std::string& inputs) const;
 
 private:
+    bool ReadImageRecord(unsigned long long& rewriteSize, std::string& digest) const;
     void DeleteWorkCopies() const;
     bool PutPreviousBack(DWORD& error);
 

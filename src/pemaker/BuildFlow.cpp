@@ -136,13 +136,14 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         }
         _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
 
+        // With options the working copy is made only when the image is to change.
         DWORD error = 0;
-        if (!m_pFlow->image->Begin(error)) {
+        if (!m_pFlow->options && !m_pFlow->image->Begin(error)) {
             errorText = pemaker::kErrorCopyWimFailed + ErrorTextAnsi(error);
             break;
         }
         if (!CopyApp(sources, startupExe)) {
-            errorText = m_pFlow->copyAppFailure ? m_pFlow->copyAppFailure : pemaker::kErrorCopyApp;
+            errorText = m_pFlow->copyAppFailure.empty() ? pemaker::kErrorCopyApp : m_pFlow->copyAppFailure;
             break;
         }
         if (!_ShouldContinue()) {
@@ -152,7 +153,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         _ReportProgress(pemaker::kProgressInjected, pemaker::kProgressTotal, nullptr);
 
         // Every delivery reads the image at its place in ISO\SOURCES.
-        if (!m_pFlow->image->Swap(error)) {
+        if (m_pFlow->image->Begun() && !m_pFlow->image->Swap(error)) {
             errorText = pemaker::kErrorReplaceWimFailed + ErrorTextAnsi(error);
             break;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BootImageTransaction.h"
+#include "BuildInputs.h"
 #include "CallWorkFolder.h"
 #include "PEFolderLock.h"
 #include "TempFile.h"
@@ -47,7 +48,7 @@ struct BuildFlowState {
     std::vector<std::wstring> driverFolders;
     std::vector<std::string> driverInfs;
     // A more precise failure text than the flow's own for CopyApp.
-    const char* copyAppFailure = nullptr;
+    std::string copyAppFailure;
     // With options: the host asked while tools run, and progress read from
     // the WIM tool between the value sent before a run (spanStart) and the
     // record that closes its stage (spanEnd; 0: none).
@@ -162,9 +163,11 @@ private:
     bool _RunWimTool(const std::wstring& commandLine, const wchar_t* inputFile, std::wstring& output);
     // Rewrites the working copy whole, dropping the data no image uses.
     bool _OptimizeWIM();
-    // MakePEWithOptions' edits in one run of the WIM tool; the working copy
-    // is rewritten when it has grown too far since its last rewrite.
-    bool _UpdateInOneRun(const std::vector<std::wstring>& batch, const std::vector<std::wstring>& excluded);
+    // MakePEWithOptions' edits in one run of the WIM tool on the working
+    // copy, which is rewritten when it has grown too far since its last
+    // rewrite. An image recorded as built from the same inputs is left as it is.
+    bool _UpdateInOneRun(const std::vector<std::wstring>& batch, const std::vector<std::wstring>& excluded,
+                         BuildInputs& inputs);
 
     bool _CreateWinpeshlIni(const wchar_t* startupPath, wchar_t* buffer);
     // Copies source, without the PE folder, into stagingFolder with ROBOCOPY;

@@ -35,6 +35,8 @@ constexpr const char* kLogNoWimlib = "PEMaker::_UpdateWIM: Failed to locate wiml
 constexpr const char* kLogNoCommandFile = "PEMaker::_UpdateWIM: Failed to create update command file";
 constexpr const char* kLogUpdateFailed = "PEMaker::_UpdateWIM: wimlib update failed. wim=%s, output=%s";
 constexpr const char* kLogUpdateCommand = "PEMaker::_UpdateWIM: update command[%u]=%s";
+constexpr const char* kLogImageUpToDate =
+    "PEMaker::_UpdateWIM: BOOT.wim already holds these sources as they are; not updated";
 constexpr const char* kLogOptimizeFailed = "PEMaker::_UpdateWIM: wimlib optimize failed. wim=%s, output=%s";
 
 // Image paths and host folders of the application injection.

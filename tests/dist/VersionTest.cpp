@@ -1,5 +1,6 @@
 // The version the build was configured with, as each shipped binary's version
-// resource and tarnwick --version give it.
+// resource, tarnwick --version and the DLL's TarnwickGetVersion give it.
+#include "TarnwickMedia.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,17 @@ TEST(VersionResource, EveryShippedBinaryCarriesTheProjectVersion)
         EXPECT_EQ(text(L"OriginalFilename"), binary.file);
         EXPECT_NE(text(L"FileDescription"), L"");
     }
+}
+
+TEST(LibraryVersion, TarnwickGetVersionPacksTheProjectVersionAsTheHeaderDoes)
+{
+    const auto get = LibraryExport<TarnwickGetVersion_Fn>("TarnwickGetVersion");
+    ASSERT_NE(get, nullptr);
+    const uint32_t version = get();
+    EXPECT_EQ(version, static_cast<uint32_t>(TARNWICK_VERSION));
+    EXPECT_EQ(std::to_wstring(version >> 16) + L"." + std::to_wstring((version >> 8) & 0xff) + L"." +
+                  std::to_wstring(version & 0xff),
+              kProjectVersion);
 }
 
 TEST(HostVersion, PrintsTheProjectVersionAndSucceeds)

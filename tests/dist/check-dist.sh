@@ -1,8 +1,10 @@
 #!/bin/sh
 # Packs the release zip of a build tree, unpacks it into an empty folder and
-# uses it as an integrator would: its README must be the whole guide; a C host
-# found through find_package is built with GCC and GNU ld and calls all eight
-# exports under Wine from the installation the guide lays out; the COFF import
+# uses it as an integrator would: its README, the guide, names every export,
+# every file of the PE folder and every tool, and every path of the zip it
+# names is in the zip; the sample hosts, found through find_package, are built
+# from the zip's samples/ with GCC and GNU ld and call every export under Wine
+# from a PE folder that the zip's make-pe-folder.sh lays out; the COFF import
 # library must name every export of the .def; and each binary must match its
 # PDB.
 #   check-dist.sh BUILD-DIR VERSION
@@ -25,6 +27,7 @@ prefix="$work/unpacked/TarnwickMedia-$version-win64"
 
 status=0
 for file in bin/tarnwick.exe lib/TarnwickMedia.def README LICENSE THIRD-PARTY-NOTICES \
+    samples/c/host.c samples/cpp/host.cpp samples/make-pe-folder.sh samples/make-pe-folder.ps1 \
     symbols/TarnwickMedia.pdb symbols/ravenfs.pdb symbols/tarnwick.pdb $(cd "$root" && ls include/*.h); do
     [ -f "$prefix/$file" ] || { echo "missing from the zip: $file"; status=1; }
 done
@@ -45,46 +48,72 @@ for name in $(sed -n '/^EXPORTS/,$p' "$prefix/lib/TarnwickMedia.def" | sed '1d' 
     $(printf '%s\n' "$pe_files" | sed 's/^/PE\\/') $tools $others; do
     grep -qF "\`$name" "$guide" || { printf "the zip's README does not name %s\n" "$name"; status=1; }
 done
-grep -q '^## Linking$' "$guide" && ! grep -q 'guide -->' "$guide" \
-    || { echo "the zip's README is not the guide of README.md"; status=1; }
 
-cmake -S "$here/host" -B "$work/host" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DTarnwickMedia_DIR="$prefix/lib/cmake/TarnwickMedia" >"$work/host.log" 2>&1 \
-    && cmake --build "$work/host" >>"$work/host.log" 2>&1 \
-    || { cat "$work/host.log"; exit 1; }
+# Each word in backticks, each link target and the first word of each line of
+# a folder tree, that begins with an entry of
+# the zip's top folder is a path in the zip; one that begins with a folder of
+# the source tree that the zip lacks names a file the integrator does not have.
+zip_tops=$(cd "$prefix" && ls)
+tree_tops=$(cd "$root" && ls -d -- */ | tr -d / | grep -vxF "$zip_tops")
+{ grep -o '`[^`]*`' "$guide" | tr -d '`' | tr ' ' '\n'; grep -o '](\([^)]*\))' "$guide" | sed 's/^](//; s/)$//'
+    sed -n 's/^    \([^ ]*\).*/\1/p' "$guide"; } |
+    tr '\\' / | sort -u >"$work/guide-words"
+while read -r word; do
+    top=${word%%/*}
+    if printf '%s\n' "$zip_tops" | grep -qxF -e "$top"; then
+        [ -e "$prefix/${word%/}" ] || { echo "the guide names $word, which the zip lacks"; status=1; }
+    elif [ "$top" != "$word" ] && printf '%s\n' "$tree_tops" | grep -qxF -e "$top"; then
+        echo "the guide names $word, a file of the source tree"; status=1
+    fi
+done <"$work/guide-words"
+
+for sample in c cpp; do
+    cmake -S "$prefix/samples/$sample" -B "$work/$sample" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+        -DTarnwickMedia_DIR="$prefix/lib/cmake/TarnwickMedia" >"$work/$sample.log" 2>&1 \
+        && cmake --build "$work/$sample" >>"$work/$sample.log" 2>&1 \
+        || { cat "$work/$sample.log"; exit 1; }
+done
 
 # The installation as the guide lays it out, with the stand-ins as its tools:
-# a BOOT.wim without the application folder, which ConfigureBootWim adds.
+# the PE folder made by the zip's script from a WinPE image, the requirements
+# that ConfigureBootWim adds, an installation ESD.
 app="$work/app"
-mkdir -p "$app/PE/ISO/BOOT" "$app/PE/ISO/SOURCES" "$app/PE/pe_requirements/cef" "$app/tools"
-cp "$work/host/dist_host.exe" "$prefix/bin/TarnwickMedia.dll" "$prefix/bin/ravenfs.dll" "$app/"
+mkdir -p "$app/tools" "$work/boot-files"
+cp "$work/c/sample_c.exe" "$work/cpp/sample_cpp.exe" "$prefix/bin/TarnwickMedia.dll" "$prefix/bin/ravenfs.dll" "$app/"
 cp "$build/bin/tools/"* "$app/tools/"
-head -c 2048 /dev/zero >"$app/PE/etfsboot.com"
-printf 'ramdisk options\n' >"$app/PE/ISO/BOOT/BOOT.SDI"
-printf 'runtime\n' >"$app/PE/pe_requirements/cef/runtime.dll"
+head -c 2048 /dev/zero >"$work/boot-files/etfsboot.com"
+printf 'ramdisk options\n' >"$work/boot-files/boot.sdi"
 printf 'shell\n' >"$work/winpe/Windows/System32/winpeshl.exe"
-wimlib-imagex capture "$work/winpe" "$app/PE/ISO/SOURCES/BOOT.wim" WinPE --boot --quiet >/dev/null
-(cd "$work/run" && WINEPATH="$(winpath "$app/tools")" "$root/cmake/wine-run.sh" "$app/dist_host.exe") \
-    >"$work/host.out" 2>&1 || { echo "the host failed"; status=1; }
-made='0 5 15 85 90 90 100'
-expected="ConfigureBootWim 1 0 5 20 100
-MakePEFromList 1 $made
-MakePE 1 $made
-MakePEWithOptions 0 failed: BuildPE: Unknown flags
-ConvertESDToISO 0
-ConvertESDToISOEx 0
-ConvertESDToISOWithOptions 0 0 failed: Error: ESD file not found
-ExtractWinreFromRecoveryPartition 0"
-calls=$(grep -E '^(ConfigureBootWim|MakePE|ConvertESDToISO|ExtractWinre)[A-Za-z]* ' "$work/host.out" | tr -d '\r')
-[ "$calls" = "$expected" ] || { printf 'the host saw\n%s\n' "$(cat "$work/host.out")"; status=1; }
-for iso in list-iso vector-iso; do
-    [ -s "$work/run/$iso/boot.iso" ] || { echo "no $iso/boot.iso"; status=1; }
-done
+wimlib-imagex capture "$work/winpe" "$work/winpe.wim" WinPE --boot --quiet >/dev/null
+"$prefix/samples/make-pe-folder.sh" "$work/winpe.wim" "$work/boot-files" "$app/PE" >/dev/null
+mkdir -p "$app/PE/pe_requirements/cef"
+printf 'runtime\n' >"$app/PE/pe_requirements/cef/runtime.dll"
+"$root/scripts/make-sample-esd.sh" "$work/run/install.esd" >/dev/null
+
+# The C++ host runs every export to its end (its standard input an empty
+# pipe); the C host's standard input is a file of one key, which cancels its
+# first call, and it runs the rest.
+run_sample() {
+    (cd "$work/run" && WINEPATH="$(winpath "$app/tools")" "$root/cmake/wine-run.sh" "$app/$1.exe" "$1-out" \
+        "$(winpath "$work/run/${2:-missing.esd}")") >"$work/$1.out" 2>&1 || { echo "$1 failed"; status=1; }
+    tr -d '\r' <"$work/$1.out" | grep -E '^(TarnwickMedia |[A-Za-z]+: (ok|failed|cancelled)$)|cancelling' | tr '\n' ';'
+}
+converted='ConvertESDToISO: ok;ConvertESDToISOEx: ok;ConvertESDToISOWithOptions: ok;ExtractWinreFromRecoveryPartition: failed;'
+seen=$(: | run_sample sample_cpp install.esd)
+[ "$seen" = "TarnwickMedia $version (header $version);ConfigureBootWim: ok;MakePEFromList: ok;MakePE: ok;MakePEWithOptions: ok;$converted" ] \
+    || { printf 'the C++ host saw\n%s\n' "$(cat "$work/sample_cpp.out")"; status=1; }
+[ -s "$work/run/sample_cpp-out/boot.iso" ] && [ -s "$work/run/sample_cpp-out/windows.iso" ] \
+    || { echo "the C++ host made no boot.iso or windows.iso"; status=1; }
+printf k >"$work/key"
+seen=$(run_sample sample_c <"$work/key")
+[ "$seen" = "TarnwickMedia $version (header $version);  key pressed: cancelling;ConfigureBootWim: cancelled;MakePEFromList: ok;MakePE: ok;MakePEWithOptions: ok;ConvertESDToISO: failed;ConvertESDToISOEx: failed;ConvertESDToISOWithOptions: failed;ExtractWinreFromRecoveryPartition: failed;" ] \
+    || { printf 'the C host saw\n%s\n' "$(cat "$work/sample_c.out")"; status=1; }
+grep -q '^  failure: Error: ESD file not found' "$work/sample_c.out" || { echo "the C host's sink got no failure record"; status=1; }
 # Successful calls log nothing; the converter echoes to standard output.
 logged=$(sed -n 's/^\[Tarnwick\][-0-9]* [0-9:]*    \([A-Za-z]*\):.*/\1/p' "$work/run/tarnwick.log" | sort -u | tr '\n' ' ')
 [ "$logged" = "CPEMaker ConvertESDToISO ConvertESDToISOEx ConvertESDToISOWithOptions ExtractWinreFromRecoveryPartition " ] \
     || { echo "tarnwick.log has entries of: $logged"; status=1; }
-grep -q '^ESD file: .*missing\.esd' "$work/host.out" || { echo "no converter echo on standard output"; status=1; }
+grep -q '^ESD file: .*missing\.esd' "$work/sample_c.out" || { echo "no converter echo on standard output"; status=1; }
 
 # Short import members for TarnwickMedia.dll, behind x86-64 COFF descriptor objects.
 lib="$prefix/lib/TarnwickMedia.lib"

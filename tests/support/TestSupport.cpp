@@ -183,13 +183,23 @@ ScratchFolder::ScratchFolder(const std::wstring& tag)
 {
     static unsigned counter = 0;
     m_path = TempFolder() + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-    RemoveTree(m_path);
+    Remove();
     CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
 ScratchFolder::~ScratchFolder()
 {
+    Remove();
+}
+
+// Wine reuses process ids, so a folder of an earlier run may be here; the
+// links tests make on Linux are not removed by Windows' calls under Wine.
+void ScratchFolder::Remove() const
+{
     RemoveTree(m_path);
+    if (GetFileAttributesW(m_path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        Shell("rm -rf '" + UnixPath(m_path) + "'");
+    }
 }
 
 unsigned StandinJournal::Count() const

@@ -89,6 +89,8 @@ public:
     std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
 
 private:
+    void Remove() const;
+
     std::wstring m_path;
 };
 

@@ -1,0 +1,169 @@
+#include "BuildInputs.h"
+
+#include "UpdateCommands.h"
+#include "common/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+constexpr ULONG kSha256Bytes = 32;
+// The start-up file and load.cmd are a few KiB.
+constexpr LONGLONG kMaxContentBytes = 1 << 20;
+
+struct AlgorithmHandle {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    ~AlgorithmHandle()
+    {
+        if (handle) {
+            BCryptCloseAlgorithmProvider(handle, 0);
+        }
+    }
+};
+
+struct HashHandle {
+    BCRYPT_HASH_HANDLE handle = nullptr;
+    ~HashHandle()
+    {
+        if (handle) {
+            BCryptDestroyHash(handle);
+        }
+    }
+};
+
+bool Succeeded(NTSTATUS status)
+{
+    return status >= 0;
+}
+
+}  // namespace
+
+void BuildInputs::Text(const std::wstring& text)
+{
+    Bytes(std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
+void BuildInputs::Bytes(const std::string& bytes)
+{
+    if (!m_taken) {
+        return;
+    }
+    // Length first, so that no two sequences of pieces run together alike.
+    m_text += std::to_string(bytes.size()) + ':';
+    m_text += bytes;
+}
+
+void BuildInputs::Content(const std::wstring& path)
+{
+    if (!m_taken) {
+        return;
+    }
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxContentBytes) {
+        Text(L"unreadable " + path);
+        return;
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() && (!ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                           read != bytes.size())) {
+        Text(L"unreadable " + path);
+        return;
+    }
+    Bytes(bytes);
+}
+
+void BuildInputs::Tree(const std::wstring& path, const std::wstring& excluded)
+{
+    if (!m_taken) {
+        return;
+    }
+    WIN32_FIND_DATAW found = {};
+    UniqueFindHandle search(FindFirstFileW(path.c_str(), &found));
+    if (!search.Valid()) {
+        Text(L"missing " + path);
+        return;
+    }
+    Text(L"root " + path);
+    Entry(L"", &found);
+    const bool followed = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                          !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (followed) {
+        // A folder inside the excluded one is walked whole.
+        Folder(path, L"", !excluded.empty() && IsSameOrSubPath(excluded, path) ? std::wstring() : excluded);
+    }
+}
+
+void BuildInputs::Folder(const std::wstring& root, const std::wstring& relative, const std::wstring& excluded)
+{
+    const std::wstring folder = root + relative;
+    if (!excluded.empty() && IsSameOrSubPath(excluded, folder)) {
+        return;
+    }
+    WIN32_FIND_DATAW found = {};
+    UniqueFindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0));
+    if (!search.Valid()) {
+        Text(L"unreadable " + relative);
+        return;
+    }
+    // The file system's order: on one volume it does not change without the folder changing.
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const std::wstring below = relative + L"\\" + name;
+        if (!m_ownLog.empty() && _wcsicmp((root + below).c_str(), m_ownLog.c_str()) == 0) {
+            continue;
+        }
+        Entry(below, &found);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            Folder(root, below, excluded);
+        }
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+void BuildInputs::Entry(const std::wstring& relative, const void* findData)
+{
+    const WIN32_FIND_DATAW& found = *static_cast<const WIN32_FIND_DATAW*>(findData);
+    wchar_t fields[160] = {};
+    // The reparse tag only means something for a reparse point.
+    const DWORD tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+    swprintf(fields, sizeof(fields) / sizeof(fields[0]), L" %lx %lx %lu:%lu %lu:%lu %lu:%lu", found.dwFileAttributes,
+             tag, found.nFileSizeHigh, found.nFileSizeLow, found.ftCreationTime.dwHighDateTime,
+             found.ftCreationTime.dwLowDateTime, found.ftLastWriteTime.dwHighDateTime,
+             found.ftLastWriteTime.dwLowDateTime);
+    Text(relative + fields);
+}
+
+std::string BuildInputs::Digest() const
+{
+    AlgorithmHandle algorithm;
+    HashHandle hash;
+    unsigned char digest[kSha256Bytes] = {};
+    if (!Succeeded(BCryptOpenAlgorithmProvider(&algorithm.handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !Succeeded(BCryptCreateHash(algorithm.handle, &hash.handle, nullptr, 0, nullptr, 0, 0)) ||
+        !Succeeded(BCryptHashData(hash.handle,
+                                  reinterpret_cast<PUCHAR>(const_cast<char*>(m_text.data())),
+                                  static_cast<ULONG>(m_text.size()), 0)) ||
+        !Succeeded(BCryptFinishHash(hash.handle, digest, sizeof(digest), 0))) {
+        return std::string();
+    }
+    std::string hex;
+    char pair[3] = {};
+    for (const unsigned char byte : digest) {
+        std::snprintf(pair, sizeof(pair), "%02x", byte);
+        hex += pair;
+    }
+    return hex;
+}
