@@ -4,6 +4,7 @@
 #include "LogExcerpt.h"
 #include "Preflight.h"
 #include "Question.h"
+#include "RestartNotice.h"
 
 #include "TarnwickMedia.h"
 
@@ -199,6 +200,11 @@ int Run(const Options& options)
             for (const std::string& message : EntryMessages(added, {kSkippedInfEntry}, true)) {
                 std::printf("skipped: %s\n", message.c_str());
             }
+        }
+        // The library ordered the restart with a delay, within which Ctrl+C
+        // still stops it.
+        if (ok && type == kMakePERestartToRamdisk) {
+            return AwaitRestart(MadeBootEntry(added), [&sink] { return sink.Cancelled(); });
         }
         if (!ok && type == kMakePEWriteDisk) {
             return Report(ok, DiskFailure(options.target, sink.ReachedEnd(), log.Added()), log);

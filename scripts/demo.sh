@@ -152,14 +152,21 @@ cmp -s "$demo/boot-iso.eltorito" "$demo/disk.eltorito" && cmp -s "$demo/boot-iso
 echo "   the boot images and the $(wc -l < "$demo/disk.files") files of the WinPE ISO"
 row disk "make-pe --deliver disk" "the WinPE ISO's boot images and files" "$out/disk5.img"
 
-echo "== tarnwick make-pe --deliver restart --yes"
+# The entry an earlier run left, which this one replaces.
+store="$windows/bcdstore.txt"
+older='{0a1b2c3d-0000-4000-8000-00000000de00}'
+printf 'object %s\nset %s description Tarnwick rescue media\nsequence %s\n' "$older" "$older" "$older" > "$store"
+echo "== tarnwick make-pe --deliver restart --yes (the store holds an older entry $older)"
 job restart make_pe --deliver restart --yes
 
 say '== The boot store of the bcdedit stand-in (windows/bcdstore.txt)'
-store="$windows/bcdstore.txt"
 sed 's/\r$//' "$store" | indent '   '
 entry=$(sed -n 's/^sequence \({[^}]*}\)$/\1/p' "$store")
 [ -n "$entry" ] || fail "no one-time boot sequence"
+! grep -q "$older" "$store" || fail "the older entry $older was not deleted"
+grep -q "^set $entry description Tarnwick rescue media$" "$store" || fail "entry $entry has no description"
+grep -q "^set $entry locale [a-z][a-z]" "$store" && ! grep -q "^set $entry locale zh-CN$" "$store" ||
+    fail "entry $entry has not the UI language's locale"
 grep -q "^set $entry path \\\\windows\\\\system32\\\\winload.efi$" "$store" || fail "entry $entry has no loader path"
 # The device names the ramdisk image as [drive]path; Z: is the Unix root.
 device=$(sed -n "s/^set $entry device ramdisk=\\[Z:\\]\\(.*\\),{ramdiskoptions}$/\\1/p" "$store")
@@ -171,7 +178,7 @@ wimlib-imagex dir "$ramdisk" 1 --path=/TarnwickToolset/Brightmoor | grep -q '/ta
     fail "the ramdisk image lacks the application"
 say '== The restart the shutdown stand-in recorded (windows/shutdown.log)'
 sed 's/\r$//' "$windows/shutdown.log" | indent '   '
-grep -q '^restart ordered: .*/r /t 0' "$windows/shutdown.log" || fail "no restart ordered"
+grep -q '^restart ordered: .*/r /t 5' "$windows/shutdown.log" || fail "no restart ordered"
 row restart "make-pe --deliver restart" "one-time ramdisk entry and restart" "$ramdisk"
 
 echo "== What reached the serial port of the WinPE ISO in QEMU"

@@ -378,6 +378,26 @@ TEST_F(HostRun, RestartDeliveryAsksFirstAndDoesNothingWithoutAYes)
     EXPECT_FALSE(Exists(WorkFolder() + L"\\tarnwick.log"));
 }
 
+// Ctrl+C within the restart's delay aborts it, as "shutdown /a" does on
+// Windows; the entry stays for the next start.
+TEST_F(HostRun, CtrlCWithinTheRestartDelayAbortsTheRestart)
+{
+    StandinJournal journal;
+    journal.RespondTool(L"bcdedit", 0, 0, "{0f1e2d3c-0000-4000-8000-000000000001}\r\n");
+    const ChildResult stopped = CtrlCWhen(L"make-pe --deliver restart --yes --startup inst\\tarnwick.exe inst", [&] {
+        return journal.Count() > 0 && journal.Tool(journal.Count()) == "shutdown";
+    });
+    EXPECT_EQ(stopped.exitCode, 130u) << stopped.stderrBytes;
+    EXPECT_TRUE(Holds(stopped.stdoutBytes, "restarting in 5 seconds; Ctrl+C to stop\r\n"));
+    EXPECT_FALSE(Holds(stopped.stdoutBytes, "restarting\r\n"));
+    EXPECT_TRUE(Holds(stopped.stderrBytes, "tarnwick: restart stopped; boot entry "
+                                           "{0f1e2d3c-0000-4000-8000-000000000001} stays and boots at the next start\r\n"))
+        << stopped.stderrBytes;
+    ASSERT_GE(journal.Count(), 2u);
+    EXPECT_TRUE(Holds(journal.CommandLine(journal.Count() - 1), "shutdown.exe\" /r /t 5"));
+    EXPECT_TRUE(Holds(journal.CommandLine(journal.Count()), "shutdown.exe\" /a"));
+}
+
 // The command interpreter looks in the current folder first, so the host
 // must not leave the library in the folder it was started from.
 TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
@@ -397,7 +417,9 @@ TEST_F(HostRun, RunsNoProgramPlantedInTheFolderItIsStartedFrom)
     } cases[] = {
         {L"make-pe --deliver iso --driver good --target \"" + (start / L"out") + L"\"" + app, 0, "wimlib-imagex",
          At("\r\nskipped: @\\good\\autorun.inf: no catalogue named in [Version]\r\n")},
-        {L"make-pe --deliver restart --yes" + app, 0, "bcdedit", ""},
+        {L"make-pe --deliver restart --yes" + app, 0, "bcdedit",
+         "boot entry {0f1e2d3c-0000-4000-8000-000000000001} made\r\nrestarting in 5 seconds; Ctrl+C to stop\r\n"
+         "boot entry {0f1e2d3c-0000-4000-8000-000000000001} made; restarting\r\n"},
         {L"extract-winre \"" + (start / L"winre.wim") + L"\"", 1, "reagentc", ""},
     };
     for (const auto& c : cases) {

@@ -3,6 +3,7 @@
 #include "PETestSupport.h"
 
 #include "common/ProgressReport.h"
+#include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -79,4 +80,48 @@ TEST(RemoveTreeTest, RemovesReadOnlyFilesAndFolders)
     }
     EXPECT_TRUE(RemoveTree(tree));
     EXPECT_FALSE(Exists(tree));
+}
+
+// What decides that a build may leave the image as it is: every change that
+// would change the image changes the digest, and what the image never holds
+// (the PE folder, the build's own log) does not.
+TEST(BuildInputsTest, ChangesToTheSourcesChangeTheDigestAndThePEFolderAndOwnLogDoNot)
+{
+    ScratchFolder scratch;
+    const std::wstring source = scratch / L"app";
+    const std::wstring pe = source + L"\\PE";
+    const std::wstring log = source + L"\\tarnwick.log";
+    MakeTree(source, {L"\\PE", L"\\data"}, {{L"\\data\\a.bin", "abc"}, {L"\\PE\\BOOT.wim", "image"}});
+    const auto digest = [&] {
+        BuildInputs inputs(true, log);
+        inputs.Tree(source, pe);
+        return inputs.Digest();
+    };
+    const std::string before = digest();
+    ASSERT_EQ(before.size(), 64u);
+    EXPECT_EQ(digest(), before);
+
+    WriteBytes(pe + L"\\BOOT.wim.work", "copy");
+    WriteBytes(log, "a line");
+    EXPECT_EQ(digest(), before) << "the PE folder or the log counted";
+
+    // The same size with a new last-write time, as an edit in place leaves it.
+    const std::wstring file = source + L"\\data\\a.bin";
+    WriteBytes(file, "xyz");
+    FILETIME later = {};
+    GetSystemTimeAsFileTime(&later);
+    reinterpret_cast<ULARGE_INTEGER&>(later).QuadPart += 10000000ull * 3600;
+    {
+        UniqueHandle handle(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(handle.Get(), nullptr, nullptr, &later));
+    }
+    const std::string edited = digest();
+    EXPECT_NE(edited, before);
+    ASSERT_TRUE(MoveFileW(file.c_str(), (source + L"\\data\\b.bin").c_str()));
+    EXPECT_NE(digest(), edited) << "a rename";
+
+    BuildInputs untaken(false, log);
+    untaken.Tree(source, pe);
+    BuildInputs empty(true, log);
+    EXPECT_EQ(untaken.Digest(), empty.Digest());
 }

@@ -22,6 +22,48 @@ TEST(BcdOutputTest, IdentifierIsBetweenTheFirstPairOfBraces)
     EXPECT_FALSE(pemaker::ParseBcdIdentifier(L"} close first", id));
 }
 
+// bcdedit's own layout, with names in another language in one object: the
+// objects are found by their layout and the description's value alone.
+TEST(BcdOutputTest, OurEntriesAreFoundByTheirDescription)
+{
+    const std::wstring output =
+        L"\r\nFirmware Boot Manager\r\n---------------------\r\n"
+        L"identifier              {fwbootmgr}\r\n"
+        L"displayorder            {bootmgr}\r\n"
+        L"                        Tarnwick rescue media\r\n"
+        L"timeout                 0\r\n"
+        L"\r\nWindows Boot Manager\r\n--------------------\r\n"
+        L"identifier              {bootmgr}\r\n"
+        L"description             Windows Boot Manager\r\n"
+        L"bootsequence            {5c2f1b7e-8d3a-11ef-9c4d-00155d012345}\r\n"
+        L"\r\nWindows Boot Loader\r\n-------------------\r\n"
+        L"identifier              {5c2f1b7e-8d3a-11ef-9c4d-00155d012345}\r\n"
+        L"device                  ramdisk=[C:]\\App\\PE\\ISO\\SOURCES\\BOOT.wim,{ramdiskoptions}\r\n"
+        L"description             Tarnwick rescue media   \r\n"
+        L"locale                  en-US\r\n"
+        L"\r\nWindows-Startladeprogramm\r\n-------------------------\r\n"
+        L"Bezeichner              {6d3a2c8f-8d3a-11ef-9c4d-00155d012345}\r\n"
+        L"Beschreibung            Tarnwick rescue media\r\n"
+        L"\r\nWindows Boot Loader\r\n-------------------\r\n"
+        L"identifier              {7e4b3d90-8d3a-11ef-9c4d-00155d012345}\r\n"
+        L"description             Tarnwick rescue media, older\r\n"
+        L"\r\nWindows Boot Loader\r\n-------------------\r\n"
+        L"identifier              {8f5c4ea1-8d3a-11ef-9c4d-00155d012345}\r\n"
+        L"description             Temporary WinPE\r\n"
+        L"\r\nSetup Ramdisk Options\r\n---------------------\r\n"
+        L"identifier              {ramdiskoptions}\r\n"
+        L"description             Ramdisk Options";
+    EXPECT_EQ(pemaker::FindDescribedBcdObjects(output, L"Tarnwick rescue media"),
+              (std::vector<std::wstring>{L"5c2f1b7e-8d3a-11ef-9c4d-00155d012345",
+                                         L"6d3a2c8f-8d3a-11ef-9c4d-00155d012345"}));
+    EXPECT_EQ(pemaker::FindDescribedBcdObjects(output, L"Ramdisk Options"),
+              std::vector<std::wstring>{L"ramdiskoptions"});
+    EXPECT_TRUE(pemaker::FindDescribedBcdObjects(L"The boot configuration data store could not be opened.\r\n"
+                                                 L"Access is denied.\r\n",
+                                                 L"Access is denied.")
+                    .empty());
+}
+
 class RamdiskBootTest : public PEMakerFixture {
 protected:
     void SetUp() override
@@ -140,4 +182,54 @@ TEST_F(RamdiskBootTest, AFailingStepNoIdentifierNoInitOrACancellationStopsTheSeq
     ASSERT_EQ(journal.Count(), 17u) << "entry registered and deleted again, no restart";
     EXPECT_TRUE(std::regex_match(journal.CommandLine(17), deleteEntry))
         << journal.CommandLine(17);
+}
+
+// MakePEWithOptions' entry carries its description and the locale of the
+// user's UI language, replaces the one an earlier build left, and the restart
+// comes with a delay that the host can still abort.
+TEST_F(RamdiskBootTest, WithOptionsOneDescribedEntryInTheUsersLanguageAndADelayedRestart)
+{
+    const std::string older = "{0a1b2c3d-0000-4000-8000-000000000001}";
+    const std::string foreign = "{0a1b2c3d-0000-4000-8000-000000000002}";
+    WriteBytes(scratch / L"store.txt", "object " + older + "\nset " + older + " description Tarnwick rescue media\n" +
+                                           "sequence " + older + "\nobject " + foreign + "\nset " + foreign +
+                                           " description Temporary WinPE\n");
+    journal.RespondTool(L"wimlib-imagex", 0);
+    const std::wstring app = scratch / L"app.exe";
+    WriteBytes(app, "MZapp");
+    LogWatch log;
+    ASSERT_TRUE(maker.CreatePEWithOptions({app}, app.c_str(), 1, nullptr, BuildOptions(), &sink)) << log.Added();
+
+    std::vector<std::string> bcdedit;
+    std::vector<std::string> shutdown;
+    for (unsigned call = 1; call <= journal.Count(); ++call) {
+        const std::string line = journal.CommandLine(call);
+        const std::string arguments = line.substr(line.find(' ') + 1);
+        if (journal.Tool(call) == "bcdedit") {
+            bcdedit.push_back(arguments);
+        } else if (journal.Tool(call) == "shutdown") {
+            shutdown.push_back(arguments);
+        }
+    }
+    ASSERT_EQ(bcdedit.size(), 18u);
+    EXPECT_EQ(bcdedit[0], "/enum all");
+    EXPECT_EQ(bcdedit[1], "/delete " + older + " /f");
+    EXPECT_EQ(bcdedit[2], "/delete {ramdiskoptions} /f");
+    EXPECT_EQ(bcdedit[6], "/create /d \"Tarnwick rescue media\" /application osloader");
+    EXPECT_EQ(shutdown, std::vector<std::string>{"/r /t 5"});
+
+    const std::string store = ReadBytes(scratch / L"store.txt");
+    std::smatch made;
+    ASSERT_TRUE(std::regex_search(store, made, std::regex("sequence (\\{[^}]+\\})\n")));
+    const std::string id = made[1].str();
+    EXPECT_FALSE(Holds(store, older)) << store;
+    EXPECT_TRUE(Holds(store, "object " + foreign + "\n"));
+    EXPECT_TRUE(Holds(store, "set " + id + " description Tarnwick rescue media\n")) << store;
+    std::smatch locale;
+    ASSERT_TRUE(std::regex_search(store, locale, std::regex(RegexEscape("set " + id + " locale ") + "(.+)\n")));
+    EXPECT_NE(locale[1].str(), "zh-CN");
+    const std::wstring name(locale[1].first, locale[1].second);
+    const LCID named = LocaleNameToLCID(name.c_str(), 0);
+    EXPECT_EQ(LANGIDFROMLCID(named), GetUserDefaultUILanguage()) << locale[1].str();
+    EXPECT_TRUE(Holds(log.Added(), " PEMaker::RestartToPE: boot entry " + id + " made\r\n")) << log.Added();
 }

@@ -105,9 +105,6 @@ void BuildInputs::Tree(const std::wstring& path, const std::wstring& excluded)
 void BuildInputs::Folder(const std::wstring& root, const std::wstring& relative, const std::wstring& excluded)
 {
     const std::wstring folder = root + relative;
-    if (!excluded.empty() && IsSameOrSubPath(excluded, folder)) {
-        return;
-    }
     WIN32_FIND_DATAW found = {};
     UniqueFindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
                                              FindExSearchNameMatch, nullptr, 0));
@@ -122,7 +119,10 @@ void BuildInputs::Folder(const std::wstring& root, const std::wstring& relative,
             continue;
         }
         const std::wstring below = relative + L"\\" + name;
-        if (!m_ownLog.empty() && _wcsicmp((root + below).c_str(), m_ownLog.c_str()) == 0) {
+        const std::wstring path = root + below;
+        // The excluded folder's own entry too: its time changes with what it holds.
+        if ((!m_ownLog.empty() && _wcsicmp(path.c_str(), m_ownLog.c_str()) == 0) ||
+            (!excluded.empty() && IsSameOrSubPath(excluded, path))) {
             continue;
         }
         Entry(below, &found);
@@ -137,12 +137,17 @@ void BuildInputs::Entry(const std::wstring& relative, const void* findData)
 {
     const WIN32_FIND_DATAW& found = *static_cast<const WIN32_FIND_DATAW*>(findData);
     wchar_t fields[160] = {};
-    // The reparse tag only means something for a reparse point.
+    // The reparse tag only means something for a reparse point. A folder's
+    // times say only that its listing changed, which the entries below show,
+    // or that the PE folder or the log came (Wine gives a folder the time of
+    // its last change as its creation time): they are passed over.
     const DWORD tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+    const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const FILETIME created = folder ? FILETIME{} : found.ftCreationTime;
+    const FILETIME written = folder ? FILETIME{} : found.ftLastWriteTime;
     swprintf(fields, sizeof(fields) / sizeof(fields[0]), L" %lx %lx %lu:%lu %lu:%lu %lu:%lu", found.dwFileAttributes,
-             tag, found.nFileSizeHigh, found.nFileSizeLow, found.ftCreationTime.dwHighDateTime,
-             found.ftCreationTime.dwLowDateTime, found.ftLastWriteTime.dwHighDateTime,
-             found.ftLastWriteTime.dwLowDateTime);
+             tag, found.nFileSizeHigh, found.nFileSizeLow, created.dwHighDateTime, created.dwLowDateTime,
+             written.dwHighDateTime, written.dwLowDateTime);
     Text(relative + fields);
 }
 

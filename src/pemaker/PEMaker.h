@@ -123,6 +123,9 @@ private:
     void _EndBootImage(BootImageTransaction& image, bool succeeded, const char* function);
     // A boot entry of a delivery that did not end in the restart.
     void _DeleteBootEntry(const std::wstring& entryId);
+    // Deletes the boot entries an earlier MakePEWithOptions left, found by
+    // their description; a failure is logged and the build goes on.
+    void _DeleteDescribedEntries();
     // Asks the host; a stop also marks the flow stopped.
     bool _AskToGoOn();
     // The folder for the call's temporary files: the flow's work folder, or

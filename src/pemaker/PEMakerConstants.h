@@ -172,11 +172,14 @@ constexpr const char* kBcdSdiDeviceFailed = "Failed to set ramdisksdidevice";
 constexpr const char* kBcdSdiPathFailed = "Failed to set ramdisksdipath";
 
 // The settings of the new entry, in order. withDevice: the format takes the
-// WIM's drive and rest after the identifier.
+// WIM's drive and rest after the identifier. optionsFormat, when set, takes
+// the place of format in MakePEWithOptions and the PC's locale after the
+// identifier.
 struct BcdEntryStep {
     const wchar_t* format;
     bool withDevice;
     const char* failure;
+    const wchar_t* optionsFormat = nullptr;
 };
 constexpr BcdEntryStep kBcdEntrySteps[] = {
     {L"bcdedit /set {%ls} device ramdisk=[%ls]\"%ls\",{ramdiskoptions}", true, "Failed to set device"},
@@ -188,7 +191,7 @@ constexpr BcdEntryStep kBcdEntrySteps[] = {
     {L"bcdedit /set {%ls} detecthal yes", false, "Failed to set detecthal"},
     {L"bcdedit /set {%ls} bootmenupolicy Standard", false, "Failed to set bootmenupolicy"},
     {L"bcdedit /set {%ls} isolatedcontext yes", false, "Failed to set isolatedcontext"},
-    {L"bcdedit /set {%ls} locale zh-CN", false, "Failed to set locale"},
+    {L"bcdedit /set {%ls} locale zh-CN", false, "Failed to set locale", L"bcdedit /set {%ls} locale %ls"},
     {L"bcdedit /bootsequence {%ls} /addfirst", false, "Failed to set bootsequence"},
 };
 
@@ -197,6 +200,19 @@ constexpr const wchar_t* kBcdDeleteEntry = L"bcdedit /delete {%ls} /f";
 constexpr const char* kLogDeleteEntryFailed = "PEMaker::RestartToPE: Failed to delete the boot entry";
 
 constexpr const char* kLogParseGuidFailed = "PEMaker::RestartToPE: Failed to parse BCD GUID from output: %ls";
+
+// MakePEWithOptions keeps one entry of its own on the PC: made with its
+// description, so that the next build finds it even half-made, in the PC's
+// UI language, and shown to the user for a few seconds before the restart.
+constexpr const wchar_t* kBootEntryDescription = L"Tarnwick rescue media";
+constexpr const wchar_t* kBcdCreateDescribedEntry = L"bcdedit /create /d \"%ls\" /application osloader";
+constexpr const wchar_t* kBcdEnumAll = L"bcdedit /enum all";
+constexpr const wchar_t* kFallbackLocale = L"en-US";
+constexpr const wchar_t* kDelayedRestartCommand = L"shutdown /r /t 5";
+constexpr const char* kLogListEntriesFailed = "PEMaker::ConfigureBCD: Failed to list the boot entries";
+constexpr const char* kLogDeleteOlderFailed = "PEMaker::ConfigureBCD: Failed to delete the older entry {%ls}";
+constexpr const char* kLogRestartFailed = "PEMaker::RestartToPE: Failed to order the restart";
+constexpr const char* kLogEntryMade = "PEMaker::RestartToPE: boot entry {%ls} made";
 
 // Build flows.
 constexpr const char* kCreatePEFunction = "CPEMaker::CreatePE";

@@ -22,6 +22,18 @@ void SplitDrive(const wchar_t* path, wchar_t (&drive)[kDriveChars], wchar_t (&re
     CopyBounded(rest, length > kDriveLength ? path + kDriveLength : L"");
 }
 
+// The locale name of the user's UI language, which the boot menu and the
+// image's first screens then use.
+std::wstring UiLocaleName()
+{
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    const LCID uiLocale = MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
+    if (LCIDToLocaleName(uiLocale, name, LOCALE_NAME_MAX_LENGTH, 0) == 0) {
+        return pemaker::kFallbackLocale;
+    }
+    return name;
+}
+
 }  // namespace
 
 bool CPEMaker::RestartToPE()
@@ -48,13 +60,46 @@ bool CPEMaker::RestartToPE()
         _DeleteBootEntry(entryId);
         return false;
     }
-    // From here the machine restarts into the new image: it stays.
-    if (m_pFlow) {
-        m_pFlow->image->Commit();
-    }
     TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestarting);
-    _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs, false);
+    // Only MakePEWithOptions' flow has a watch.
+    if (!_Watch()) {
+        // From here the machine restarts into the new image: it stays.
+        if (m_pFlow) {
+            m_pFlow->image->Commit();
+        }
+        _RunCommand(pemaker::kRestartCommand, pemaker::kCommandTimeoutMs, false);
+        return true;
+    }
+    // The delay lets the host offer to abort the restart; an entry that no
+    // restart follows would surprise at the next start.
+    if (!_RunCommand(pemaker::kDelayedRestartCommand, pemaker::kCommandTimeoutMs, false)) {
+        TW_LOG(pemaker::kRestartFunction, pemaker::kLogRestartFailed);
+        _DeleteBootEntry(entryId);
+        return false;
+    }
+    m_pFlow->image->Commit();
+    TW_LOG(pemaker::kRestartFunction, pemaker::kLogEntryMade, entryId.c_str());
     return true;
+}
+
+void CPEMaker::_DeleteDescribedEntries()
+{
+    std::wstring output;
+    if (!_RunCommandWithOutput(pemaker::kBcdEnumAll, output, nullptr, pemaker::kCapturedCommandTimeoutMs, nullptr,
+                               false)) {
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogListEntriesFailed);
+        return;
+    }
+    wchar_t command[pemaker::kShortCommandChars];
+    for (const std::wstring& id : pemaker::FindDescribedBcdObjects(output, pemaker::kBootEntryDescription)) {
+        if (!_AskToGoOn()) {
+            return;
+        }
+        FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteEntry, id.c_str());
+        if (!_RunCommand(command, pemaker::kCommandTimeoutMs, false)) {
+            TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogDeleteOlderFailed, id.c_str());
+        }
+    }
 }
 
 void CPEMaker::_DeleteBootEntry(const std::wstring& entryId)
@@ -87,7 +132,10 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     // Each run finishes at once and is never cut off, so a half-made entry
     // can always be deleted; a host asked while tools run stops the flow
     // between runs.
-    const auto goOn = [this] { return !_Watch() || _AskToGoOn(); };
+    // MakePEWithOptions' flow, the only one with a watch, keeps one entry of
+    // its own: older ones go first.
+    const bool withOptions = _Watch() != nullptr;
+    const auto goOn = [&] { return !withOptions || _AskToGoOn(); };
     const auto run = [&](const char* failure) {
         if (!_RunCommand(command, pemaker::kCommandTimeoutMs, false)) {
             TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogFormat, failure);
@@ -96,6 +144,12 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
         return goOn();
     };
 
+    if (withOptions) {
+        _DeleteDescribedEntries();
+        if (!goOn()) {
+            return false;
+        }
+    }
     FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdDeleteOptions);
     _RunCommand(command, pemaker::kCommandTimeoutMs, false);
     if (!goOn()) {
@@ -114,7 +168,12 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
         return false;
     }
 
-    FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateEntry);
+    if (withOptions) {
+        FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateDescribedEntry,
+                      pemaker::kBootEntryDescription);
+    } else {
+        FormatBounded(command, pemaker::kShortCommandChars, pemaker::kBcdCreateEntry);
+    }
     std::wstring output;
     if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs, nullptr, false)) {
         TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, ErrorTextAnsi(GetLastError()).c_str());
@@ -132,8 +191,11 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     if (!goOn()) {
         return false;
     }
+    const std::wstring locale = withOptions ? UiLocaleName() : std::wstring();
     for (const pemaker::BcdEntryStep& step : pemaker::kBcdEntrySteps) {
-        if (step.withDevice) {
+        if (step.optionsFormat && withOptions) {
+            FormatBounded(command, pemaker::kShortCommandChars, step.optionsFormat, id.c_str(), locale.c_str());
+        } else if (step.withDevice) {
             FormatBounded(command, pemaker::kShortCommandChars, step.format, id.c_str(), wimDrive, wimRest);
         } else {
             FormatBounded(command, pemaker::kShortCommandChars, step.format, id.c_str());

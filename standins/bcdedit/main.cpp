@@ -1,8 +1,10 @@
 // Stand-in for bcdedit on a simulated boot store: a text file, named by the
 // environment variable TWBCDEDIT_STORE or "bcdstore.txt" beside the stand-in,
-// with one line per object ("object {id}"), setting ("set {id} ...") and
-// one-time boot sequence entry ("sequence {id}"). Every call is journalled
-// when tests keep a journal, which can also make any call fail.
+// with one line per object ("object {id}"), setting ("set {id} ...", also the
+// description a /create gives) and one-time boot sequence entry
+// ("sequence {id}"); /enum all lists the objects in bcdedit's layout. Every
+// call is journalled when tests keep a journal, which can also make any call
+// fail.
 #include "../common/Standin.h"
 #include "../common/UnixBridge.h"
 
@@ -105,6 +107,48 @@ std::string NewIdentifier()
     return Lower(text);
 }
 
+const size_t kNameWidth = 24;
+
+// The value of "/d" among a /create's arguments; empty when none.
+std::string CreatedDescription(const std::vector<std::wstring>& args)
+{
+    for (size_t i = 1; i + 1 < args.size(); ++i) {
+        if (Lower(args[i]) == "/d") {
+            return standin::ToUtf8(args[i + 1]);
+        }
+    }
+    return std::string();
+}
+
+std::string Setting(const std::string& name, const std::string& value)
+{
+    return name + std::string(name.size() < kNameWidth ? kNameWidth - name.size() : 1, ' ') + value + "\r\n";
+}
+
+// Each object under its heading, underlined, its identifier first, then its
+// settings in the order they were made.
+std::string Enumerate(const std::vector<std::string>& store)
+{
+    std::string listing;
+    for (const std::string& line : store) {
+        if (line.compare(0, 7, "object ") != 0) {
+            continue;
+        }
+        const std::string id = line.substr(7);
+        const std::string heading = id == "{ramdiskoptions}" ? "Setup Ramdisk Options" : "Windows Boot Loader";
+        listing += "\r\n" + heading + "\r\n" + std::string(heading.size(), '-') + "\r\n" + Setting("identifier", id);
+        const std::string prefix = "set " + id + " ";
+        for (const std::string& setting : store) {
+            if (setting.compare(0, prefix.size(), prefix) == 0) {
+                const std::string rest = setting.substr(prefix.size());
+                const size_t space = rest.find(' ');
+                listing += Setting(rest.substr(0, space), space == std::string::npos ? "" : rest.substr(space + 1));
+            }
+        }
+    }
+    return listing;
+}
+
 int Fail(const std::string& message)
 {
     standin::WriteStdout("An error occurred while attempting the operation.\r\n" + message + "\r\n");
@@ -117,18 +161,21 @@ int Apply(const std::vector<std::wstring>& args, std::vector<std::string>& store
         return Fail("The parameter is incorrect.");
     }
     const std::string verb = Lower(args[0]);
-    if (verb == "/create" && args.size() >= 2 && args[1].size() > 1 && args[1][0] == L'{') {
-        const std::string id = Lower(args[1]);
+    if (verb == "/enum") {
+        standin::WriteStdout(Enumerate(store));
+        return 0;
+    }
+    if (verb == "/create") {
+        const bool named = args.size() >= 2 && args[1].size() > 1 && args[1][0] == L'{';
+        const std::string id = named ? Lower(args[1]) : NewIdentifier();
         if (HasObject(store, id)) {
             return Fail("The entry already exists.");
         }
         store.push_back("object " + id);
-        standin::WriteStdout("The entry " + id + " was successfully created.\r\n");
-        return 0;
-    }
-    if (verb == "/create") {
-        const std::string id = NewIdentifier();
-        store.push_back("object " + id);
+        const std::string description = CreatedDescription(args);
+        if (!description.empty()) {
+            store.push_back("set " + id + " description " + description);
+        }
         standin::WriteStdout("The entry " + id + " was successfully created.\r\n");
         return 0;
     }
@@ -142,7 +189,8 @@ int Apply(const std::vector<std::wstring>& args, std::vector<std::string>& store
     if (verb == "/delete") {
         std::vector<std::string> kept;
         for (const std::string& line : store) {
-            const bool ofObject = line == "object " + id || line.compare(0, 5 + id.size() + 1, "set " + id + " ") == 0 ||
+            const std::string settingPrefix = "set " + id + " ";
+            const bool ofObject = line == "object " + id || line.compare(0, settingPrefix.size(), settingPrefix) == 0 ||
                                   line == "sequence " + id;
             if (!ofObject) {
                 kept.push_back(line);
