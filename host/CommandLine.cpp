@@ -7,52 +7,6 @@
 
 namespace host {
 
-const wchar_t kUsage[] =
-    L"Usage:\n"
-    L"  tarnwick make-pe --deliver restart|iso|disk [--target FOLDER|DISK] [--yes] [--force]\n"
-    L"                   [--driver DIR]... [--network] [--clean] --startup EXE SOURCE...\n"
-    L"  tarnwick configure-boot-wim\n"
-    L"  tarnwick esd-to-iso [--uefi] [--edition N|all] [--force] ESD ISO\n"
-    L"  tarnwick extract-winre TARGET\n"
-    L"  tarnwick --help\n"
-    L"  tarnwick --version\n"
-    L"\n"
-    L"make-pe builds the WinPE image from the PE folder beside this program, puts the\n"
-    L"SOURCE files and folders into it and starts EXE at boot. --deliver iso writes\n"
-    L"boot.iso into the --target folder. --deliver disk ERASES the disk whose number\n"
-    L"--target gives and writes the media to it: it refuses a disk that is missing or\n"
-    L"holds the running Windows, shows the disk's model and size and asks first; with\n"
-    L"--yes it does not ask, and without a console it needs --yes. --deliver restart\n"
-    L"adds a one-time boot entry and restarts this machine at once (asks first unless\n"
-    L"--yes is given).\n"
-    L"\n"
-    L"--driver DIR puts the driver packages of DIR (INF, catalogue and files; for\n"
-    L"x64, signed) into the image and loads them when WinPE starts, for a disk or\n"
-    L"network adapter WinPE has no driver for; repeat it for more folders. A link\n"
-    L"given as DIR puts in what it leads to. Every unusable DIR is named; each INF\n"
-    L"that is not loaded is shown as \"skipped: <inf>: <reason>\". WinPE logs the\n"
-    L"loading in X:\\Windows\\Temp\\tarnwick-drivers.log. --network starts the\n"
-    L"application only once WinPE's network is up. --clean empties \\TarnwickToolset\n"
-    L"of the image first, so no file of an earlier build stays.\n"
-    L"\n"
-    L"A SOURCE folder lands in \\TarnwickToolset\\<folder name> of the image, a SOURCE\n"
-    L"file as \\TarnwickToolset\\<name>, and this program's own folder (or one inside\n"
-    L"it) in \\TarnwickToolset\\Brightmoor. make-pe and configure-boot-wim change the\n"
-    L"installed PE\\ISO\\SOURCES\\BOOT.wim in place, and it keeps the last build's\n"
-    L"application. make-pe clears \\TarnwickToolset except Brightmoor, whose files\n"
-    L"stay even when the application no longer has them. Copy a pristine BOOT.wim\n"
-    L"over the installed one first for a clean build.\n"
-    L"\n"
-    L"esd-to-iso --uefi makes the installation ISO boot on UEFI firmware too, from the\n"
-    L"ESD's efi\\microsoft\\boot\\efisys.bin. --edition puts image N (4 or more) of the\n"
-    L"ESD into install.wim instead of image 4, or with \"all\" every image from 4 on.\n"
-    L"Ctrl+C stops a conversion; nothing is left behind.\n"
-    L"\n"
-    L"An existing file at the ISO path that is not an ISO image is replaced only with\n"
-    L"--force. The tools are looked for in tools\\ beside this program (oscdimg.exe\n"
-    L"in PE\\, then on PATH, then in tools\\). The log, tarnwick.log, goes to\n"
-    L"%LOCALAPPDATA%\\Tarnwick, where every command runs.\n";
-
 int ProductionType(const std::wstring& deliver)
 {
     if (deliver == L"restart") {
@@ -68,6 +22,15 @@ int ProductionType(const std::wstring& deliver)
 }
 
 namespace {
+
+struct CommandName {
+    const wchar_t* name;
+    Command command;
+};
+const CommandName kCommands[] = {{L"make-pe", Command::MakePe},
+                                 {L"configure-boot-wim", Command::ConfigureBootWim},
+                                 {L"esd-to-iso", Command::EsdToIso},
+                                 {L"extract-winre", Command::ExtractWinre}};
 
 // The first image of an ESD that holds an edition.
 constexpr long long kFirstEdition = 4;
@@ -132,6 +95,8 @@ ParseResult ParseMakePe(const std::vector<std::wstring>& args)
             options.yes = true;
         } else if (arg == L"--force") {
             options.force = true;
+        } else if (arg == L"--unknown-disk") {
+            options.unknownDisk = true;
         } else if (arg == L"--driver") {
             options.drivers.push_back(args[++i]);
         } else if (arg == L"--network") {
@@ -230,8 +195,15 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args)
         helpAsked = helpAsked || arg == L"--help" || arg == L"-h";
     }
     if (helpAsked) {
+        // "help make-pe" as well as "make-pe --help".
+        const std::wstring& subject = command == L"help" && args.size() > 1 ? args[1] : command;
         ParseResult result;
         result.options.command = Command::Help;
+        for (const CommandName& known : kCommands) {
+            if (subject == known.name) {
+                result.options.helpFor = known.command;
+            }
+        }
         return result;
     }
     if (args.size() == 1 && command == L"--version") {

@@ -10,12 +10,15 @@ enum class Command { None, Help, Version, MakePe, ConfigureBootWim, EsdToIso, Ex
 
 struct Options {
     Command command = Command::None;
+    Command helpFor = Command::None;  // --help of one command
     // make-pe
     std::wstring deliver;  // "restart", "iso" or "disk"
     std::wstring target;
     std::wstring startup;
     std::vector<std::wstring> sources;
     bool yes = false;
+    // --deliver disk: erase a disk whose size cannot be read.
+    bool unknownDisk = false;
     // --driver DIR (repeatable), --network, --clean: what MakePEWithOptions adds.
     std::vector<std::wstring> drivers;
     bool network = false;
@@ -43,7 +46,6 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& args);
 // The production type MakePE expects for a --deliver value, or 0 if unknown.
 int ProductionType(const std::wstring& deliver);
 
-extern const wchar_t kUsage[];
 // The project version, in a source file the build generates.
 extern const wchar_t kVersion[];
 

@@ -1,5 +1,7 @@
 #include "ConsoleSink.h"
 
+#include "common/PathIdentity.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -57,7 +59,11 @@ bool ConsoleSink::OnProgress(const ProgressInfo* info)
     record.current = info->current;
     record.total = info->total;
     record.message.assign(info->message, strnlen(info->message, sizeof(info->message)));
-    m_reachedEnd = m_reachedEnd || (!record.failure && record.total != 0 && record.current >= record.total);
+    const bool end = !record.failure && record.total != 0 && record.current >= record.total;
+    if (end && !m_reachedEnd && !m_measured.empty()) {
+        m_sizeAtEnd = FileSize(m_measured);
+    }
+    m_reachedEnd = m_reachedEnd || end;
     const ConsoleText text = m_bar.Update(record);
     std::fputs(text.out.c_str(), stdout);
     std::fflush(stdout);

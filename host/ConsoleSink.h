@@ -4,6 +4,7 @@
 
 #include "TarnwickMedia.h"
 
+#include <string>
 #include <vector>
 
 namespace host {
@@ -29,10 +30,16 @@ public:
     bool Cancelled() const;
     // Whether a progress record reported the whole amount done.
     bool ReachedEnd() const { return m_reachedEnd; }
+    // The size file had when the record of the whole amount came: make-pe's
+    // disk delivery deletes its ISO once the disk is written.
+    void MeasureAtEnd(const std::wstring& file) { m_measured = file; }
+    unsigned long long SizeAtEnd() const { return m_sizeAtEnd; }
 
 private:
     ProgressBar m_bar;
     bool m_reachedEnd = false;
+    std::wstring m_measured;
+    unsigned long long m_sizeAtEnd = 0;
 };
 
 }  // namespace host

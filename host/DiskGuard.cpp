@@ -1,8 +1,10 @@
 #include "DiskGuard.h"
 
-#include "HostSession.h"
+#include "HostConstants.h"
 #include "ProgramFolder.h"
 #include "Question.h"
+#include "ResultLine.h"
+#include "common/LogFile.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
@@ -17,8 +19,8 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kMostExtents = 64;
-
-enum class Holds { No, Yes, Unknown };
+constexpr size_t kDescriptorBytes = 1024;
+const char kGuardDiskFunction[] = "host::GuardDisk";
 
 // Access 0 answers the queries below without locking out anyone.
 UniqueHandle OpenDevice(const std::wstring& path)
@@ -119,88 +121,138 @@ std::string Trimmed(const char* text)
     return first == std::string::npos ? std::string() : value.substr(first, value.find_last_not_of(' ') - first + 1);
 }
 
-std::string Model(HANDLE disk)
+// The disk's vendor and product, and the name of its bus.
+void Describe(HANDLE disk, DiskFacts& facts)
 {
     STORAGE_PROPERTY_QUERY query = {};
     query.PropertyId = StorageDeviceProperty;
     query.QueryType = PropertyStandardQuery;
-    std::vector<char> buffer(1024);
+    std::vector<char> buffer(kDescriptorBytes);
     DWORD bytes = 0;
     if (!DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), buffer.data(),
                          static_cast<DWORD>(buffer.size() - 1), &bytes, nullptr)) {
-        return std::string();
+        return;
     }
     const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer.data());
-    std::string model;
     for (const DWORD offset : {descriptor->VendorIdOffset, descriptor->ProductIdOffset}) {
         const std::string part = offset != 0 && offset < bytes ? Trimmed(buffer.data() + offset) : std::string();
-        model += !model.empty() && !part.empty() ? " " + part : part;
+        facts.model += !facts.model.empty() && !part.empty() ? " " + part : part;
     }
-    return model;
+    facts.bus = BusName(descriptor->BusType);
 }
 
-unsigned long long Size(HANDLE disk)
+// The size query needs read access to the disk.
+void MeasureSize(const std::wstring& path, DiskFacts& facts)
 {
-    DISK_GEOMETRY_EX geometry = {};
+    const UniqueHandle disk(
+        CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    GET_LENGTH_INFORMATION length = {};
     DWORD bytes = 0;
-    if (!DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof(geometry), &bytes,
-                         nullptr)) {
-        return 0;
+    if (!disk.Valid() || !DeviceIoControl(disk.Get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                                          sizeof(length), &bytes, nullptr)) {
+        facts.sizeError = GetLastError();
+        return;
     }
-    return static_cast<unsigned long long>(geometry.DiskSize.QuadPart);
+    facts.bytes = static_cast<unsigned long long>(length.Length.QuadPart);
+}
+
+bool WriteProtected(HANDLE disk)
+{
+    DWORD bytes = 0;
+    return !DeviceIoControl(disk, IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0, &bytes, nullptr) &&
+           GetLastError() == ERROR_WRITE_PROTECT;
+}
+
+int Refuse(const std::string& text)
+{
+    std::fprintf(stderr, "%s\n", text.c_str());
+    TW_LOG(kGuardDiskFunction, "%s", text.c_str());
+    return kExitUsage;
+}
+
+std::string DiskName(unsigned long number)
+{
+    return "disk " + std::to_string(number);
 }
 
 }  // namespace
 
-std::string DiskLine(unsigned long disk, const std::string& model, unsigned long long bytes)
+std::string BusName(int busType)
 {
-    char size[32] = "unknown";
-    if (bytes != 0) {
-        std::snprintf(size, sizeof(size), "%.1f GiB", static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0));
+    static const struct {
+        int type;
+        const char* name;
+    } kBuses[] = {
+        {BusTypeScsi, "SCSI"},   {BusTypeAtapi, "ATAPI"},         {BusTypeAta, "ATA"},
+        {BusType1394, "1394"},   {BusTypeSsa, "SSA"},             {BusTypeFibre, "Fibre Channel"},
+        {BusTypeUsb, "USB"},     {BusTypeRAID, "RAID"},           {BusTypeiScsi, "iSCSI"},
+        {BusTypeSas, "SAS"},     {BusTypeSata, "SATA"},           {BusTypeSd, "SD"},
+        {BusTypeMmc, "MMC"},     {BusTypeVirtual, "virtual"},     {BusTypeFileBackedVirtual, "file-backed virtual"},
+        {BusTypeNvme, "NVMe"},   {BusTypeSpaces, "Storage Spaces"}, {BusTypeSCM, "SCM"},
+        {BusTypeUfs, "UFS"},
+    };
+    for (const auto& bus : kBuses) {
+        if (bus.type == busType) {
+            return bus.name;
+        }
     }
-    return "Disk " + std::to_string(disk) + ": " + (model.empty() ? "unknown" : model) + ", " + size + "\n";
+    return std::string();
 }
 
-int GuardDisk(const std::wstring& target, bool yes)
+std::string DiskRefusal(const DiskFacts& facts, bool unknownDisk)
 {
-    const unsigned long number = std::wcstoul(target.c_str(), nullptr, 10);
-    const UniqueHandle disk = OpenDevice(L"\\\\.\\PhysicalDrive" + std::to_wstring(number));
+    const std::string disk = "tarnwick: " + DiskName(facts.number);
+    if (facts.system == Holds::Yes) {
+        return disk + " holds the running system; refusing to erase it";
+    }
+    if (facts.sizeError != 0 && !unknownDisk) {
+        return disk + " cannot be identified (error " + std::to_string(facts.sizeError) + "); refusing to erase it";
+    }
+    if (facts.writeProtected) {
+        return disk + " is write-protected; refusing to erase it";
+    }
+    return std::string();
+}
+
+std::string DiskDescription(const DiskFacts& facts)
+{
+    const std::string size = facts.sizeError != 0
+                                 ? "unknown size (error " + std::to_string(facts.sizeError) + ")"
+                                 : SizeText(facts.bytes);
+    std::string text = "Disk " + std::to_string(facts.number) + ": " +
+                       (facts.model.empty() ? "unknown model" : facts.model) + ", " + size + ", " +
+                       (facts.bus.empty() ? "unknown bus" : facts.bus) + "\n" + kBootsOn;
+    if (facts.system == Holds::Unknown) {
+        text += "Note: whether " + DiskName(facts.number) + " holds the running system could not be determined.\n";
+    }
+    return text;
+}
+
+int GuardDisk(const std::wstring& target, bool yes, bool unknownDisk)
+{
+    DiskFacts facts;
+    facts.number = std::wcstoul(target.c_str(), nullptr, 10);
+    const std::wstring path = L"\\\\.\\PhysicalDrive" + std::to_wstring(facts.number);
+    const UniqueHandle disk = OpenDevice(path);
     if (!disk.Valid()) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
-            std::fprintf(stderr, "tarnwick: disk %lu not found\n", number);
-        } else {
-            std::fprintf(stderr, "tarnwick: disk %lu cannot be opened (error %lu)\n", number, error);
-        }
-        return kExitUsage;
+        return Refuse(error == ERROR_FILE_NOT_FOUND ? "tarnwick: " + DiskName(facts.number) + " not found"
+                                                    : "tarnwick: " + DiskName(facts.number) +
+                                                          " cannot be opened (error " + std::to_string(error) + ")");
     }
-    const Holds system = HoldsRunningSystem(number);
-    if (system == Holds::Yes) {
-        std::fprintf(stderr, "tarnwick: disk %lu holds the running system; refusing to erase it\n", number);
-        return kExitUsage;
+    facts.system = HoldsRunningSystem(facts.number);
+    Describe(disk.Get(), facts);
+    MeasureSize(path, facts);
+    facts.writeProtected = WriteProtected(disk.Get());
+    const std::string refusal = DiskRefusal(facts, unknownDisk);
+    if (!refusal.empty()) {
+        return Refuse(refusal);
     }
-    const std::string unknown =
-        "whether disk " + std::to_string(number) + " holds the running system could not be determined";
-    if (yes) {
-        if (system == Holds::Unknown) {
-            std::fprintf(stderr, "tarnwick: warning: %s\n", unknown.c_str());
-        }
-        return kExitSuccess;
+    const std::string erase = "--deliver disk erases " + DiskName(facts.number) + "; add --yes to confirm";
+    if (yes || InputIsConsole()) {
+        std::fputs(DiskDescription(facts).c_str(), stdout);
     }
-    if (!InputIsConsole()) {
-        std::fprintf(stderr, "tarnwick: --deliver disk erases disk %lu; add --yes to confirm\n", number);
-        return kExitUsage;
-    }
-    std::fputs(DiskLine(number, Model(disk.Get()), Size(disk.Get())).c_str(), stdout);
-    if (system == Holds::Unknown) {
-        std::printf("Note: %s.\n", unknown.c_str());
-    }
-    const std::string question = "Erase disk " + std::to_string(number) + " and write the WinPE media to it? [y/N] ";
-    if (!AskYesNo(question.c_str())) {
-        std::fputs("tarnwick: nothing written\n", stderr);
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    return Confirm("Erase " + DiskName(facts.number) + " and write the WinPE media to it? [y/N] ", yes, erase);
 }
 
 }  // namespace host

@@ -1,20 +1,23 @@
 #include "HostSession.h"
 
+#include "CancelExit.h"
 #include "ConsoleSink.h"
 #include "LogExcerpt.h"
 #include "Preflight.h"
-#include "Question.h"
 #include "RestartNotice.h"
+#include "ResultLine.h"
 
 #include "TarnwickMedia.h"
 
 #include "ProgramFolder.h"
+#include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -131,14 +134,14 @@ int Run(const Options& options)
     if (!library.loaded()) {
         fwprintf(stderr, L"tarnwick: cannot load %lsTarnwickMedia.dll (error %lu)\n",
                  plainwin::ProgramFolder().c_str(), GetLastError());
-        return kExitFailure;
+        return kExitUsage;
     }
     const LogExcerpt log;
     switch (options.command) {
     case Command::EsdToIso: {
         auto convert = Require<ConvertESDToISOWithOptions_Fn>(library, "ConvertESDToISOWithOptions");
         if (!convert) {
-            return kExitFailure;
+            return kExitUsage;
         }
         // The library prints each command line before its run, so the bar
         // leaves the cursor at its start for the next line to replace it.
@@ -150,27 +153,30 @@ int Run(const Options& options)
         sink.Finish();
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: esd-to-iso cancelled\n", stderr);
-            return kExitFailure;
+            return kExitCancelled;
         }
         return Report(ok, L"esd-to-iso failed", log);
     }
     case Command::ExtractWinre: {
         auto extract = Require<ExtractWinreFromRecoveryPartition_Fn>(library, "ExtractWinreFromRecoveryPartition");
-        return extract ? Report(extract(options.winreTarget.c_str()), L"extract-winre failed", log) : kExitFailure;
+        if (!extract) {
+            return kExitUsage;
+        }
+        // The copy cannot be stopped midway, and what it wrote is no image.
+        const CancelExit cancel(kExtractCancelledText, options.winreTarget);
+        const bool ok = extract(options.winreTarget.c_str());
+        if (ok) {
+            PrintLine(MadeLine(kWinreCopied, options.winreTarget, FileSize(options.winreTarget)));
+        }
+        return Report(ok, L"extract-winre failed", log);
     }
     case Command::MakePe: {
         // The list form, so that the host need not share the DLL's standard library.
         auto makePe = Require<MakePEWithOptions_Fn>(library, "MakePEWithOptions");
         if (!makePe) {
-            return kExitFailure;
+            return kExitUsage;
         }
         const int type = ProductionType(options.deliver);
-        // --deliver restart reboots this machine at once, so it needs a yes first.
-        if (type == kMakePERestartToRamdisk && !options.yes &&
-            !AskYesNo("This adds a one-time boot entry and restarts this computer now. Continue? [y/N] ")) {
-            std::fputs("tarnwick: make-pe not started\n", stderr);
-            return kExitFailure;
-        }
         std::vector<const wchar_t*> sources;
         for (const std::wstring& source : options.sources) {
             sources.push_back(source.c_str());
@@ -180,6 +186,7 @@ int Run(const Options& options)
             drivers.push_back(folder.c_str());
         }
         ConsoleSink sink(false, MakePeStageStarts(sources.size(), !drivers.empty()));
+        sink.MeasureAtEnd(plainwin::ProgramFolder() + kDiskDeliveryIso);
         MakePEOptions peOptions = {sizeof(MakePEOptions), 0, drivers.data(), static_cast<uint32_t>(drivers.size()), 0,
                                    &sink};
         peOptions.flags = (options.network ? kMakePENetwork : 0) | (options.clean ? kMakePECleanAppFolder : 0);
@@ -188,7 +195,7 @@ int Run(const Options& options)
         sink.Finish();
         if (!ok && sink.Cancelled()) {
             std::fputs("tarnwick: make-pe cancelled\n", stderr);
-            return kExitFailure;
+            return kExitCancelled;
         }
         // Every refused driver folder, and on success every INF left out of load.cmd.
         const std::string added = log.Added(std::numeric_limits<size_t>::max());
@@ -199,6 +206,12 @@ int Run(const Options& options)
         } else {
             for (const std::string& message : EntryMessages(added, {kSkippedInfEntry}, true)) {
                 std::printf("skipped: %s\n", message.c_str());
+            }
+            if (type == kMakePEWriteIso) {
+                const std::wstring iso = IsoPathIn(options.target);
+                PrintLine(MadeLine(kIsoWritten, iso, FileSize(iso)));
+            } else if (type == kMakePEWriteDisk) {
+                PrintLine(DiskWrittenLine(std::wcstoul(options.target.c_str(), nullptr, 10), sink.SizeAtEnd()));
             }
         }
         // The library ordered the restart with a delay, within which Ctrl+C
@@ -214,11 +227,19 @@ int Run(const Options& options)
     case Command::ConfigureBootWim: {
         auto configure = Require<ConfigureBootWim_Fn>(library, "ConfigureBootWim");
         if (!configure) {
-            return kExitFailure;
+            return kExitUsage;
         }
         ConsoleSink sink;
         const bool ok = configure(&sink);
         sink.Finish();
+        if (!ok && sink.Cancelled()) {
+            std::fputs("tarnwick: configure-boot-wim cancelled\n", stderr);
+            return kExitCancelled;
+        }
+        if (ok) {
+            const std::wstring image = plainwin::ProgramFolder() + kInstalledBootWim;
+            PrintLine(MadeLine(kBootWimConfigured, image, FileSize(image)));
+        }
         return Report(ok, L"configure-boot-wim failed", log);
     }
     default:

@@ -28,6 +28,27 @@ std::wstring AbsolutePath(const std::wstring& path)
     return absolute;
 }
 
+// Relative to the current folder: neither rooted (\x, \\server) nor on a drive (C:).
+bool IsRelative(const std::wstring& path)
+{
+    return !path.empty() && path[0] != L'\\' && path[0] != L'/' && (path.size() < 2 || path[1] != L':');
+}
+
+// A relative start-up program names a file of the application: the first
+// (absolute) SOURCE folder that holds it, else the current folder.
+std::wstring StartupPath(const std::wstring& startup, const std::vector<std::wstring>& sources)
+{
+    if (IsRelative(startup)) {
+        for (const std::wstring& source : sources) {
+            const std::wstring candidate = source + L"\\" + startup;
+            if (IsFolder(source) && IsFile(candidate)) {
+                return AbsolutePath(candidate);
+            }
+        }
+    }
+    return AbsolutePath(startup);
+}
+
 bool SamePathText(const std::wstring& a, const std::wstring& b)
 {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
@@ -118,7 +139,7 @@ void MakePathsAbsolute(Options& options)
         for (std::wstring& source : options.sources) {
             source = AbsolutePath(source);
         }
-        options.startup = AbsolutePath(options.startup);
+        options.startup = StartupPath(options.startup, options.sources);
         for (std::wstring& folder : options.drivers) {
             folder = AbsolutePath(folder);
         }
@@ -163,6 +184,14 @@ std::wstring CheckMakePeInputs(const Options& options)
 std::wstring IsoPathIn(const std::wstring& folder)
 {
     return folder + (!folder.empty() && folder.back() == L'\\' ? L"" : L"\\") + kIsoName;
+}
+
+std::wstring IsoToReplace(const Options& options)
+{
+    if (options.command == Command::MakePe && options.deliver == L"iso") {
+        return IsoPathIn(options.target);
+    }
+    return options.command == Command::EsdToIso ? options.iso : std::wstring();
 }
 
 std::wstring CheckOutputs(const Options& options)

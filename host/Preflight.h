@@ -17,6 +17,10 @@ std::wstring CheckMakePeInputs(const Options& options);
 // Where make-pe --deliver iso writes: boot.iso in the (absolute) target folder.
 std::wstring IsoPathIn(const std::wstring& folder);
 
+// The ISO the command writes: <target>\boot.iso of make-pe --deliver iso,
+// the ISO of esd-to-iso; empty for the others.
+std::wstring IsoToReplace(const Options& options);
+
 // Why the library could not, or should not without --force, write its result
 // where the (absolute) paths say: make-pe --deliver iso into --target,
 // esd-to-iso into ISO. Empty when it can.

@@ -2,8 +2,11 @@
 // and drives its exports.
 #include "CommandLine.h"
 #include "DiskGuard.h"
+#include "HelpText.h"
 #include "HostSession.h"
 #include "Preflight.h"
+#include "Question.h"
+#include "ResultLine.h"
 #include "ToolSearch.h"
 
 #include <windows.h>
@@ -30,7 +33,7 @@ int wmain()
         return host::kExitUsage;
     }
     if (parsed.options.command == host::Command::Help) {
-        fputws(host::kUsage, stdout);
+        fputws(host::HelpText(parsed.options.helpFor).c_str(), stdout);
         return host::kExitSuccess;
     }
     if (parsed.options.command == host::Command::Version) {
@@ -51,16 +54,29 @@ int wmain()
         fwprintf(stderr, L"tarnwick: %ls\n", problem.c_str());
         return host::kExitUsage;
     }
-    if (options.command == host::Command::MakePe && options.deliver == L"disk") {
-        const int guarded = host::GuardDisk(options.target, options.yes);
+    // The disk refusals go to the log, which is written in the work folder.
+    const std::wstring folderProblem = host::EnterWorkFolder();
+    if (!folderProblem.empty()) {
+        fwprintf(stderr, L"tarnwick: %ls\n", folderProblem.c_str());
+        return host::kExitUsage;
+    }
+    const bool makePe = options.command == host::Command::MakePe;
+    if (makePe && options.deliver == L"disk") {
+        const int guarded = host::GuardDisk(options.target, options.yes, options.unknownDisk);
         if (guarded != host::kExitSuccess) {
             return guarded;
         }
     }
-    const std::wstring folderProblem = host::EnterWorkFolder();
-    if (!folderProblem.empty()) {
-        fwprintf(stderr, L"tarnwick: %ls\n", folderProblem.c_str());
-        return host::kExitFailure;
+    // --deliver restart reboots this machine as soon as the build is done.
+    if (makePe && options.deliver == L"restart") {
+        const int confirmed = host::Confirm(host::kRestartQuestion, options.yes, host::kRestartRefusal);
+        if (confirmed != host::kExitSuccess) {
+            return confirmed;
+        }
+    }
+    const std::wstring replacing = host::ReplacingNotice(host::IsoToReplace(options));
+    if (!replacing.empty()) {
+        host::PrintLine(replacing);
     }
     return host::Run(options);
 }

@@ -138,7 +138,8 @@ boot_pid=$!
 say "== tarnwick make-pe --deliver disk --target 5 (\\\\.\\PhysicalDrive5 is $out/disk5.img)"
 : > "$out/disk5.img"
 ln -sfn "$out/disk5.img" "$disk_link"
-job disk make_pe --deliver disk --target 5 --yes
+# Wine answers no query of a disk, so its size is unknown: --unknown-disk.
+job disk make_pe --deliver disk --target 5 --yes --unknown-disk
 rm -f "$disk_link"
 [ ! -e "$pe/boot.iso" ] || fail "the ISO handed to the boot-disk library was left in PE"
 
