@@ -167,10 +167,10 @@ TARNWICK_API bool ConfigureBootWim(IProgressSink* sink);
 typedef bool (*ConfigureBootWim_Fn)(IProgressSink* sink);
 
 // Converts a Windows installation ESD into a bootable installation ISO with
-// the volume label "Windows". Its tools are started as "tools\wimlib-imagex.exe"
-// and "tools\cdimage.exe", which Windows looks for beside the host's
-// executable first, then in the current directory, the system folders and
-// PATH. Returns false on failure; the reason goes to the log file
+// the volume label "Windows". Its tools are "tools\wimlib-imagex.exe" and
+// "tools\cdimage.exe" beside the host's executable, else in the current
+// directory, found before any work and started by that full path. Returns
+// false on failure; the reason goes to the log file
 // "tarnwick.log" in the current directory.
 TARNWICK_API bool ConvertESDToISO(const wchar_t* esdPath, const wchar_t* isoPath);
 typedef bool (*ConvertESDToISO_Fn)(const wchar_t* esdPath, const wchar_t* isoPath);

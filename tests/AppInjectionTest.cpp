@@ -34,7 +34,8 @@ TEST_F(AppInjectionTest, SourcesInTheHostFolderGoToTheAppFolderAndOneHoldingTheP
     const std::wstring missing = scratch / L"missing";
     LogWatch log;
     ASSERT_TRUE(maker.CopyApp({hostFolder, insideApp, L"", missing, fileInApp}, startup.c_str()));
-    EXPECT_TRUE(Holds(log.Added(), "CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2\r\n"));
+    EXPECT_TRUE(Holds(log.Added(),
+                      "CopyApp: GetFileAttributesW failed for " + ToUtf8(missing) + ", error: 2 (File not found.)\r\n"));
 
     ASSERT_EQ(journal.Count(), 6u);
     EXPECT_TRUE(Holds(journal.CommandLine(1), " 1 --rebuild --no-acls --quiet"));

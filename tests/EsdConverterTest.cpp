@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "TarnwickMedia.h"
+#include "common/ErrorText.h"
 #include "common/WorkFolder.h"
 #include "esd/EsdConverter.h"
 
@@ -206,7 +207,6 @@ TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderOrIsLockedFailsBeforeAnyTool
         {L"ConvertESDToISO", esdPath, L"install.esd", "is the ESD file"},
         {L"ConvertESDToISOEx", asPartial, scratch / L"x.iso", "is the ESD file"},
         {L"ConvertESDToISO", asLock, scratch / L"y.iso", "is the ESD file"},
-        {L"ConvertESDToISO", esdPath, scratch / L"no\\such\\folder.iso", "cannot be locked: 3"},
         {L"ConvertESDToISOEx", esdPath, scratch / L"held.iso", "in use by another call"},
         {L"ConvertESDToISOWithOptions", esdPath, scratch / L"HELD.ISO", "in use by another call"},
         {L"ConvertESDToISO", esdPath, scratch.path(), "is a folder"},
@@ -223,6 +223,55 @@ TEST_F(EsdConverterTest, IsoThatNamesTheEsdOrAFolderOrIsLockedFailsBeforeAnyTool
         EXPECT_EQ(ReadBytes(c.esd), FakeEsd());
     }
     EXPECT_EQ(journal.Count(), 0u);
+}
+
+// What would fail only after the extraction and the exports (a missing
+// ISO folder, a missing tool) is refused before any folder, file or tool.
+TEST_F(EsdConverterTest, MissingIsoFolderOrToolIsRefusedBeforeAnythingRuns)
+{
+    const std::wstring folder = scratch / L"no\\such";
+    for (const std::wstring call : {L"ConvertESDToISO", L"ConvertESDToISOEx", L"ConvertESDToISOWithOptions"}) {
+        LogWatch log;
+        const std::wstring last = call == L"ConvertESDToISO" ? L"" : L" 0";
+        EXPECT_EQ(RunExport(call + L" \"" + esdPath + L"\" \"" + folder + L"\\out.iso\"" + last).exitCode, 1u);
+        EXPECT_TRUE(Holds(log.Added(), " failed: Error: ISO folder not found: " + ToUtf8(folder) + "\r\n"))
+            << ToUtf8(call);
+    }
+    EXPECT_FALSE(Exists(scratch / L"no"));
+
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    const struct {
+        const wchar_t* wimlib;
+        const wchar_t* cdimage;
+        const char* missing;
+    } cases[] = {
+        {L"tools\\no-wimlib.exe", L"tools\\cdimage.exe", "no-wimlib.exe"},
+        {L"tools\\wimlib-imagex.exe", L"tools\\no-cdimage.exe", "no-cdimage.exe"},
+    };
+    for (const auto& c : cases) {
+        CESDConverter converter;
+        converter.setWimlibPath(c.wimlib);
+        converter.setCdimagePath(c.cdimage);
+        LogWatch log;
+        EXPECT_FALSE(converter.convert(esdPath, isoPath, L"Windows"));
+        EXPECT_EQ(ToUtf8(converter.getStatusMessage()), std::string("Error: Tool not found: ") + c.missing);
+        // Where it would have run from: beside the host, then in the current folder.
+        EXPECT_TRUE(Holds(LogEntries(log), std::string(" CESDConverter::convert Tool not found: ") + c.missing +
+                                           ", searched: " + ToUtf8(ExeFolder()) + "tools\\" + c.missing + "; " +
+                                           ToUtf8(current) + "\\tools\\" + c.missing));
+    }
+    EXPECT_EQ(ListNames(scratch.path(), L""), std::vector<std::wstring>{L"install.esd"});
+    EXPECT_EQ(journal.Count(), 0u);
+}
+
+// The system's text follows the code; a code it has no text for stands alone.
+// Windows words its texts otherwise ("The system cannot find the path specified.").
+TEST_F(EsdConverterTest, Win32ErrorCodesCarryTheSystemsText)
+{
+    EXPECT_EQ(ErrorText(ERROR_PATH_NOT_FOUND), L"3 (Path not found.)");
+    EXPECT_EQ(ErrorTextAnsi(ERROR_ACCESS_DENIED), "5 (Access denied.)");
+    EXPECT_EQ(ErrorText(0x2000FFFF), L"536936447");
 }
 
 // Only the options export reads the header; the plain ones leave the ESD to the tools.
@@ -343,10 +392,10 @@ TEST_F(EsdConverterTest, RunnerStatusTexts)
 {
     CESDConverter converter;
     EXPECT_FALSE(converter.runCommand(L"\"tools\\no-such-tool.exe\" x"));
-    EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot execute command (Error code: 2)");
+    EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot execute command (Error code: 2 (File not found.))");
 
     EXPECT_TRUE(converter.runCommand(L"\"tools\\cdimage.exe\" ok"));
-    EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot execute command (Error code: 2)")
+    EXPECT_EQ(converter.getStatusMessage(), L"Error: Cannot execute command (Error code: 2 (File not found.))")
         << "a successful run leaves the status as it was";
 
     CESDConverter::s_commandTimeoutMs = 1000;
@@ -442,7 +491,7 @@ TEST_F(EsdConverterTest, TheIsoIsReplacedOnlyByACompleteOne)
         {"1 0 0 wait=go", false, false, nullptr, "old"},
         {"0 0 0 wait=never", false, false, L"Command timed out after ", "old"},
         {"0 0 0 wait=never", true, false, L"Operation cancelled by user", "old"},
-        {"0 0 0 wait=go", false, true, L"Failed to put the ISO in place: 5", "old"},
+        {"0 0 0 wait=go", false, true, L"Failed to put the ISO in place: 5 (Access denied.)", "old"},
         {"0 0 0 wait=go", false, false, L"ESD to ISO conversion completed", "new"},
         {"1 0 0 wait=go", false, false, nullptr, "old", true},
         {"0 0 0 wait=go", false, false, L"ESD to ISO conversion completed", "new", true},
@@ -524,12 +573,12 @@ TEST_F(EsdConverterTest, FoldersThatCannotBeMadeStopBeforeAnyRun)
     }
     CESDConverter converter;
     EXPECT_FALSE(converter.extractBootFiles(esdPath, scratch / L"missing\\work"));
-    EXPECT_EQ(converter.getStatusMessage(), L"Failed to create extract directory: 3");
+    EXPECT_EQ(converter.getStatusMessage(), L"Failed to create extract directory: 3 (Path not found.)");
     // A file where the work folder should be.
     EXPECT_FALSE(converter.extractBootFiles(esdPath, esdPath));
     const std::wstring status = converter.getStatusMessage();
     EXPECT_EQ(status.rfind(L"Failed to create sources directory: ", 0), 0u) << ToUtf8(status);
-    EXPECT_NE(status, L"Failed to create sources directory: 0");
+    EXPECT_EQ(status.find(L"Failed to create sources directory: 0"), std::wstring::npos);
     EXPECT_EQ(journal.Count(), 0u);
 }
 

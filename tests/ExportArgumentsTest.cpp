@@ -4,6 +4,7 @@
 // answer from the journal at once. Then a recovery image target that fills up.
 #include "PETestSupport.h"
 #include "WinreImageHost.h"
+#include "common/ErrorText.h"
 #include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -131,6 +132,7 @@ TEST(ExportArguments, ATargetThatFillsUpFailsWithTheCodeOfTheFailedWrite)
     EXPECT_NE(probe, "0");
     EXPECT_EQ(winrehost::LoggedMessages(ReadBytes(scratch / L"tarnwick.log"), "[^ ]+"),
               "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk6Partition3\n"
-              "ExtractWinreFromRecoveryPartition: write target file error, error code: " + probe + "\n");
+              "ExtractWinreFromRecoveryPartition: write target file error, error code: " +
+                  ErrorTextAnsi(std::stoul(probe)) + "\n");
     EXPECT_EQ(ReadBytes(target).size(), 1u << 20);
 }

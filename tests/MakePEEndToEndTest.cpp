@@ -95,7 +95,8 @@ TEST_F(MakePEEndToEndTest, HostApplicationInjectedNoBootDiskLibraryBesideTheHost
     const ChildResult disk = MakePE(L"3", L"0");
     EXPECT_EQ(disk.exitCode, 1u);
     EXPECT_TRUE(Holds(disk.stdoutBytes, "err: 126\r\n"));
-    EXPECT_EQ(Records(disk.stdoutBytes), "3 0 0 BuildPE: Boot disk library not available, error code: 126\n");
+    EXPECT_EQ(Records(disk.stdoutBytes),
+              "3 0 0 BuildPE: Boot disk library not available, error code: 126 (Module not found.)\n");
     EXPECT_FALSE(Exists(host + L"\\PE\\boot.iso"));
 
     // A host folder that the interpreter would rewrite runs no tool.

@@ -2,6 +2,7 @@
 // each check, production types, ISO command line and the boot-disk hand-off.
 #include "PETestSupport.h"
 
+#include "common/RemoveTree.h"
 #include "pemaker/PEFolderLock.h"
 
 #include <gtest/gtest.h>
@@ -162,7 +163,7 @@ TEST_F(PEFlowTest, IsoCommandThatDoesNotFitItsBufferRunsNothing)
         EXPECT_FALSE(attempt.maker.CreateISO(out.c_str()));
         EXPECT_EQ(attempt.journal.Count(), 0u);
         EXPECT_TRUE(Holds(attempt.log.Added(), length < 1040 ? "Failed to clear the partial ISO, error code: "
-                                                             : "Failed to create ISO, error code: 122\r\n"));
+                                                             : "Failed to create ISO, error code: 122 ("));
     }
 }
 
@@ -428,17 +429,23 @@ TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExistAndStopsAtAFa
         Seq progress;
         std::string batch;  // none: no tool run
         std::string text;
+        bool requirements = true;
     } cases[] = {
         {0, 0, true, Seq({0, 5, 20, 100}), system, ""},
         {1, 0, true, Seq({0}), "", ""},
         {2, 0, true, Seq({0, 5, 20}), system, ""},
         {0, 2, true, Seq({0, 5, 20, -1}), system, "BuildPE: Failed to copy configuration files"},
+        // Nothing to add succeeds, said in the log.
+        {0, 0, true, Seq({0, 5, 20, 100}), "", "", false},
         {0, 0, false, Seq({0, -1}), "", "BuildPE: Failed to initialize CPEMaker"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.progress.size() << " records, " << c.text);
         if (!c.withWim) {
             DeleteFileW(pe.Wim().c_str());
+        }
+        if (!c.requirements) {
+            RemoveTree(pe / L"pe_requirements");
         }
         Attempt attempt(c.cancelAt);
         attempt.journal.RespondTool(L"wimlib-imagex", c.toolExit);
@@ -455,6 +462,9 @@ TEST_F(PEFlowTest, ConfigureBootWimAddsOnlyTheRequirementsThatExistAndStopsAtAFa
             EXPECT_TRUE(Holds(attempt.log.Added(),
                               c.text.empty() ? " Operation cancelled by user\r\n" : "CPEMaker::ConfigureBootWim:"));
         }
+        const std::string none =
+            " ConfigureBootWim: no requirements found in " + ToUtf8(pe / L"pe_requirements") + "\r";
+        EXPECT_EQ(Holds(attempt.log.Added(), none), !c.requirements && c.withWim);
     }
 }
 
@@ -579,7 +589,7 @@ TEST_F(PEFlowTest, AnIsoTreeOnAnotherVolumeLeavesTheImageAndBlocksNoLaterBuild)
         EXPECT_FALSE(Make(attempt, 2, nullptr));
         const std::string added = attempt.log.Added();
         EXPECT_TRUE(Holds(added, " BuildPE: The boot image is on another volume than the PE folder\r\n") ||
-                    Holds(added, " BuildPE: Failed to put BOOT.wim in place, error code: 17\r\n"))
+                    Holds(added, " BuildPE: Failed to put BOOT.wim in place, error code: 17 ("))
             << added;
         EXPECT_EQ(ReadBytes(pe.Wim()), "image");
         EXPECT_EQ(ListNames(pe.path(), L"BOOT.wim"), std::vector<std::wstring>{});

@@ -43,7 +43,7 @@ TEST(PEMakerInitTest, PathsBesideADeepHostProgramAreCutAt259CharactersAndAMissin
     EXPECT_EQ(child.stdoutBytes, ToUtf8(deep + L"\\PE") + "\r\n" + wim);
     EXPECT_TRUE(std::regex_search(ReadBytes(scratch / L"tarnwick.log"),
                                   std::regex("    CPEMaker::Init:\\d+ PEMaker::Init: Source WIM not found at " +
-                                             RegexEscape(wim) + ", error code: \\d+\r\n")));
+                                             RegexEscape(wim) + ", error code: \\d+ \\(.+\\)\r\n")));
 }
 
 // Every field of both kinds of record; the C sink of PEFlowTest, whose other

@@ -139,7 +139,7 @@ TEST_F(RamdiskBootTest, AFailingStepNoIdentifierNoInitOrACancellationStopsTheSeq
         {2, 1, "", "Failed to create \\{ramdiskoptions\\}"},
         {3, 1, "", "Failed to set ramdisksdidevice"},
         {4, 1, "", "Failed to set ramdisksdipath"},
-        {5, 1, "", "PEMaker::RestartToPE: Failed to create BCD entry, error code: \\d+"},
+        {5, 1, "", "PEMaker::RestartToPE: Failed to create BCD entry, error code: \\d+ \\(.+\\)"},
         {5, 0, "The entry was created.", "PEMaker::RestartToPE: Failed to parse BCD GUID from output: The entry was created\\."},
         {6, 1, "", "Failed to set device"},
         {16, 1, "", "Failed to set bootsequence"},

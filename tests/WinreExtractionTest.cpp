@@ -79,6 +79,7 @@ protected:
 
 TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
 {
+    const std::string longReport = "\r\n\r\nStatus:\tunknown\r\n" + std::string(300, 'x');
     const struct {
         const char* image;
         const wchar_t* target;
@@ -104,13 +105,22 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
          kPathLine + "ExtractWinreFromRecoveryPartition: not create volume fs device\n", nullptr},
         {"standard.img", L"missing\\winre.wim", nullptr, nullptr,
          kPathLine + "ExtractWinreFromRecoveryPartition: not create target file: " +
-             ToUtf8(*scratch / L"missing\\winre.wim") + ", error code: 3\n",
+             ToUtf8(*scratch / L"missing\\winre.wim") + ", error code: 3 (Path not found.)\n",
          nullptr},
         {"standard.img", L"never.wim", nullptr, "    Windows RE status:         Disabled\r\n",
-         "ExtractWinreFromRecoveryPartition: not find recovery partition\n", nullptr},
+         "ExtractWinreFromRecoveryPartition: not find recovery partition\n"
+         "ExtractWinreFromRecoveryPartition: reagentc /info said: Windows RE status: Disabled\n",
+         nullptr},
+        // What it said, on one line, up to 200 characters.
+        {"standard.img", L"never.wim", nullptr, longReport.c_str(),
+         "ExtractWinreFromRecoveryPartition: not find recovery partition\n"
+         "ExtractWinreFromRecoveryPartition: reagentc /info said: Status: unknown " + std::string(184, 'x') + "\n",
+         nullptr},
+        {"standard.img", L"never.wim", nullptr, "", "ExtractWinreFromRecoveryPartition: not find recovery partition\n"
+         "ExtractWinreFromRecoveryPartition: reagentc /info said nothing\n", nullptr},
         {"standard.img", L"never.wim", nullptr, "Windows RE location: \\\\?\\GLOBALROOT\\device\\harddisk7\\partition9",
          "ExtractWinreFromRecoveryPartition: find recovery partition path: \\\\.\\Harddisk7Partition9\n"
-         "ExtractWinreFromRecoveryPartition: not open recovery partition\n",
+         "ExtractWinreFromRecoveryPartition: not open recovery partition, error code: 2 (File not found.)\n",
          nullptr},
     };
     for (const auto& row : rows) {
@@ -142,6 +152,26 @@ TEST_F(WinreExtractionTest, CopiesTheImageItFindsOrLeavesTheTargetAsItWas)
             EXPECT_FALSE(Exists(target));
         }
     }
+}
+
+// The interpreter's complaint about a missing tool goes into the report, not
+// to the host's standard error. Windows words it "'reagentc' is not
+// recognized as an internal or external command, ...".
+TEST_F(WinreExtractionTest, AMissingRecoveryToolIsNamedInTheLog)
+{
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const EnvScope path(L"PATH", system);
+    StandinJournal journal;
+    LogWatch log;
+    EXPECT_FALSE(LibraryExport<ExtractWinreFromRecoveryPartition_Fn>("ExtractWinreFromRecoveryPartition")(
+        (*scratch / L"never.wim").c_str()));
+    const std::string said = "ExtractWinreFromRecoveryPartition: not find recovery partition\n"
+                             "ExtractWinreFromRecoveryPartition: reagentc /info said: ";
+    const std::string messages = winrehost::LoggedMessages(log.Added());
+    EXPECT_EQ(messages.rfind(said, 0), 0u) << messages;
+    EXPECT_TRUE(Holds(messages.substr(said.size()), "reagentc"));
+    EXPECT_EQ(journal.Count(), 0u);
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ private:
 }  // namespace
 
 bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDir, const STARTUPINFOW& startup,
-                PROCESS_INFORMATION& info, wchar_t* environment)
+                PROCESS_INFORMATION& info, wchar_t* environment, const wchar_t* program)
 {
     if (environment) {
         creationFlags |= CREATE_UNICODE_ENVIRONMENT;
@@ -86,8 +86,8 @@ bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDi
     }
     if (count == 0) {
         STARTUPINFOW plain = startup;
-        return CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, environment, workDir, &plain,
-                              &info) != FALSE;
+        return CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, creationFlags, environment, workDir,
+                              &plain, &info) != FALSE;
     }
 
     HandleListAttribute attribute(handles, count);
@@ -98,7 +98,7 @@ bool StartChild(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDi
     extended.StartupInfo = startup;
     extended.StartupInfo.cb = sizeof(extended);
     extended.lpAttributeList = attribute.Get();
-    return CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, creationFlags | EXTENDED_STARTUPINFO_PRESENT,
+    return CreateProcessW(program, commandLine, nullptr, nullptr, TRUE, creationFlags | EXTENDED_STARTUPINFO_PRESENT,
                           environment, workDir, &extended.StartupInfo, &info) != FALSE;
 }
 

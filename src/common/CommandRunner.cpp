@@ -1,6 +1,7 @@
 #include "CommandRunner.h"
 
 #include "ChildProcess.h"
+#include "ErrorText.h"
 #include "KillProcessTree.h"
 #include "LogFile.h"
 #include "OutputPipe.h"
@@ -55,7 +56,7 @@ bool Prepare(const std::wstring& command, const wchar_t* firstFolder, const char
     }
     run.environment = EnvironmentWith(kNoCurrentFolderVariable, kNoCurrentFolderValue);
     if (run.environment.empty()) {
-        TW_LOG(function, kLogCreateFailed, GetLastError());
+        TW_LOG(function, kLogCreateFailed, ErrorTextAnsi(GetLastError()).c_str());
         return false;
     }
     BuildShellCommandLine(named, run.commandLine);
@@ -99,7 +100,7 @@ bool RunCommand(const std::wstring& command, DWORD limitMs, ToolWatch* watch)
     PROCESS_INFORMATION info = {};
     ToolJob job;
     if (!job.Start(run.commandLine, CREATE_NO_WINDOW, nullptr, startup, info, &run.environment[0])) {
-        TW_LOG(kRunCommandFunction, kLogCreateFailed, GetLastError());
+        TW_LOG(kRunCommandFunction, kLogCreateFailed, ErrorTextAnsi(GetLastError()).c_str());
         return false;
     }
     ProcessHandles child;

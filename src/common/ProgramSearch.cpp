@@ -62,7 +62,53 @@ std::wstring WithoutTrailingSeparators(std::wstring folder)
     return folder;
 }
 
+// The folder of the host's executable; empty when it cannot be read.
+std::wstring HostFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        if (path.size() >= runner::kLongPathChars) {
+            return std::wstring();
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
 }  // namespace
+
+std::vector<std::wstring> RelativeProgramPlaces(const std::wstring& path)
+{
+    if (IsFullyQualified(path)) {
+        return {path};
+    }
+    std::vector<std::wstring> places;
+    const std::wstring host = HostFolder();
+    if (!host.empty()) {
+        places.push_back(host + L"\\" + path);
+    }
+    places.push_back(FullPath(path));
+    return places;
+}
+
+std::wstring FirstFileOf(const std::vector<std::wstring>& places)
+{
+    for (const std::wstring& place : places) {
+        if (IsFile(place)) {
+            return place;
+        }
+    }
+    return std::wstring();
+}
 
 std::wstring FindProgram(const std::wstring& name, const wchar_t* firstFolder)
 {

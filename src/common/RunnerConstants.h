@@ -12,6 +12,8 @@ constexpr size_t kCommandLineChars = 2080;
 // for them in its current folder before PATH. A run's own working folder
 // (the PE folder, for the ISO tool) is searched first.
 constexpr const wchar_t* kSearchedPrograms[] = {L"ROBOCOPY", L"bcdedit", L"shutdown", L"oscdimg.exe"};
+// The longest path the system gives for a module.
+constexpr size_t kLongPathChars = 32768;
 constexpr const wchar_t* kDefaultPathExt = L".COM;.EXE;.BAT;.CMD";
 // Set in every child's environment: Windows' interpreter then leaves its
 // current folder out of its own search too.
@@ -28,6 +30,9 @@ constexpr DWORD kEndedChildGraceMs = 1000;
 
 // Polling interval while waiting for output that has not arrived yet.
 constexpr DWORD kOutputPollMs = 5;
+
+// The longest system text of an error code that a status or log line takes.
+constexpr DWORD kErrorTextChars = 512;
 
 constexpr DWORD kKillWaitMs = 5000;
 constexpr UINT kKilledExitCode = 1;
@@ -50,7 +55,7 @@ constexpr DWORD kWatchIntervalMs = 150;
 
 constexpr const char* kRunCommandFunction = "CPEMaker::_RunCommand";
 constexpr const char* kRunWithOutputFunction = "CPEMaker::_RunCommandWithOutput";
-constexpr const char* kLogCreateFailed = "PEMaker:RunCommand: CreateProcess failed, error code: %lu";
+constexpr const char* kLogCreateFailed = "PEMaker:RunCommand: CreateProcess failed, error code: %s";
 constexpr const char* kLogTimeoutKill =
     "PEMaker:RunCommand: command timeout, terminating process tree. pid=%lu, timeout=%lu, command=%s";
 constexpr const char* kLogProgramNotFound = "PEMaker:RunCommand: program not found: %s";

@@ -32,13 +32,13 @@ ToolJob::ToolJob() : m_job(CreateJobObjectW(nullptr, nullptr))
 ToolJob::~ToolJob() = default;
 
 bool ToolJob::Start(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDir, const STARTUPINFOW& startup,
-                    PROCESS_INFORMATION& info, wchar_t* environment)
+                    PROCESS_INFORMATION& info, wchar_t* environment, const wchar_t* program)
 {
     if (!m_job.Valid()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    if (!StartChild(commandLine, creationFlags | CREATE_SUSPENDED, workDir, startup, info, environment)) {
+    if (!StartChild(commandLine, creationFlags | CREATE_SUSPENDED, workDir, startup, info, environment, program)) {
         return false;
     }
     if (AssignProcessToJobObject(m_job.Get(), info.hProcess) && ResumeThread(info.hThread) != static_cast<DWORD>(-1)) {

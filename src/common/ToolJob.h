@@ -24,7 +24,7 @@ public:
     // process ended and its handles closed) when the job is missing or
     // creation, assignment or resumption fails.
     bool Start(wchar_t* commandLine, DWORD creationFlags, const wchar_t* workDir, const STARTUPINFOW& startup,
-               PROCESS_INFORMATION& info, wchar_t* environment = nullptr);
+               PROCESS_INFORMATION& info, wchar_t* environment = nullptr, const wchar_t* program = nullptr);
 
     // Ends every process in the job and waits until none is left, at most waitMs.
     void EndAll(DWORD waitMs = runner::kJobEndWaitMs);

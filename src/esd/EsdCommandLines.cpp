@@ -62,4 +62,12 @@ std::wstring IsoCommand(const ToolPaths& tools, const std::wstring& work, const 
            Quoted(work) + L" " + Quoted(iso);
 }
 
+std::wstring ProgramOf(const std::wstring& commandLine)
+{
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        return commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+    }
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
 }  // namespace esd

@@ -23,4 +23,7 @@ std::wstring InfoCommand(const ToolPaths& tools, const std::wstring& esd);
 std::wstring IsoCommand(const ToolPaths& tools, const std::wstring& work, const std::wstring& iso,
                         const std::wstring& label, const std::wstring& stamp, bool uefi);
 
+// The program a command line names first, without its quotes.
+std::wstring ProgramOf(const std::wstring& commandLine);
+
 }  // namespace esd

@@ -55,6 +55,9 @@ constexpr const wchar_t* kStatusIsoIsEsd = L"Error: ISO path is the ESD file";
 constexpr const wchar_t* kStatusIsoIsFolder = L"Error: ISO path is a folder";
 constexpr const wchar_t* kStatusIsoInUse = L"Error: ISO path in use by another call";
 constexpr const wchar_t* kStatusIsoLockFailed = L"Error: ISO path cannot be locked: ";
+constexpr const wchar_t* kStatusNoIsoFolder = L"Error: ISO folder not found: ";
+constexpr const wchar_t* kStatusToolNotFound = L"Error: Tool not found: ";
+constexpr const wchar_t* kPlaceSeparator = L"; ";
 constexpr const wchar_t* kStatusNotWim = L"Error: Not a WIM or ESD file";
 constexpr const wchar_t* kStatusNoSuchEdition = L"Error: ESD holds no edition ";
 constexpr const wchar_t* kStatusNoTempDir = L"Error: Cannot create temp directory";
@@ -78,6 +81,8 @@ constexpr const wchar_t* kStatusTimedOut = L"Command timed out after ";
 constexpr const wchar_t* kStatusExitCode = L"Command failed with exit code: ";
 constexpr const wchar_t* kStatusCommandSuffix = L" - Command: ";
 
+constexpr const char* kConvertMethod = "CESDConverter::convert";
+constexpr const char* kLogToolNotFound = "Tool not found: %s, searched: %s";
 constexpr const char* kLogTimeout = "EsdConverter:RunCommand: command timeout\n";
 // A watched tool that failed: its file name, exit code and last output line.
 constexpr const char* kLogToolFailed = "Tool failed: %s exit code %lu, last output line: %s";

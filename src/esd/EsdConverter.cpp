@@ -6,9 +6,11 @@
 #include "WimToolOutput.h"
 #include "common/RunnerConstants.h"
 #include "common/ToolOutputLines.h"
+#include "common/ErrorText.h"
 #include "common/IsoTarget.h"
 #include "common/LogFile.h"
 #include "common/PathIdentity.h"
+#include "common/ProgramSearch.h"
 #include "common/ProgressReport.h"
 #include "common/UniqueHandle.h"
 #include "common/WorkFolder.h"
@@ -221,13 +223,16 @@ bool CESDConverter::convert(const std::wstring& esdArgument, const std::wstring&
     if (m_checkHeader && !headerHoldsEdition(esdPath)) {
         return false;
     }
+    if (!isoFolderAndToolsFound(isoPath)) {
+        return false;
+    }
 
     IsoTarget target(isoPath);
     DWORD error = 0;
     const IsoTarget::Claim claim = target.Lock(error);
     if (claim != IsoTarget::Claim::Owned) {
         m_statusMessage = claim == IsoTarget::Claim::InUse ? std::wstring(esd::kStatusIsoInUse)
-                                                           : esd::kStatusIsoLockFailed + std::to_wstring(error);
+                                                           : esd::kStatusIsoLockFailed + ErrorText(error);
         return false;
     }
 
@@ -281,15 +286,44 @@ bool CESDConverter::headerHoldsEdition(const std::wstring& esdPath)
     return true;
 }
 
+// Refuses, before any folder or tool, what would fail only after the
+// extraction and the exports: a missing ISO folder, a missing tool.
+bool CESDConverter::isoFolderAndToolsFound(const std::wstring& isoPath)
+{
+    std::wstring folder = isoPath.substr(0, isoPath.find_last_of(L"\\/"));
+    // "C:" alone would name the drive's current folder.
+    if (folder.size() == 2 && folder[1] == L':') {
+        folder += L'\\';
+    }
+    if (!IsFolder(folder)) {
+        m_statusMessage = esd::kStatusNoIsoFolder + folder;
+        return false;
+    }
+    for (const std::wstring* tool : {&m_wimlibPath, &m_cdimagePath}) {
+        const std::vector<std::wstring> places = RelativeProgramPlaces(*tool);
+        if (FirstFileOf(places).empty()) {
+            const std::wstring name = tool->substr(tool->find_last_of(L"\\/") + 1);
+            std::wstring searched;
+            for (const std::wstring& place : places) {
+                searched += (searched.empty() ? L"" : esd::kPlaceSeparator) + place;
+            }
+            TW_LOG(esd::kConvertMethod, esd::kLogToolNotFound, WideToAnsi(name).c_str(), WideToAnsi(searched).c_str());
+            m_statusMessage = esd::kStatusToolNotFound + name;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CESDConverter::extractBootFiles(const std::wstring& esdPath, const std::wstring& workDir)
 {
     DWORD error = 0;
     if (!CreateFolderOrExisting(workDir, error)) {
-        m_statusMessage = esd::kStatusExtractDirFailed + std::to_wstring(error);
+        m_statusMessage = esd::kStatusExtractDirFailed + ErrorText(error);
         return false;
     }
     if (!CreateFolderOrExisting(workDir + L"\\sources", error)) {
-        m_statusMessage = esd::kStatusSourcesDirFailed + std::to_wstring(error);
+        m_statusMessage = esd::kStatusSourcesDirFailed + ErrorText(error);
         return false;
     }
     const esd::ToolPaths tools{m_wimlibPath, m_cdimagePath, !m_verbose};
@@ -370,7 +404,7 @@ bool CESDConverter::buildIso(const std::wstring& workDir, IsoTarget& target, con
     }
     DWORD error = 0;
     if (!target.Prepare(error)) {
-        m_statusMessage = esd::kStatusPutInPlaceFailed + std::to_wstring(error);
+        m_statusMessage = esd::kStatusPutInPlaceFailed + ErrorText(error);
         return false;
     }
 
@@ -386,7 +420,7 @@ bool CESDConverter::buildIso(const std::wstring& workDir, IsoTarget& target, con
         return false;
     }
     if (!target.Commit(error)) {
-        m_statusMessage = esd::kStatusPutInPlaceFailed + std::to_wstring(error);
+        m_statusMessage = esd::kStatusPutInPlaceFailed + ErrorText(error);
         return false;
     }
     return true;

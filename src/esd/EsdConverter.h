@@ -54,6 +54,8 @@ public:
     // when it has printed nothing for the time limit, or when the sink, asked
     // every kCancelCheckMs while it runs, says stop.
     bool runWatchedCommand(const std::wstring& command);
+    // The full path a tool path names where it is run from; empty when none is a file.
+    static std::wstring toolProgram(const std::wstring& tool);
     // A new work folder whose lock file lock holds, or the empty string.
     std::wstring createTempDirectory(WorkFolderLock& lock);
     void removeTempDirectory(const std::wstring& path);
@@ -82,6 +84,9 @@ private:
     bool runAsked(const std::wstring& command);
     bool headerHoldsEdition(const std::wstring& esdPath);
     bool exportEditions(const std::wstring& esdPath, const std::wstring& installWim);
+    bool isoFolderAndToolsFound(const std::wstring& isoPath);
+    bool startTool(ToolJob& job, std::vector<wchar_t>& commandLine, const STARTUPINFOW& startup,
+                   PROCESS_INFORMATION& info);
     bool timedOut(ToolJob& job);
     bool finishRun(HANDLE process, const std::vector<wchar_t>& commandLine);
 

@@ -1,11 +1,14 @@
 // Tool execution and the work folder of the ESD converter.
 #include "EsdConverter.h"
 
+#include "EsdCommandLines.h"
 #include "EsdConstants.h"
 #include "WimToolOutput.h"
 #include "../common/ToolOutputLines.h"
+#include "../common/ErrorText.h"
 #include "../common/LogFile.h"
 #include "../common/OutputPipe.h"
+#include "../common/ProgramSearch.h"
 #include "../common/RemoveTree.h"
 #include "../common/ToolJob.h"
 #include "../common/UniqueHandle.h"
@@ -21,7 +24,7 @@ namespace {
 
 std::wstring CannotExecute(DWORD error)
 {
-    return esd::kStatusCannotExecute + std::to_wstring(error) + L")";
+    return esd::kStatusCannotExecute + ErrorText(error) + L")";
 }
 
 // The file name of a command line's first, quoted token.
@@ -33,6 +36,28 @@ std::wstring ToolName(const std::wstring& command)
 }
 
 }  // namespace
+
+std::wstring CESDConverter::toolProgram(const std::wstring& tool)
+{
+    return FirstFileOf(RelativeProgramPlaces(tool));
+}
+
+// The program runs by the full path of the search the conversion's checks
+// made: what was checked is what runs, and nothing else is looked for.
+bool CESDConverter::startTool(ToolJob& job, std::vector<wchar_t>& commandLine, const STARTUPINFOW& startup,
+                              PROCESS_INFORMATION& info)
+{
+    const std::wstring program = toolProgram(esd::ProgramOf(commandLine.data()));
+    if (program.empty()) {
+        m_statusMessage = CannotExecute(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    if (!job.Start(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info, nullptr, program.c_str())) {
+        m_statusMessage = CannotExecute(GetLastError());
+        return false;
+    }
+    return true;
+}
 
 bool CESDConverter::runCommand(const std::wstring& command)
 {
@@ -48,8 +73,7 @@ bool CESDConverter::runCommand(const std::wstring& command)
     std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
 
     ToolJob job;
-    if (!job.Start(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
-        m_statusMessage = CannotExecute(GetLastError());
+    if (!startTool(job, commandLine, startup, info)) {
         return false;
     }
     ProcessHandles process;
@@ -108,8 +132,7 @@ bool CESDConverter::runWatchedCommand(const std::wstring& command)
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> commandLine(command.c_str(), command.c_str() + command.size() + 1);
     ToolJob job;
-    if (!job.Start(commandLine.data(), CREATE_NO_WINDOW, nullptr, startup, info)) {
-        m_statusMessage = CannotExecute(GetLastError());
+    if (!startTool(job, commandLine, startup, info)) {
         return false;
     }
     ProcessHandles process;

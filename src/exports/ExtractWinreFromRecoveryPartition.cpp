@@ -1,5 +1,6 @@
 #include "TarnwickMedia.h"
 
+#include "../common/ErrorText.h"
 #include "../common/LogFile.h"
 #include "../winre/RecoveryPartitionLocator.h"
 #include "../winre/SearchWinre.h"
@@ -93,6 +94,47 @@ private:
     UniqueHandle m_file;
 };
 
+// A failure of the file-system library, with the code of the device's
+// sector transfer that failed, if one did.
+void LogFsFailure(IStorageDevice* device, const char* message)
+{
+    const unsigned long error = static_cast<unsigned long>(device->GetLastErrorCode());
+    if (error != 0) {
+        TW_LOG(kFunction, winre::kLogWithDeviceError, message, ErrorTextAnsi(error).c_str());
+    } else {
+        TW_LOG(kFunction, message);
+    }
+}
+
+// What the recovery tool said, on one line, as far as the log shows it.
+void LogReport(const ReagentRun& run)
+{
+    if (!run.started) {
+        TW_LOG(kFunction, winre::kLogReagentNotRun, ErrorTextAnsi(run.error).c_str());
+        return;
+    }
+    std::string line;
+    for (const char c : run.report) {
+        const bool space = c == '\r' || c == '\n' || c == '\t' || c == ' ';
+        if (!space) {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+        if (line.size() >= winre::kReportExcerptChars) {
+            break;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    if (line.empty()) {
+        TW_LOG(kFunction, winre::kLogEmptyReport);
+    } else {
+        TW_LOG(kFunction, winre::kLogReport, line.c_str());
+    }
+}
+
 uint64_t OpenImage(IVolumeFsDevice* fs, const std::wstring& path)
 {
     return fs->OpenFile(path.c_str(), winre::kOpenAccess, winre::kOpenShare, winre::kOpenFlags);
@@ -113,26 +155,26 @@ bool ListsFile(IVolumeFsDevice* fs, const wchar_t* path)
 // Everything after the file-system object exists. Locals are destroyed in
 // reverse order: the image file, then the target file, before the caller
 // destroys the file-system object and then the device.
-bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
+bool CopyImage(IVolumeFsDevice* fs, IStorageDevice* device, const wchar_t* targetPath)
 {
     TargetFile target;
     uint64_t handle = OpenImage(fs, winre::kStandardWinrePath);
     // The standard image that cannot be read is no reason to copy another
     // winre.wim from elsewhere on the volume.
     if (handle == 0 && ListsFile(fs, winre::kStandardWinrePath)) {
-        TW_LOG(kFunction, winre::kLogNotOpenWinre);
+        LogFsFailure(device, winre::kLogNotOpenWinre);
         return false;
     }
     if (handle == 0) {
         const std::wstring found = SearchWinre(fs, winre::kRootPath);
         if (found.empty()) {
-            TW_LOG(kFunction, winre::kLogNoWinre);
+            LogFsFailure(device, winre::kLogNoWinre);
             return false;
         }
         TW_LOG(kFunction, winre::kLogWinrePath, found.c_str());
         handle = OpenImage(fs, found);
         if (handle == 0) {
-            TW_LOG(kFunction, winre::kLogNotOpenWinre);
+            LogFsFailure(device, winre::kLogNotOpenWinre);
             return false;
         }
     }
@@ -141,7 +183,7 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
     uint32_t low = 0;
     uint32_t high = 0;
     if (!fs->GetFileSize(image.get(), &low, &high)) {
-        TW_LOG(kFunction, winre::kLogNoFileSize);
+        LogFsFailure(device, winre::kLogNoFileSize);
         return false;
     }
     const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
@@ -152,7 +194,7 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
 
     if (!target.Create(targetPath)) {
         const unsigned long error = GetLastError();
-        TW_LOG(kFunction, winre::kLogNoTarget, WideToAnsi(targetPath).c_str(), error);
+        TW_LOG(kFunction, winre::kLogNoTarget, WideToAnsi(targetPath).c_str(), ErrorTextAnsi(error).c_str());
         return false;
     }
 
@@ -164,7 +206,7 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
     do {
         uint32_t count = 0;
         if (!fs->ReadFile(image.get(), buffer.data(), winre::kCopyBufferSize, &count)) {
-            TW_LOG(kFunction, winre::kLogReadError);
+            LogFsFailure(device, winre::kLogReadError);
             break;
         }
         if (count == 0) {
@@ -174,7 +216,7 @@ bool CopyImage(IVolumeFsDevice* fs, const wchar_t* targetPath)
         // take a short target for the whole image.
         if (!target.Write(buffer.data(), count)) {
             const unsigned long error = GetLastError();
-            TW_LOG(kFunction, winre::kLogWriteError, error);
+            TW_LOG(kFunction, winre::kLogWriteError, ErrorTextAnsi(error).c_str());
             return false;
         }
         total += count;
@@ -197,24 +239,30 @@ TARNWICK_API bool ExtractWinreFromRecoveryPartition(const wchar_t* targetPath)
         return false;
     }
     try {
-        const std::string partition = LocateRecoveryPartition();
+        ReagentRun run;
+        const std::string partition = LocateRecoveryPartition(run);
         if (partition.empty()) {
             TW_LOG(kFunction, winre::kLogNoPartition);
+            LogReport(run);
             return false;
         }
         TW_LOG(kFunction, winre::kLogPartitionPath, partition.c_str());
 
-        std::unique_ptr<IStorageDevice, VolumeObjectDeleter> device(new CVolumeNumberDevice(partition.c_str()));
+        CVolumeNumberDevice* const volume = new CVolumeNumberDevice(partition.c_str());
+        std::unique_ptr<IStorageDevice, VolumeObjectDeleter> device(volume);
         if (!device->Open()) {
-            TW_LOG(kFunction, winre::kLogNotOpenPartition);
+            const unsigned long error = static_cast<unsigned long>(device->GetLastErrorCode());
+            TW_LOG(kFunction, winre::kLogNotOpenPartition, ErrorTextAnsi(error).c_str());
             return false;
         }
+        // A read-only open keeps the code of the refused read-write one.
+        volume->ClearLastErrorCode();
         std::unique_ptr<IVolumeFsDevice, VolumeObjectDeleter> fs(CreateVolumeFsDevice(device.get()));
         if (!fs) {
-            TW_LOG(kFunction, winre::kLogNoFsDevice);
+            LogFsFailure(device.get(), winre::kLogNoFsDevice);
             return false;
         }
-        return CopyImage(fs.get(), targetPath);
+        return CopyImage(fs.get(), device.get(), targetPath);
     } catch (...) {
         // Only allocation failures of the standard library can land here.
         return false;

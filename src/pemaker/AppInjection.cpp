@@ -5,6 +5,7 @@
 #include "StagingFolders.h"
 #include "TempFile.h"
 #include "UpdateCommands.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 #include "common/UniqueHandle.h"
 
@@ -218,7 +219,8 @@ bool CPEMaker::CopyApp(const std::vector<std::wstring>& appSources, const wchar_
         }
         const DWORD attributes = GetFileAttributesW(entry.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogAttributesFailed, entry.c_str(), GetLastError());
+            TW_LOG(pemaker::kCopyAppFunction, pemaker::kLogAttributesFailed, entry.c_str(),
+                   ErrorTextAnsi(GetLastError()).c_str());
             continue;
         }
         wchar_t destination[pemaker::kPathChars] = {};
@@ -367,7 +369,7 @@ bool CPEMaker::_UpdateInOneRun(const std::vector<std::wstring>& batch, const std
     }
     DWORD error = 0;
     if (!image.Begin(error)) {
-        m_pFlow->copyAppFailure = pemaker::kErrorCopyWimFailed + std::to_string(error);
+        m_pFlow->copyAppFailure = pemaker::kErrorCopyWimFailed + ErrorTextAnsi(error);
         return false;
     }
     TempFile config;

@@ -2,6 +2,7 @@
 #include "PEMaker.h"
 
 #include "UpdateCommands.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 
 #include <shlwapi.h>
@@ -66,13 +67,16 @@ bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
         _ReportProgress(pemaker::kProgressInitialized, pemaker::kProgressTotal, nullptr);
         // Nothing to add: the image stays as it is, uncopied.
         const bool edits = !ConfigFileCommands(m_szPEDir).empty();
+        if (!edits) {
+            TW_LOG(function, pemaker::kLogNoRequirements, WideToAnsi(m_szPEDir).c_str());
+        }
         DWORD error = 0;
         if (edits && !image.OnOneVolume()) {
             errorText = pemaker::kErrorOtherVolume;
             break;
         }
         if (edits && !image.Begin(error)) {
-            errorText = pemaker::kErrorCopyWimFailed + std::to_string(error);
+            errorText = pemaker::kErrorCopyWimFailed + ErrorTextAnsi(error);
             break;
         }
         if (!CopyConfigFiles()) {
@@ -84,7 +88,7 @@ bool CPEMaker::ConfigureBootWim(IProgressSink* sink)
             break;
         }
         if (edits && !image.Replace(error)) {
-            errorText = pemaker::kErrorReplaceWimFailed + std::to_string(error);
+            errorText = pemaker::kErrorReplaceWimFailed + ErrorTextAnsi(error);
             break;
         }
         _ReportProgress(pemaker::kProgressDone, pemaker::kProgressTotal, nullptr);

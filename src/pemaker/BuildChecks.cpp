@@ -6,6 +6,7 @@
 #include "BoundedText.h"
 #include "InfPackage.h"
 #include "UpdateCommands.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 #include "common/PathIdentity.h"
 #include "common/ProgramSearch.h"
@@ -316,7 +317,7 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
             case IsoTarget::Claim::InUse:
                 return pemaker::kErrorIsoPathInUse + WideToAnsi(isoPath);
             case IsoTarget::Claim::Failed:
-                return pemaker::kErrorIsoLockFailed + std::to_string(error);
+                return pemaker::kErrorIsoLockFailed + ErrorTextAnsi(error);
             }
         }
     }
@@ -328,7 +329,7 @@ std::string CPEMaker::_CheckBuildInputs(const std::vector<std::wstring>& sources
         createBootDisk = reinterpret_cast<CreateWindowsBootDiskFn>(
             reinterpret_cast<void*>(LoadProcFromAppDir(pemaker::kBootDiskLibrary, pemaker::kBootDiskExport)));
         if (!createBootDisk) {
-            return pemaker::kErrorNoBootDiskLibrary + std::to_string(GetLastError());
+            return pemaker::kErrorNoBootDiskLibrary + ErrorTextAnsi(GetLastError());
         }
     }
     // The images change places by renames only.

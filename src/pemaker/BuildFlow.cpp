@@ -5,6 +5,7 @@
 
 #include "BoundedText.h"
 #include "UpdateCommands.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 #include "common/PathIdentity.h"
 #include "common/UniqueHandle.h"
@@ -138,7 +139,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         // With options the working copy is made only when the image is to change.
         DWORD error = 0;
         if (!m_pFlow->options && !m_pFlow->image->Begin(error)) {
-            errorText = pemaker::kErrorCopyWimFailed + std::to_string(error);
+            errorText = pemaker::kErrorCopyWimFailed + ErrorTextAnsi(error);
             break;
         }
         if (!CopyApp(sources, startupExe)) {
@@ -153,7 +154,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
 
         // Every delivery reads the image at its place in ISO\SOURCES.
         if (m_pFlow->image->Begun() && !m_pFlow->image->Swap(error)) {
-            errorText = pemaker::kErrorReplaceWimFailed + std::to_string(error);
+            errorText = pemaker::kErrorReplaceWimFailed + ErrorTextAnsi(error);
             break;
         }
         if (productionType == kMakePERestartToRamdisk) {
@@ -174,7 +175,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
         // The disk type's ISO is only a step: in place for the library, then gone.
         if (productionType == kMakePEWriteDisk) {
             if (!m_pFlow->iso->Commit(error)) {
-                TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, error);
+                TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, ErrorTextAnsi(error).c_str());
                 errorText = pemaker::kErrorIso;
                 break;
             }
@@ -185,7 +186,7 @@ bool CPEMaker::_BuildAndDeliver(const std::vector<std::wstring>& sources, const 
             break;
         }
         if (productionType == kMakePEWriteIso && !m_pFlow->iso->Commit(error)) {
-            TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, error);
+            TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, ErrorTextAnsi(error).c_str());
             errorText = pemaker::kErrorIso;
             break;
         }
@@ -236,7 +237,7 @@ bool CPEMaker::_SettleInterruptedCalls(BootImageTransaction& image, const char* 
     BootImageTransaction::Leftover found = BootImageTransaction::Leftover::None;
     DWORD error = 0;
     if (!image.SettleInterrupted(found, error)) {
-        _Fail(function, pemaker::kErrorSettleFailed + std::to_string(error));
+        _Fail(function, pemaker::kErrorSettleFailed + ErrorTextAnsi(error));
         return false;
     }
     if (found == BootImageTransaction::Leftover::Restored) {
@@ -255,6 +256,6 @@ void CPEMaker::_EndBootImage(BootImageTransaction& image, bool succeeded, const 
     }
     DWORD error = 0;
     if (!image.Undo(error)) {
-        TW_LOG(function, pemaker::kLogFormat, (pemaker::kErrorRestoreFailed + std::to_string(error)).c_str());
+        TW_LOG(function, pemaker::kLogFormat, (pemaker::kErrorRestoreFailed + ErrorTextAnsi(error)).c_str());
     }
 }

@@ -2,6 +2,7 @@
 #include "PEMaker.h"
 
 #include "BoundedText.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 #include "common/PathIdentity.h"
 
@@ -16,7 +17,7 @@ namespace {
 bool RefuseBeforeRun(DWORD error)
 {
     SetLastError(error);
-    TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
+    TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, ErrorTextAnsi(GetLastError()).c_str());
     return false;
 }
 
@@ -73,7 +74,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     }
     DWORD error = 0;
     if (!iso.Prepare(error)) {
-        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPrepareFailed, error);
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPrepareFailed, ErrorTextAnsi(error).c_str());
         return false;
     }
 
@@ -82,7 +83,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
     const bool succeeded =
         _RunCommandWithOutput(command, output, m_szPEDir, pemaker::kCapturedCommandTimeoutMs, &exitCode);
     if (!succeeded && !_Stopped()) {
-        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, GetLastError());
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoFailed, ErrorTextAnsi(GetLastError()).c_str());
         // That code is whatever the pipe left behind; the tool's own exit
         // code and words name the cause.
         if (exitCode != 0) {
@@ -94,7 +95,7 @@ bool CPEMaker::CreateISO(const wchar_t* outputFolder)
         }
     }
     if (succeeded && !m_pFlow && !iso.Commit(error)) {
-        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, error);
+        TW_LOG(pemaker::kCreateIsoFunction, pemaker::kLogIsoPlaceFailed, ErrorTextAnsi(error).c_str());
         return false;
     }
     return succeeded;

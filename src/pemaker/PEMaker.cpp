@@ -2,6 +2,7 @@
 
 #include "BoundedText.h"
 #include "common/CommandRunner.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 #include "common/ProgressReport.h"
 #include "common/ToolOutputLines.h"
@@ -35,7 +36,7 @@ bool CPEMaker::Init()
     FormatBounded(m_szWimPath, pemaker::kPathChars, pemaker::kWimPathFormat, m_szPEDir);
     if (!PathFileExistsW(m_szWimPath)) {
         const DWORD error = GetLastError();
-        TW_LOG(pemaker::kInitFunction, pemaker::kLogWimNotFound, m_szWimPath, error);
+        TW_LOG(pemaker::kInitFunction, pemaker::kLogWimNotFound, m_szWimPath, ErrorTextAnsi(error).c_str());
         return false;
     }
     m_bInitialized = 1;
@@ -135,7 +136,7 @@ bool CPEMaker::_OwnsPEFolder(const PEFolderLock& lock, const char* function)
     case PEFolderLock::State::Failed:
         break;
     }
-    _Fail(function, pemaker::kErrorCannotLock + std::to_string(lock.Error()));
+    _Fail(function, pemaker::kErrorCannotLock + ErrorTextAnsi(lock.Error()));
     return false;
 }
 

@@ -28,7 +28,7 @@ constexpr DWORD kCapturedCommandTimeoutMs = 300000;
 
 // Log texts.
 constexpr const char* kInitFunction = "CPEMaker::Init";
-constexpr const char* kLogWimNotFound = "PEMaker::Init: Source WIM not found at %ls, error code: %lu";
+constexpr const char* kLogWimNotFound = "PEMaker::Init: Source WIM not found at %ls, error code: %s";
 
 constexpr const char* kUpdateFunction = "CPEMaker::_UpdateWIM";
 constexpr const char* kLogNoWimlib = "PEMaker::_UpdateWIM: Failed to locate wimlib-imagex.exe";
@@ -118,7 +118,7 @@ constexpr uint64_t kProgressTotal = 100;
 constexpr const char* kCopyAppFunction = "CPEMaker::CopyApp";
 constexpr const char* kLogInvalidParameters = "PEMaker::CopyApp: invalid parameters.";
 constexpr const char* kLogClearOutFailed = "PEMaker::CopyApp: failed to clean up old user content";
-constexpr const char* kLogAttributesFailed = "PEMaker::CopyApp: GetFileAttributesW failed for %ls, error: %lu";
+constexpr const char* kLogAttributesFailed = "PEMaker::CopyApp: GetFileAttributesW failed for %ls, error: %s";
 constexpr const char* kLogStartupNotFound = "PEMaker::CopyApp: startup exe not found in copied content.";
 // ROBOCOPY's exit codes below 8 report what it copied; 8 and above, failures.
 constexpr DWORD kRobocopyFirstFailure = 8;
@@ -146,12 +146,12 @@ constexpr int kIsoStampYear = 2021;
 constexpr int kIsoStampHour = 17;
 constexpr int kIsoStampMinute = 30;
 constexpr const char* kCreateIsoFunction = "CPEMaker::CreateISO";
-constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO, error code: %lu";
+constexpr const char* kLogIsoFailed = "PEMaker::CreateISO: Failed to create ISO, error code: %s";
 // After a run that ended with another exit code than 0: that code and the
 // start of what the tool wrote.
 constexpr const char* kLogIsoToolFailed = "PEMaker::CreateISO: oscdimg exit code: %lu, output: %s";
-constexpr const char* kLogIsoPrepareFailed = "PEMaker::CreateISO: Failed to clear the partial ISO, error code: %lu";
-constexpr const char* kLogIsoPlaceFailed = "PEMaker::CreateISO: Failed to put the ISO in place, error code: %lu";
+constexpr const char* kLogIsoPrepareFailed = "PEMaker::CreateISO: Failed to clear the partial ISO, error code: %s";
+constexpr const char* kLogIsoPlaceFailed = "PEMaker::CreateISO: Failed to put the ISO in place, error code: %s";
 
 // Ramdisk boot entry and restart.
 constexpr const wchar_t* kSdiPathFormat = L"%ls\\ISO\\BOOT\\BOOT.SDI";
@@ -161,7 +161,7 @@ constexpr const char* kConfigureBcdFunction = "CPEMaker::ConfigureBCD";
 constexpr const char* kLogNotInitialized = "PEMaker::RestartToPE: Not initialized";
 constexpr const char* kLogBcdFailed = "PEMaker::RestartToPE: Failed to configure BCD";
 constexpr const char* kLogRestarting = "PEMaker::RestartToPE: restarting to PE...";
-constexpr const char* kLogCreateEntryFailed = "PEMaker::RestartToPE: Failed to create BCD entry, error code: %lu";
+constexpr const char* kLogCreateEntryFailed = "PEMaker::RestartToPE: Failed to create BCD entry, error code: %s";
 constexpr const wchar_t* kBcdDeleteOptions = L"bcdedit /delete {ramdiskoptions} /f";
 constexpr const wchar_t* kBcdCreateOptions = L"bcdedit /create {ramdiskoptions} /d \"Ramdisk Options\"";
 constexpr const wchar_t* kBcdSetSdiDevice = L"bcdedit /set {ramdiskoptions} ramdisksdidevice partition=%ls";
@@ -217,6 +217,7 @@ constexpr const char* kLogEntryMade = "PEMaker::RestartToPE: boot entry {%ls} ma
 // Build flows.
 constexpr const char* kCreatePEFunction = "CPEMaker::CreatePE";
 constexpr const char* kConfigureBootWimFunction = "CPEMaker::ConfigureBootWim";
+constexpr const char* kLogNoRequirements = "ConfigureBootWim: no requirements found in %s\\pe_requirements";
 constexpr const char* kErrorInit = "BuildPE: Failed to initialize CPEMaker";
 constexpr const char* kErrorCopyApp = "BuildPE: Failed to copy application files";
 constexpr const char* kErrorRestart = "BuildPE: Failed to restart to PE environment";

@@ -3,6 +3,7 @@
 
 #include "BcdOutput.h"
 #include "BoundedText.h"
+#include "common/ErrorText.h"
 #include "common/LogFile.h"
 
 #include <cwchar>
@@ -175,7 +176,7 @@ bool CPEMaker::ConfigureBCD(const wchar_t* wimPath, const wchar_t* sdiPath, std:
     }
     std::wstring output;
     if (!_RunCommandWithOutput(command, output, nullptr, pemaker::kCapturedCommandTimeoutMs, nullptr, false)) {
-        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, GetLastError());
+        TW_LOG(pemaker::kConfigureBcdFunction, pemaker::kLogCreateEntryFailed, ErrorTextAnsi(GetLastError()).c_str());
         return false;
     }
     std::wstring id;

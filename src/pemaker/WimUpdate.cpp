@@ -6,10 +6,9 @@
 #include "UpdateCommands.h"
 #include "common/LogFile.h"
 #include "common/OutputPipe.h"
+#include "common/ProgramSearch.h"
 #include "common/ToolJob.h"
 #include "common/UniqueHandle.h"
-
-#include <shlwapi.h>
 
 bool CPEMaker::_UpdateWIM(const std::vector<std::wstring>& commands, bool rebuild)
 {
@@ -51,17 +50,9 @@ bool CPEMaker::_FindWimlibPath(wchar_t* buffer)
     if (!buffer) {
         return false;
     }
-    wchar_t exePath[pemaker::kPathChars] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, exePath, pemaker::kPathChars);
-    if (length == 0 || length >= pemaker::kPathChars) {
-        return false;
-    }
-    PathRemoveFileSpecW(exePath);
-    if (PathCombineW(buffer, exePath, pemaker::kWimlibRelativePath) && PathFileExistsW(buffer)) {
-        return true;
-    }
-    CopyBounded(buffer, pemaker::kPathChars, pemaker::kWimlibRelativePath);
-    return PathFileExistsW(buffer) != FALSE;
+    const std::wstring program = FirstFileOf(RelativeProgramPlaces(pemaker::kWimlibRelativePath));
+    CopyBounded(buffer, pemaker::kPathChars, program.c_str());
+    return !program.empty() && program.size() < pemaker::kPathChars;
 }
 
 bool CPEMaker::_CreateUpdateCommandFile(const std::vector<std::wstring>& commands, wchar_t* buffer)

@@ -3,6 +3,8 @@
 #include "RecoveryReport.h"
 #include "WinreConstants.h"
 
+#include <windows.h>
+
 #include <cstdio>
 
 namespace {
@@ -27,18 +29,20 @@ private:
 
 }  // namespace
 
-std::string LocateRecoveryPartition()
+std::string LocateRecoveryPartition(ReagentRun& run)
 {
-    std::string report;
+    run = ReagentRun();
     {
         PipeStream pipe(_popen(winre::kReagentCommand, winre::kPipeMode));
         if (!pipe.get()) {
+            run.error = GetLastError();
             return std::string();
         }
+        run.started = true;
         char chunk[winre::kReportChunkSize];
         while (std::fgets(chunk, sizeof chunk, pipe.get())) {
-            report += chunk;
+            run.report += chunk;
         }
     }
-    return RecoveryPartitionFromReport(report);
+    return RecoveryPartitionFromReport(run.report);
 }

@@ -31,6 +31,9 @@ public:
     BOOL Flush() override;
     virtual BOOL IsOpen();
 
+    // Forgets the last failure, so that a later code is one of what follows.
+    void ClearLastErrorCode() { m_lastError = 0; }
+
     // The path as given to CreateFileA.
     const std::string& Path() const { return m_path; }
 
