@@ -93,7 +93,7 @@ public:
 private:
     friend struct PEMakerTestPeer;
 
-    // CreatePE for both exports; options null for the design's flow.
+    // CreatePE for every export; options null for MakePE and MakePEFromList.
     bool _CreatePE(const std::vector<std::wstring>& appSources, const wchar_t* startupExe, int productionType,
                    const wchar_t* target, const BuildOptions* options, IProgressSink* sink);
     // The build after its checks: records, Init, the application on the
