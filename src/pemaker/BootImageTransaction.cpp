@@ -19,9 +19,12 @@ constexpr const char* kRecordWriteFormat = "%lu:%llu %llu %llu %llu %s\r\n";
 constexpr const char* kRecordReadFormat = "%lu:%llu %llu %llu %llu %64s";
 constexpr int kRecordFields = 6;
 constexpr size_t kDigestChars = 64;
-// "new=<volume>:<index> previous=<volume>:<index>" in ASCII.
-constexpr const char* kStateFormat = "new=%lu:%llu previous=%lu:%llu\r\n";
-constexpr int kStateFields = 4;
+// "new=<volume>:<index> <bytes> <last write> previous=<volume>:<index>" in
+// ASCII: the new image's size and time too, since a file system may give a
+// file the number of one deleted before (Wine gives the inode's, FAT one by
+// the directory entry's place).
+constexpr const char* kStateFormat = "new=%lu:%llu %llu %llu previous=%lu:%llu\r\n";
+constexpr int kStateFields = 6;
 constexpr DWORD kStateBytes = 192;
 
 bool Exists(const std::wstring& path)
@@ -79,21 +82,6 @@ std::string ReadRecord(const std::wstring& path)
                                                                                           : std::string();
 }
 
-bool WriteState(const std::wstring& path, const FileId& next, const FileId& previous, DWORD& error)
-{
-    char text[kStateBytes] = {};
-    std::snprintf(text, sizeof(text), kStateFormat, next.volume, next.index, previous.volume, previous.index);
-    return WriteRecord(path, text, error);
-}
-
-// The identity of the new image that a state file records.
-bool ReadState(const std::wstring& path, FileId& next)
-{
-    FileId previous;
-    return std::sscanf(ReadRecord(path).c_str(), kStateFormat, &next.volume, &next.index, &previous.volume,
-                       &previous.index) == kStateFields;
-}
-
 // 100-ns units; 0 when the file cannot be read.
 unsigned long long LastWriteTime(const std::wstring& path)
 {
@@ -103,6 +91,29 @@ unsigned long long LastWriteTime(const std::wstring& path)
     }
     return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
            data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool WriteState(const std::wstring& path, const std::wstring& next, const FileId& nextId, const FileId& previous,
+                DWORD& error)
+{
+    char text[kStateBytes] = {};
+    std::snprintf(text, sizeof(text), kStateFormat, nextId.volume, nextId.index, FileSize(next), LastWriteTime(next),
+                  previous.volume, previous.index);
+    return WriteRecord(path, text, error);
+}
+
+// Whether image is the new image that the state file at path records.
+bool IsRecordedNewImage(const std::wstring& path, const std::wstring& image)
+{
+    FileId recorded;
+    FileId previous;
+    FileId current;
+    unsigned long long bytes = 0;
+    unsigned long long written = 0;
+    return std::sscanf(ReadRecord(path).c_str(), kStateFormat, &recorded.volume, &recorded.index, &bytes, &written,
+                       &previous.volume, &previous.index) == kStateFields &&
+           IdentifyFile(image, current) && current == recorded && FileSize(image) == bytes &&
+           LastWriteTime(image) == written;
 }
 
 bool VolumeOf(const std::wstring& folder, DWORD& serial)
@@ -156,12 +167,8 @@ bool BootImageTransaction::SettleInterrupted(Leftover& found, DWORD& error)
 {
     found = Leftover::None;
     if (Exists(m_previous)) {
-        FileId recorded;
-        FileId current;
-        const bool hasState = ReadState(m_state, recorded);
-        const bool hasImage = IdentifyFile(m_wim, current);
         // No image at all: the old one is the only one there is.
-        if (!hasImage || (hasState && current == recorded)) {
+        if (!Exists(m_wim) || IsRecordedNewImage(m_state, m_wim)) {
             if (!PutPreviousBack(error)) {
                 return false;
             }
@@ -211,7 +218,7 @@ bool BootImageTransaction::Swap(DWORD& error)
     }
     // Recorded before either rename: whatever moment a crash hits, the next
     // call finds the state that tells the two images apart.
-    if (!WriteState(m_state, next, previous, error)) {
+    if (!WriteState(m_state, m_work, next, previous, error)) {
         DeleteFileW(m_state.c_str());
         return false;
     }
