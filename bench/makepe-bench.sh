@@ -133,11 +133,12 @@ reset_pipeline() {
 }
 
 # The inputs of a build as the library sums them up: the batch, the start-up
-# file, and every file of the application but the PE folder by name, size
-# and times.
+# file, and every file of the application but the PE folder and the log the
+# Wine series write there, by name, size and times.
 build_inputs() {
     { cat "$work/update.txt" "$work/winpeshl.ini" "$work/exclude.ini"
-      find "$app" -path "$pe" -prune -o -printf '%P %y %s %T@ %C@\n'; } | sha256sum | cut -c1-64
+      find "$app" \( -path "$pe" -o -path "$app/tarnwick.log" \) -prune -o -type f -printf '%P %s %T@ %C@\n' \
+          -o -printf '%P %y\n'; } | sha256sum | cut -c1-64
 }
 
 # MakePEWithOptions' tool runs for flags 0 on the state folder $1: unless the
