@@ -86,17 +86,22 @@ void BuildInputs::Tree(const std::wstring& path, const std::wstring& excluded)
     if (!m_taken) {
         return;
     }
-    WIN32_FIND_DATAW found = {};
-    UniqueFindHandle search(FindFirstFileW(path.c_str(), &found));
-    if (!search.Valid()) {
+    // Attributes rather than a search: a search finds no drive root.
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         Text(L"missing " + path);
         return;
     }
+    WIN32_FIND_DATAW found = {};
+    found.dwFileAttributes = data.dwFileAttributes;
+    found.ftCreationTime = data.ftCreationTime;
+    found.ftLastWriteTime = data.ftLastWriteTime;
+    found.nFileSizeHigh = data.nFileSizeHigh;
+    found.nFileSizeLow = data.nFileSizeLow;
     Text(L"root " + path);
     Entry(L"", &found);
-    const bool followed = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                          !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (followed) {
+    // The root is walked even as a link: what lies below it counts either way.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         // A folder inside the excluded one is walked whole.
         Folder(path, L"", !excluded.empty() && IsSameOrSubPath(excluded, path) ? std::wstring() : excluded);
     }
