@@ -68,9 +68,12 @@ const wchar_t kEsdToIso[] =
     L"--uefi makes the ISO boot on UEFI firmware too, from the ESD's\n"
     L"efi\\microsoft\\boot\\efisys.bin. --edition puts image N (4 or more) of the\n"
     L"ESD into install.wim instead of image 4, or with \"all\" every image from 4 on.\n"
-    L"--force replaces a file at ISO that is not an ISO image. Before a conversion\n"
-    L"that replaces an ISO it prints \"replacing <path> (<size>, <date>)\". Ctrl+C\n"
-    L"stops a conversion; nothing is left behind.\n";
+    L"Before any work it refuses (exit 2) an ISO folder it cannot write into, or\n"
+    L"whose volume has less room than the ESD's size. --force tries anyway with less\n"
+    L"room, and replaces a file at ISO that is not an ISO image. Before a conversion\n"
+    L"that replaces an ISO it prints \"replacing <path> (<size>, <date>)\". It ends\n"
+    L"with \"install ISO written: <path> (<size>), editions: <names>\". Ctrl+C stops a\n"
+    L"conversion; nothing is left behind.\n";
 
 const wchar_t kExtractWinre[] =
     L"tarnwick extract-winre TARGET\n"
