@@ -175,6 +175,26 @@ std::string DiskName(unsigned long number)
     return "disk " + std::to_string(number);
 }
 
+// The bytes of the files below folder, links not followed.
+unsigned long long TreeBytes(const std::wstring& folder)
+{
+    unsigned long long bytes = 0;
+    WIN32_FIND_DATAW found = {};
+    UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search.Valid()) {
+        return 0;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            bytes += (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        } else if (name != L"." && name != L".." && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            bytes += TreeBytes(folder + L"\\" + name);
+        }
+    } while (FindNextFileW(search.Get(), &found));
+    return bytes;
+}
+
 }  // namespace
 
 std::string BusName(int busType)
@@ -211,6 +231,10 @@ std::string DiskRefusal(const DiskFacts& facts, bool unknownDisk)
     if (facts.writeProtected) {
         return disk + " is write-protected; refusing to erase it";
     }
+    if (facts.sizeError == 0 && facts.bytes < facts.mediaAtLeast) {
+        return disk + " (" + SizeText(facts.bytes) + ") cannot hold the media: the boot image alone takes " +
+               SizeText(facts.mediaAtLeast) + "; refusing to erase it";
+    }
     return std::string();
 }
 
@@ -244,6 +268,7 @@ int GuardDisk(const std::wstring& target, bool yes, bool unknownDisk)
     Describe(disk.Get(), facts);
     MeasureSize(path, facts);
     facts.writeProtected = WriteProtected(disk.Get());
+    facts.mediaAtLeast = TreeBytes(plainwin::ProgramFolder() + kPeIsoTree);
     const std::string refusal = DiskRefusal(facts, unknownDisk);
     if (!refusal.empty()) {
         return Refuse(refusal);

@@ -3,8 +3,9 @@
 #include <string>
 
 // What tarnwick settles before --deliver disk erases a disk: that the disk
-// exists and can be identified, that it is not write-protected, that it holds
-// no volume the running system needs, and that the user said yes.
+// exists and can be identified, that it is not write-protected or too small
+// for the boot image alone, that it holds no volume the running system
+// needs, and that the user said yes.
 namespace host {
 
 enum class Holds { No, Yes, Unknown };
@@ -18,6 +19,9 @@ struct DiskFacts {
     unsigned long long bytes = 0;
     bool writeProtected = false;  // IOCTL_DISK_IS_WRITABLE said so
     Holds system = Holds::Unknown;  // whether it holds the running system
+    // What the media hold at least: the PE folder's ISO tree, before the
+    // application goes in.
+    unsigned long long mediaAtLeast = 0;
 };
 
 // Why the disk must not be erased ("tarnwick: disk N ..."), empty when it

@@ -34,5 +34,7 @@ constexpr wchar_t kBootWimConfigured[] = L"BOOT.wim configured";
 // disk and deletes.
 constexpr wchar_t kInstalledBootWim[] = L"PE\\ISO\\SOURCES\\BOOT.wim";
 constexpr wchar_t kDiskDeliveryIso[] = L"PE\\boot.iso";
+// The tree every boot medium holds, beside this program.
+constexpr wchar_t kPeIsoTree[] = L"PE\\ISO";
 
 }  // namespace host

@@ -298,7 +298,7 @@ TEST(HostQuestion, OnlyYOrYesIsAYes)
 
 // Wine answers no disk query, so the decisions are driven with what the
 // queries of real disks answer.
-TEST(HostDiskGuard, RefusesADiskItCannotIdentifyOrWriteAndDescribesTheRest)
+TEST(HostDiskGuard, RefusesADiskItCannotIdentifyWriteOrFitTheImageOnAndDescribesTheRest)
 {
     host::DiskFacts usb;
     usb.number = 3;
@@ -320,6 +320,13 @@ TEST(HostDiskGuard, RefusesADiskItCannotIdentifyOrWriteAndDescribesTheRest)
     locked.writeProtected = true;
     host::DiskFacts system = unknown;
     system.system = host::Holds::Yes;
+    host::DiskFacts small = usb;
+    small.bytes = 256ull << 20;
+    small.mediaAtLeast = 400ull << 20;
+    host::DiskFacts unknownSize = unknown;
+    unknownSize.mediaAtLeast = small.mediaAtLeast;
+    const char* const smallText =
+        "tarnwick: disk 3 (256.0 MiB) cannot hold the media: the boot image alone takes 400.0 MiB; refusing to erase it";
     const char* const unidentified = "tarnwick: disk 3 cannot be identified (error 1); refusing to erase it";
     const char* const protectedText = "tarnwick: disk 3 is write-protected; refusing to erase it";
     const char* const systemText = "tarnwick: disk 3 holds the running system; refusing to erase it";
@@ -328,7 +335,8 @@ TEST(HostDiskGuard, RefusesADiskItCannotIdentifyOrWriteAndDescribesTheRest)
         bool unknownDisk;
         const char* refusal;
     } cases[] = {{unknown, false, unidentified}, {unknown, true, ""},         {locked, false, protectedText},
-                 {locked, true, protectedText},  {system, true, systemText}, {usb, true, ""}};
+                 {locked, true, protectedText},  {system, true, systemText}, {usb, true, ""},
+                 {small, true, smallText},       {unknownSize, true, ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(host::DiskRefusal(c.facts, c.unknownDisk), c.refusal);
     }
