@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <vector>
 
 namespace {
 
