@@ -4,6 +4,7 @@
 #include "ProgramFolder.h"
 #include "Question.h"
 #include "ResultLine.h"
+#include "common/FolderEntries.h"
 #include "common/LogFile.h"
 #include "common/UniqueHandle.h"
 
@@ -179,19 +180,14 @@ std::string DiskName(unsigned long number)
 unsigned long long TreeBytes(const std::wstring& folder)
 {
     unsigned long long bytes = 0;
-    WIN32_FIND_DATAW found = {};
-    UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (!search.Valid()) {
-        return 0;
-    }
-    do {
-        const std::wstring name = found.cFileName;
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& found) {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             bytes += (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        } else if (name != L"." && name != L".." && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            bytes += TreeBytes(folder + L"\\" + name);
+        } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            bytes += TreeBytes(folder + L"\\" + found.cFileName);
         }
-    } while (FindNextFileW(search.Get(), &found));
+        return true;
+    });
     return bytes;
 }
 

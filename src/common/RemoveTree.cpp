@@ -1,6 +1,6 @@
 #include "RemoveTree.h"
 
-#include "UniqueHandle.h"
+#include "FolderEntries.h"
 
 #include <windows.h>
 
@@ -18,16 +18,10 @@ bool RemoveTree(const std::wstring& path)
         return DeleteFileW(path.c_str()) != FALSE;
     }
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW entry;
-        const UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
-        if (find.Valid()) {
-            do {
-                const std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") {
-                    RemoveTree(path + L"\\" + name);
-                }
-            } while (FindNextFileW(find.Get(), &entry));
-        }
+        ForEachEntry(path, [&path](const WIN32_FIND_DATAW& entry) {
+            RemoveTree(path + L"\\" + entry.cFileName);
+            return true;
+        });
     }
     return RemoveDirectoryW(path.c_str()) != FALSE;
 }

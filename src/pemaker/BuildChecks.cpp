@@ -7,6 +7,7 @@
 #include "InfPackage.h"
 #include "UpdateCommands.h"
 #include "common/ErrorText.h"
+#include "common/FolderEntries.h"
 #include "common/LogFile.h"
 #include "common/PathIdentity.h"
 #include "common/ProgramSearch.h"
@@ -95,30 +96,21 @@ std::string InfReason(const std::wstring& root, const std::wstring& inf)
 bool FindInfs(const std::wstring& root, const std::wstring& below, std::vector<std::wstring>& infs,
               std::wstring& link)
 {
-    WIN32_FIND_DATAW found = {};
-    UniqueFindHandle search(FindFirstFileW((root + L"\\" + below + L"*").c_str(), &found));
-    if (!search.Valid()) {
-        return true;
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        const std::wstring relative = below + name;
+    // below is empty or ends in a separator.
+    std::wstring folder = root + L"\\" + below;
+    folder.pop_back();
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring relative = below + found.cFileName;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             link = relative;
-            return false;
-        }
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!FindInfs(root, relative + L"\\", infs, link)) {
-                return false;
-            }
-        } else if (PathMatchSpecW(name.c_str(), pemaker::kInfPattern)) {
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            FindInfs(root, relative + L"\\", infs, link);
+        } else if (PathMatchSpecW(found.cFileName, pemaker::kInfPattern)) {
             infs.push_back(relative);
         }
-    } while (FindNextFileW(search.Get(), &found));
-    return true;
+        return link.empty();
+    });
+    return link.empty();
 }
 
 // The folder at the end of folder's links and junctions, without the "\\?\"

@@ -1,6 +1,7 @@
 #include "BuildInputs.h"
 
 #include "UpdateCommands.h"
+#include "common/FolderEntries.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
@@ -108,33 +109,25 @@ void BuildInputs::Tree(const std::wstring& path, const std::wstring& excluded)
 
 void BuildInputs::Folder(const std::wstring& root, const std::wstring& relative, const std::wstring& excluded)
 {
-    const std::wstring folder = root + relative;
-    WIN32_FIND_DATAW found = {};
-    UniqueFindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                             FindExSearchNameMatch, nullptr, 0));
-    if (!search.Valid()) {
-        Text(L"unreadable " + relative);
-        return;
-    }
     // The file system's order: on one volume it does not change without the folder changing.
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        const std::wstring below = relative + L"\\" + name;
+    const bool listed = ForEachEntry(root + relative, [&](const WIN32_FIND_DATAW& found) {
+        const std::wstring below = relative + L"\\" + found.cFileName;
         const std::wstring path = root + below;
         // The excluded folder's own entry too: its time changes with what it holds.
         if ((!m_ownLog.empty() && _wcsicmp(path.c_str(), m_ownLog.c_str()) == 0) ||
             (!excluded.empty() && IsSameOrSubPath(excluded, path))) {
-            continue;
+            return true;
         }
         Entry(below, &found);
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             Folder(root, below, excluded);
         }
-    } while (FindNextFileW(search.Get(), &found));
+        return true;
+    });
+    if (!listed) {
+        Text(L"unreadable " + relative);
+    }
 }
 
 void BuildInputs::Entry(const std::wstring& relative, const void* findData)
